@@ -106,8 +106,8 @@ LONG buildPayload(DWORD type, const void* data, DWORD byteSize, std::string& pay
 
     if (type == REG_SZ) {
         // Up to the text's NUL, and never past the bytes the caller gave.
-        const LONG error = appendUtf8(wide.data(), wide.find(L'\0') == std::wstring::npos ? chars : wide.find(L'\0'),
-                                      payload);
+        const size_t end = wide.find(L'\0');
+        const LONG error = appendUtf8(wide.data(), end == std::wstring::npos ? chars : end, payload);
         if (error != ERROR_SUCCESS)
             return error;
         payload.push_back('\0');

@@ -327,7 +327,9 @@ LONG CRegKeyImpl::DeleteSubKey(LPCWSTR name)
 
 LONG CRegKeyImpl::RecurseDeleteKey(LPCWSTR name)
 {
-    if (!m_handle)
+    // Without a name the walk would empty this very key before the final
+    // delete refuses the missing name.
+    if (!m_handle || !name)
         return ERROR_INVALID_PARAMETER;
     CRegKeyImpl key;
     LONG error = key.Open(m_handle, name, m_viewBits | KEY_READ | KEY_WRITE);

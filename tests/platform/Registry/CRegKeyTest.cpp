@@ -514,8 +514,14 @@ TEST(RegKey, AClosedKeyOrAMissingNameIsRefused)
 
     ScratchRegistryKey scratch;
     ASSERT_EQ(ERROR_SUCCESS, key.Open(scratch.root(), scratch.path().c_str()));
+    HKEY child = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(scratch.handle(), L"child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &child, nullptr));
+    RegCloseKey(child);
     EXPECT_EQ(ERROR_INVALID_PARAMETER, key.DeleteSubKey(nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, key.DeleteValue(nullptr));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, key.RecurseDeleteKey(nullptr));
+    EXPECT_TRUE(keyExists(scratch.root(), scratch.path() + L"\\child"));
 }
 
 TEST_F(RegKeyTest, RecurseDeleteRemovesNestedChildrenDeepestFirst)
