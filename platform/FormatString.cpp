@@ -20,6 +20,17 @@ bool isDigit(wchar_t c)
     return c >= L'0' && c <= L'9';
 }
 
+// A width or precision: "*" or a run of digits.
+void copyCount(const wchar_t*& p, std::wstring& out)
+{
+    if (*p == L'*') {
+        out += *p++;
+        return;
+    }
+    while (isDigit(*p))
+        out += *p++;
+}
+
 bool isIntegerConversion(wchar_t c)
 {
     return c == L'd' || c == L'i' || c == L'u' || c == L'x' || c == L'X' || c == L'o';
@@ -45,18 +56,10 @@ std::wstring ToC99Format(const wchar_t* format)
         }
         while (isFlag(*p))
             out += *p++;
-        if (*p == L'*')
-            out += *p++;
-        else
-            while (isDigit(*p))
-                out += *p++;
+        copyCount(p, out); // width
         if (*p == L'.') {
             out += *p++;
-            if (*p == L'*')
-                out += *p++;
-            else
-                while (isDigit(*p))
-                    out += *p++;
+            copyCount(p, out); // precision
         }
 
         // Size prefix, Windows spellings mapped onto C99 ones.
