@@ -2,29 +2,28 @@
 
 #include <windows.h>
 
-#include <vector>
-
 namespace Halvex {
 namespace internal {
 
 namespace {
 
-std::wstring upper(const std::wstring& text)
+// Names compare as the file system compares them: ordinal, without regard to
+// case. (Kernel32's comparison keeps the library free of user32.)
+bool sameCharacter(wchar_t a, wchar_t b)
 {
-    std::wstring out = text;
-    if (!out.empty())
-        CharUpperBuffW(&out[0], static_cast<DWORD>(out.size()));
-    return out;
+    return a == b || CompareStringOrdinal(&a, 1, &b, 1, TRUE) == CSTR_EQUAL;
 }
 
-// Iterative wildcard match with one backtrack point: linear in practice and
-// never recursive, so a long name or pattern cannot exhaust the stack.
+// Wildcard match with one backtrack point: no recursion, so a long name or
+// pattern cannot exhaust the stack, and at worst pattern length times name
+// length steps.
 bool globMatch(const std::wstring& pattern, const std::wstring& name)
 {
     size_t p = 0, n = 0;
     size_t starP = std::wstring::npos, starN = 0;
     while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == L'?' || pattern[p] == name[n])) {
+        const bool literal = p < pattern.size() && pattern[p] != L'*';
+        if (literal && (pattern[p] == L'?' || sameCharacter(pattern[p], name[n]))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == L'*') {
@@ -46,12 +45,10 @@ bool globMatch(const std::wstring& pattern, const std::wstring& name)
 
 bool MatchesFileNamePattern(const std::wstring& pattern, const std::wstring& name)
 {
-    const std::wstring p = upper(pattern);
-    const std::wstring n = upper(name);
-    if (globMatch(p, n))
+    if (globMatch(pattern, name))
         return true;
-    if (p.size() >= 2 && p.compare(p.size() - 2, 2, L".*") == 0)
-        return globMatch(p.substr(0, p.size() - 2), n);
+    if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, L".*") == 0)
+        return globMatch(pattern.substr(0, pattern.size() - 2), name);
     return false;
 }
 

@@ -39,6 +39,7 @@ TEST(FileNamePatternTest, MatchesLongNamesTheWayWindowsDoes)
         {L"Sentrel*.log", L"Sentrel_3.log", true},
         {L"Sentrel*.log", L"Other_3.log", false},
         {L"file.txt", L"FILE.TXT", true},
+        {L"\u00c9t\u00e9*.log", L"\u00e9T\u00c9 2.LOG", true},
         {L"file.txt", L"file.txt2", false},
         {L"**a", L"bbba", true},
         {L"*a*b", L"xaybzb", true},
