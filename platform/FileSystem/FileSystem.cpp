@@ -35,6 +35,24 @@ private:
     HANDLE m_handle;
 };
 
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : m_handle(handle) {}
+    ~FileHandle()
+    {
+        if (valid())
+            CloseHandle(m_handle);
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    bool valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+    HANDLE get() const { return m_handle; }
+
+private:
+    HANDLE m_handle;
+};
+
 bool startsWith(const std::wstring& text, const wchar_t* prefix)
 {
     return text.compare(0, wcslen(prefix), prefix) == 0;
@@ -63,6 +81,51 @@ bool moduleFileName(HMODULE module, std::wstring& path)
             return false;
         buffer.resize(buffer.size() * 2);
     }
+}
+
+bool sameText(const std::wstring& a, const std::wstring& b)
+{
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+// The path the system resolves a name to, links followed; empty when it
+// cannot be had.
+std::wstring finalPath(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid())
+        return {};
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        const DWORD length = GetFinalPathNameByHandleW(file.get(), buffer.data(), size, FILE_NAME_NORMALIZED);
+        if (length == 0)
+            return {};
+        if (length < size)
+            return std::wstring(buffer.data(), length);
+        if (length > kMaxPathCharacters)
+            return {};
+        buffer.resize(length + 1);
+    }
+}
+
+// Wine shows a symbolic link of the host's file system to a file as a plain
+// file (no FILE_ATTRIBUTE_REPARSE_POINT), follows it when opening, and
+// DeleteFileW on it deletes the target. Such an entry resolves to a path
+// outside its folder; an entry whose resolved path cannot be had is taken as
+// it is listed.
+bool resolvesElsewhere(const std::wstring& folderFinal, const std::wstring& entry, const std::wstring& name)
+{
+    if (folderFinal.empty())
+        return false;
+    const std::wstring resolved = finalPath(entry);
+    if (resolved.empty())
+        return false;
+    const std::wstring expected = folderFinal + (folderFinal.back() == L'\\' ? L"" : L"\\") + name;
+    return !sameText(resolved, expected);
 }
 
 } // namespace
@@ -230,6 +293,13 @@ bool DeleteFilesByPattern(const wchar_t* pattern, bool recursive)
     if (!find.valid())
         return false;
 
+    // The folder as the system resolves it, to tell entries that lead out of
+    // it; its trailing backslash is kept only for a drive root.
+    std::wstring folderName = folder;
+    if (folderName.size() > 1 && folderName[folderName.size() - 2] != L':')
+        folderName.pop_back();
+    const std::wstring folderFinal = finalPath(folderName);
+
     bool matched = false;
     bool succeeded = true;
     do {
@@ -248,13 +318,21 @@ bool DeleteFilesByPattern(const wchar_t* pattern, bool recursive)
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!recursive)
                 continue;
-            if (link) {
+            if (!link && resolvesElsewhere(folderFinal, full, name)) {
+                // A link the platform does not mark: neither followed nor
+                // removable by name without touching its target.
+                succeeded = false;
+            } else if (link) {
                 if (!RemoveDirectoryW(full.c_str()))
                     succeeded = false;
             } else if (!RemoveDirectoryTree(full.c_str())) {
                 succeeded = false;
             }
         } else {
+            if (!link && resolvesElsewhere(folderFinal, full, name)) {
+                succeeded = false;
+                continue;
+            }
             if (!link && (attributes & FILE_ATTRIBUTE_READONLY)) {
                 DWORD cleared = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
                 SetFileAttributesW(full.c_str(), cleared != 0 ? cleared : FILE_ATTRIBUTE_NORMAL);
