@@ -1,0 +1,46 @@
+#pragma once
+// The front door every line of the system logs through.
+#include "Logging/CLoggerHolder.h"
+#include "Logging/CLoggingIf.h"
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace ETWLogging {
+
+// The process's holder, made on first use; null when it could not be made.
+CLoggerHolder* GetLoggerInstance();
+CLoggerHolder* GetLogger();
+
+// True when there is a logger and it passes the level. Call sites test this
+// before they build any argument.
+bool IsLogEnabled(uint32_t level);
+
+// Takes effect only while no logger has been made. A null module stands for
+// this code's own module.
+void SetLogIdentity(const wchar_t* app, const wchar_t* group, HMODULE module, const wchar_t* host,
+                    uint32_t mechanism);
+
+HMODULE GetCurrentModule();
+
+// "%s" and "%ls" take wide text, "%hs" narrow text.
+template <typename... Args>
+uint32_t Log(uint32_t level, const wchar_t* file, const wchar_t* function, int32_t line, const wchar_t* format,
+             const Args&... args)
+{
+    CLoggerHolder* holder = GetLoggerInstance();
+    if (!holder)
+        return 0;
+    return holder->Log(level, file, function, line, format, args...);
+}
+
+} // namespace ETWLogging
+
+// The usual call site: the level test first, then the line. `file` is the
+// source file's name without extension, `function` the qualified operation.
+#define ETW_LOG(level, file, function, ...)                                                      \
+    do {                                                                                         \
+        if (::ETWLogging::IsLogEnabled(level))                                                   \
+            ::ETWLogging::Log((level), (file), (function), __LINE__, __VA_ARGS__);               \
+    } while (0)
