@@ -18,9 +18,14 @@ endif()
 add_library(project_warnings INTERFACE)
 target_compile_options(project_warnings INTERFACE -Wall -Wextra -Werror)
 
-# rapidjson warns under -Wall -Wextra: take it as a system header.
+# rapidjson warns under -Wall -Wextra: take it as a system header. Its parent
+# folder is the host's /usr/include, whose C headers must never reach the cross
+# compiler, so the build gets a folder that holds nothing but a link to it.
+set(PROJECT_RAPIDJSON_ROOT ${CMAKE_BINARY_DIR}/rapidjson-include)
+file(MAKE_DIRECTORY ${PROJECT_RAPIDJSON_ROOT})
+file(CREATE_LINK /usr/include/rapidjson ${PROJECT_RAPIDJSON_ROOT}/rapidjson SYMBOLIC)
 add_library(project_rapidjson INTERFACE)
-target_include_directories(project_rapidjson SYSTEM INTERFACE /usr/include/rapidjson/..)
+target_include_directories(project_rapidjson SYSTEM INTERFACE ${PROJECT_RAPIDJSON_ROOT})
 target_compile_definitions(project_rapidjson INTERFACE RAPIDJSON_HAS_STDSTRING=1)
 
 # project_sources(<target> <folder>): every .cpp/.rc below the folder.

@@ -1,0 +1,41 @@
+#include "dll/ModuleStatusText.h"
+
+namespace Ostrand {
+
+const wchar_t* moduleStatusToString(MODULE_STATUS status)
+{
+    static const wchar_t* const named[] = {
+        L"MODULE_STATUS_SUCCESS",
+        L"MODULE_STATUS_NOT_SUPPORTED",
+        L"MODULE_STATUS_UNSUCCESSFUL",
+        L"MODULE_STATUS_BUFFER_TOO_SMALL",
+        L"MODULE_STATUS_NOT_IMPLEMENTED",
+        L"MODULE_STATUS_INVALID_BUFFER_SIZE",
+        L"MODULE_STATUS_DATA_ERROR",
+        L"MODULE_STATUS_INVALID_HANDLE",
+        L"MODULE_STATUS_INVALID_PARAMETER",
+        L"MODULE_STATUS_NO_MEMORY",
+        L"MODULE_STATUS_NOT_FOUND",
+        L"MODULE_STATUS_ON_DEMAND_ENABLED",
+        L"MODULE_STATUS_PROPERTY_NOT_FOUND",
+        L"MODULE_STATUS_TIMEOUT",
+        L"MODULE_STATUS_NO_SUBSCRIBERS",
+        L"MODULE_STATUS_UNKNOWN_EXCEPTION",
+        L"MODULE_STATUS_DUPLICATE_MODULE",
+        L"MODULE_STATUS_PARTIAL_SUCCESS",
+        L"MODULE_STATUS_UWP_APP_NOT_INSTALLED",
+        L"MODULE_STATUS_APP_SERVICE_UNAVAILABLE",
+        L"MODULE_STATUS_APP_SERVICE_UNAUTHORIZED",
+        L"MODULE_STATUS_SESSION_INVALID",
+    };
+    if (status == MODULE_STATUS_SUCCESS)
+        return named[0];
+    if (status == MODULE_STATUS_INVALID_STATE)
+        return L"MODULE_STATUS_INVALID_STATE";
+    const MODULE_STATUS first = MODULE_STATUS_NOT_SUPPORTED;
+    if (status >= first && status <= MODULE_STATUS_SESSION_INVALID)
+        return named[status - first + 1];
+    return L"MODULE_STATUS_UNKNOWN";
+}
+
+} // namespace Ostrand
