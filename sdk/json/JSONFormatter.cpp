@@ -1,0 +1,336 @@
+#include "json/JSONFormatter.h"
+
+#include "json/JSONTextScreen.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <cmath>
+#include <utility>
+
+namespace Ostrand {
+
+namespace {
+
+using Encoding = rapidjson::UTF16<wchar_t>;
+using Buffer = rapidjson::GenericStringBuffer<Encoding>;
+using Writer = rapidjson::Writer<Buffer, Encoding, Encoding>;
+
+// The writer refuses NaN and infinities and would stop half way through the
+// document; such a number is written as null so that the text stays JSON.
+class FiniteWriter {
+public:
+    explicit FiniteWriter(Writer& writer) : m_writer(writer) {}
+
+    bool Null() { return m_writer.Null(); }
+    bool Bool(bool b) { return m_writer.Bool(b); }
+    bool Int(int i) { return m_writer.Int(i); }
+    bool Uint(unsigned u) { return m_writer.Uint(u); }
+    bool Int64(int64_t i) { return m_writer.Int64(i); }
+    bool Uint64(uint64_t u) { return m_writer.Uint64(u); }
+    bool Double(double d) { return std::isfinite(d) ? m_writer.Double(d) : m_writer.Null(); }
+    bool RawNumber(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.RawNumber(s, length, copy); }
+    bool String(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.String(s, length, copy); }
+    bool StartObject() { return m_writer.StartObject(); }
+    bool Key(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.Key(s, length, copy); }
+    bool EndObject(rapidjson::SizeType count) { return m_writer.EndObject(count); }
+    bool StartArray() { return m_writer.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return m_writer.EndArray(count); }
+
+private:
+    Writer& m_writer;
+};
+
+// Replaces the root of `target` with a deep copy of `source`. The copy is
+// made first, so `source` may live inside `target`.
+void replaceRoot(JSONFormatter::Document& target, const JSONFormatter::Value& source)
+{
+    JSONFormatter::Value copy(source, target.GetAllocator());
+    static_cast<JSONFormatter::Value&>(target).Swap(copy);
+}
+
+} // namespace
+
+JSONFormatter::JSONFormatter() : m_document(rapidjson::kObjectType) {}
+
+JSONFormatter::JSONFormatter(const JSONFormatter& other) : m_document(rapidjson::kObjectType)
+{
+    replaceRoot(m_document, other.m_document);
+}
+
+JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other)
+{
+    if (this != &other) {
+        // A fresh document, so that the old values' storage goes with the old one.
+        Document fresh(rapidjson::kObjectType);
+        replaceRoot(fresh, other.m_document);
+        m_document.Swap(fresh);
+    }
+    return *this;
+}
+
+JSONFormatter::~JSONFormatter() = default;
+
+bool JSONFormatter::parse(const std::wstring& text)
+{
+    if (!internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth))
+        return false;
+    // Parsing into a document of its own keeps this one intact on a syntax
+    // error; the iterative reader keeps its nesting off the call stack.
+    Document parsed;
+    parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+    if (parsed.HasParseError())
+        return false;
+    if (!parsed.IsObject()) {
+        // Object operations on any other root are undefined in the reader's
+        // document model: the document goes back to the empty object.
+        Document empty(rapidjson::kObjectType);
+        m_document.Swap(empty);
+        return false;
+    }
+    m_document.Swap(parsed);
+    return true;
+}
+
+std::wstring JSONFormatter::toString() const
+{
+    Buffer buffer;
+    Writer writer(buffer);
+    FiniteWriter finite(writer);
+    m_document.Accept(finite);
+    return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
+
+const JSONFormatter::Value* JSONFormatter::findMember(const wchar_t* name) const
+{
+    if (!name)
+        return nullptr;
+    const auto it = m_document.FindMember(name);
+    return it == m_document.MemberEnd() ? nullptr : &it->value;
+}
+
+bool JSONFormatter::getString(const wchar_t* name, std::wstring& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsString())
+        return false;
+    value.assign(member->GetString(), member->GetStringLength());
+    return true;
+}
+
+bool JSONFormatter::getBool(const wchar_t* name, bool& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsBool())
+        return false;
+    value = member->GetBool();
+    return true;
+}
+
+bool JSONFormatter::getInt(const wchar_t* name, int32_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsInt())
+        return false;
+    value = member->GetInt();
+    return true;
+}
+
+bool JSONFormatter::getUInt(const wchar_t* name, uint32_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsUint())
+        return false;
+    value = member->GetUint();
+    return true;
+}
+
+bool JSONFormatter::getInt64(const wchar_t* name, int64_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsInt64())
+        return false;
+    value = member->GetInt64();
+    return true;
+}
+
+bool JSONFormatter::getUInt64(const wchar_t* name, uint64_t& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsUint64())
+        return false;
+    value = member->GetUint64();
+    return true;
+}
+
+bool JSONFormatter::getDouble(const wchar_t* name, double& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsDouble())
+        return false;
+    value = member->GetDouble();
+    return true;
+}
+
+bool JSONFormatter::getStringArray(const wchar_t* name, std::vector<std::wstring>& values) const
+{
+    const Value* member = findMember(name);
+    if (!member)
+        return true;
+    if (!member->IsArray())
+        return false;
+    for (const Value& element : member->GetArray()) {
+        if (!element.IsString())
+            return false;
+        values.emplace_back(element.GetString());
+    }
+    return true;
+}
+
+bool JSONFormatter::getObject(const wchar_t* name, JSONFormatter& value) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsObject())
+        return false;
+    replaceRoot(value.m_document, *member);
+    return true;
+}
+
+bool JSONFormatter::getObjectArray(const wchar_t* name, std::vector<JSONFormatter>& values) const
+{
+    const Value* member = findMember(name);
+    if (!member)
+        return true;
+    if (!member->IsArray())
+        return false;
+    for (const Value& element : member->GetArray()) {
+        if (!element.IsObject())
+            return false;
+        values.emplace_back();
+        replaceRoot(values.back().m_document, element);
+    }
+    return true;
+}
+
+void JSONFormatter::setValue(const wchar_t* name, Value& value)
+{
+    if (!name)
+        return;
+    Value key(name, allocator());
+    setMember(key, value);
+}
+
+void JSONFormatter::setString(const wchar_t* name, const std::wstring& value)
+{
+    Value v(value.c_str(), static_cast<rapidjson::SizeType>(value.size()), allocator());
+    setValue(name, v);
+}
+
+void JSONFormatter::setBool(const wchar_t* name, bool value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setInt(const wchar_t* name, int32_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setUInt(const wchar_t* name, uint32_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setInt64(const wchar_t* name, int64_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setUInt64(const wchar_t* name, uint64_t value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setDouble(const wchar_t* name, double value)
+{
+    Value v(value);
+    setValue(name, v);
+}
+
+void JSONFormatter::setStringArray(const wchar_t* name, const std::vector<std::wstring>& values)
+{
+    Value array(rapidjson::kArrayType);
+    for (const std::wstring& s : values) {
+        Value v(s.c_str(), allocator());
+        array.PushBack(v, allocator());
+    }
+    setValue(name, array);
+}
+
+JSONFormatter::Value* JSONFormatter::findArrayForAppend(const wchar_t* name)
+{
+    if (!name)
+        return nullptr;
+    auto it = m_document.FindMember(name);
+    if (it == m_document.MemberEnd()) {
+        Value key(name, allocator());
+        Value array(rapidjson::kArrayType);
+        m_document.AddMember(key, array, allocator());
+        return &(m_document.MemberEnd() - 1)->value;
+    }
+    return it->value.IsArray() ? &it->value : nullptr;
+}
+
+void JSONFormatter::appendString(const wchar_t* name, const std::wstring& value)
+{
+    if (Value* array = findArrayForAppend(name)) {
+        Value v(value.c_str(), allocator());
+        array->PushBack(v, allocator());
+    }
+}
+
+void JSONFormatter::setObject(const wchar_t* name, const JSONFormatter& value)
+{
+    Value copy(value.m_document, allocator());
+    setValue(name, copy);
+}
+
+void JSONFormatter::setObjectArray(const wchar_t* name, const std::vector<JSONFormatter>& values)
+{
+    Value array(rapidjson::kArrayType);
+    for (const JSONFormatter& element : values) {
+        Value copy(element.m_document, allocator());
+        array.PushBack(copy, allocator());
+    }
+    setValue(name, array);
+}
+
+void JSONFormatter::appendObject(const wchar_t* name, const JSONFormatter& value)
+{
+    // The copy comes first: `value` may be this document.
+    Value copy(value.m_document, allocator());
+    if (Value* array = findArrayForAppend(name))
+        array->PushBack(copy, allocator());
+}
+
+void JSONFormatter::setMember(Value& name, Value& value)
+{
+    // Text with duplicate names keeps them all, and lookups see the first:
+    // every one goes, or a later read would find an older duplicate instead
+    // of the value just set.
+    for (auto it = m_document.FindMember(name); it != m_document.MemberEnd(); it = m_document.FindMember(name))
+        m_document.RemoveMember(it);
+    m_document.AddMember(name, value, allocator());
+}
+
+JSONFormatter::Document::AllocatorType& JSONFormatter::allocator()
+{
+    return m_document.GetAllocator();
+}
+
+} // namespace Ostrand
