@@ -2,6 +2,7 @@
 #include <rapidjson/document.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ class JSONFormatter {
 public:
     using Document = rapidjson::GenericDocument<rapidjson::UTF16<wchar_t>>;
     using Value = Document::ValueType;
+    using Allocator = Document::AllocatorType;
 
     // Outside text nested deeper than this is refused: copying and writing a
     // document recurse once per level, and a thread's stack is finite.
@@ -71,13 +73,24 @@ protected:
     // is not last gives its place to the last one) and adds the new one at
     // the end. Both values are moved in and must come from allocator().
     virtual void setMember(Value& name, Value& value);
-    Document::AllocatorType& allocator();
+    Allocator& allocator();
 
 private:
+    // A document over a pool of its own, for parsing and copying into
+    // before the result replaces this document's content.
+    struct Fresh {
+        Fresh();
+        std::unique_ptr<Allocator> pool;
+        Document document;
+    };
+    void adopt(Fresh& fresh);
+
     const Value* findMember(const wchar_t* name) const;
     Value* findArrayForAppend(const wchar_t* name);
     void setValue(const wchar_t* name, Value& value);
 
+    // The pool is declared first: the document refers to it to the end.
+    std::unique_ptr<Allocator> m_pool;
     Document m_document;
 };
 
