@@ -61,6 +61,35 @@ void replaceRoot(JSONFormatter::Document& target, const JSONFormatter::Value& so
     static_cast<JSONFormatter::Value&>(target).Swap(copy);
 }
 
+// A getter's answer: the member's value when it is there and passes the
+// type test, and the output left alone otherwise.
+template <typename T>
+bool readScalar(const JSONFormatter::Value* member, bool (JSONFormatter::Value::*is)() const,
+                T (JSONFormatter::Value::*get)() const, T& value)
+{
+    if (!member || !(member->*is)())
+        return false;
+    value = (member->*get)();
+    return true;
+}
+
+// An array getter's answer: a missing member is an empty list; the elements
+// are handed on in order up to the first that fails the type test.
+template <typename Append>
+bool readArray(const JSONFormatter::Value* member, bool (JSONFormatter::Value::*is)() const, Append append)
+{
+    if (!member)
+        return true;
+    if (!member->IsArray())
+        return false;
+    for (const JSONFormatter::Value& element : member->GetArray()) {
+        if (!(element.*is)())
+            return false;
+        append(element);
+    }
+    return true;
+}
+
 } // namespace
 
 JSONFormatter::Fresh::Fresh() : pool(newPool()), document(rapidjson::kObjectType, pool.get()) {}
@@ -141,71 +170,38 @@ bool JSONFormatter::getString(const wchar_t* name, std::wstring& value) const
 
 bool JSONFormatter::getBool(const wchar_t* name, bool& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsBool())
-        return false;
-    value = member->GetBool();
-    return true;
+    return readScalar(findMember(name), &Value::IsBool, &Value::GetBool, value);
 }
 
 bool JSONFormatter::getInt(const wchar_t* name, int32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt())
-        return false;
-    value = member->GetInt();
-    return true;
+    return readScalar(findMember(name), &Value::IsInt, &Value::GetInt, value);
 }
 
 bool JSONFormatter::getUInt(const wchar_t* name, uint32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint())
-        return false;
-    value = member->GetUint();
-    return true;
+    return readScalar(findMember(name), &Value::IsUint, &Value::GetUint, value);
 }
 
 bool JSONFormatter::getInt64(const wchar_t* name, int64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt64())
-        return false;
-    value = member->GetInt64();
-    return true;
+    return readScalar(findMember(name), &Value::IsInt64, &Value::GetInt64, value);
 }
 
 bool JSONFormatter::getUInt64(const wchar_t* name, uint64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint64())
-        return false;
-    value = member->GetUint64();
-    return true;
+    return readScalar(findMember(name), &Value::IsUint64, &Value::GetUint64, value);
 }
 
 bool JSONFormatter::getDouble(const wchar_t* name, double& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsDouble())
-        return false;
-    value = member->GetDouble();
-    return true;
+    return readScalar(findMember(name), &Value::IsDouble, &Value::GetDouble, value);
 }
 
 bool JSONFormatter::getStringArray(const wchar_t* name, std::vector<std::wstring>& values) const
 {
-    const Value* member = findMember(name);
-    if (!member)
-        return true;
-    if (!member->IsArray())
-        return false;
-    for (const Value& element : member->GetArray()) {
-        if (!element.IsString())
-            return false;
-        values.emplace_back(element.GetString());
-    }
-    return true;
+    return readArray(findMember(name), &Value::IsString,
+                     [&values](const Value& element) { values.emplace_back(element.GetString()); });
 }
 
 bool JSONFormatter::getObject(const wchar_t* name, JSONFormatter& value) const
@@ -219,21 +215,13 @@ bool JSONFormatter::getObject(const wchar_t* name, JSONFormatter& value) const
 
 bool JSONFormatter::getObjectArray(const wchar_t* name, std::vector<JSONFormatter>& values) const
 {
-    const Value* member = findMember(name);
-    if (!member)
-        return true;
-    if (!member->IsArray())
-        return false;
-    for (const Value& element : member->GetArray()) {
-        if (!element.IsObject())
-            return false;
+    return readArray(findMember(name), &Value::IsObject, [&values](const Value& element) {
         values.emplace_back();
         replaceRoot(values.back().m_document, element);
-    }
-    return true;
+    });
 }
 
-void JSONFormatter::setValue(const wchar_t* name, Value& value)
+void JSONFormatter::setValue(const wchar_t* name, Value&& value)
 {
     if (!name)
         return;
@@ -243,44 +231,37 @@ void JSONFormatter::setValue(const wchar_t* name, Value& value)
 
 void JSONFormatter::setString(const wchar_t* name, const std::wstring& value)
 {
-    Value v(value.c_str(), static_cast<rapidjson::SizeType>(value.size()), allocator());
-    setValue(name, v);
+    setValue(name, Value(value.c_str(), static_cast<rapidjson::SizeType>(value.size()), allocator()));
 }
 
 void JSONFormatter::setBool(const wchar_t* name, bool value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setInt(const wchar_t* name, int32_t value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setUInt(const wchar_t* name, uint32_t value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setInt64(const wchar_t* name, int64_t value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setUInt64(const wchar_t* name, uint64_t value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setDouble(const wchar_t* name, double value)
 {
-    Value v(value);
-    setValue(name, v);
+    setValue(name, Value(value));
 }
 
 void JSONFormatter::setStringArray(const wchar_t* name, const std::vector<std::wstring>& values)
@@ -290,7 +271,7 @@ void JSONFormatter::setStringArray(const wchar_t* name, const std::vector<std::w
         Value v(s.c_str(), allocator());
         array.PushBack(v, allocator());
     }
-    setValue(name, array);
+    setValue(name, std::move(array));
 }
 
 JSONFormatter::Value* JSONFormatter::findArrayForAppend(const wchar_t* name)
@@ -318,7 +299,7 @@ void JSONFormatter::appendString(const wchar_t* name, const std::wstring& value)
 void JSONFormatter::setObject(const wchar_t* name, const JSONFormatter& value)
 {
     Value copy(value.m_document, allocator());
-    setValue(name, copy);
+    setValue(name, std::move(copy));
 }
 
 void JSONFormatter::setObjectArray(const wchar_t* name, const std::vector<JSONFormatter>& values)
@@ -328,7 +309,7 @@ void JSONFormatter::setObjectArray(const wchar_t* name, const std::vector<JSONFo
         Value copy(element.m_document, allocator());
         array.PushBack(copy, allocator());
     }
-    setValue(name, array);
+    setValue(name, std::move(array));
 }
 
 void JSONFormatter::appendObject(const wchar_t* name, const JSONFormatter& value)

@@ -87,7 +87,7 @@ private:
 
     const Value* findMember(const wchar_t* name) const;
     Value* findArrayForAppend(const wchar_t* name);
-    void setValue(const wchar_t* name, Value& value);
+    void setValue(const wchar_t* name, Value&& value);
 
     // The pool is declared first: the document refers to it to the end.
     std::unique_ptr<Allocator> m_pool;
