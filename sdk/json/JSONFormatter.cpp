@@ -104,13 +104,18 @@ JSONFormatter::JSONFormatter(const JSONFormatter& other)
 
 JSONFormatter& JSONFormatter::operator=(const JSONFormatter& other)
 {
-    if (this != &other) {
-        // A fresh pool, so that the old values' storage goes with the old one.
-        Fresh fresh;
-        replaceRoot(fresh.document, other.m_document);
-        adopt(fresh);
-    }
+    if (this != &other)
+        assignRoot(other.m_document);
     return *this;
+}
+
+void JSONFormatter::assignRoot(const Value& source)
+{
+    // A fresh pool, so that the old values' storage goes with the old pool
+    // and a document read into again and again does not grow.
+    Fresh fresh;
+    replaceRoot(fresh.document, source);
+    adopt(fresh);
 }
 
 void JSONFormatter::adopt(Fresh& fresh)
@@ -209,7 +214,7 @@ bool JSONFormatter::getObject(const wchar_t* name, JSONFormatter& value) const
     const Value* member = findMember(name);
     if (!member || !member->IsObject())
         return false;
-    replaceRoot(value.m_document, *member);
+    value.assignRoot(*member);
     return true;
 }
 

@@ -84,6 +84,7 @@ private:
         Document document;
     };
     void adopt(Fresh& fresh);
+    void assignRoot(const Value& source);
 
     const Value* findMember(const wchar_t* name) const;
     Value* findArrayForAppend(const wchar_t* name);
