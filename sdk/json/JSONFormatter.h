@@ -69,9 +69,10 @@ public:
     virtual void appendObject(const wchar_t* name, const JSONFormatter& value);
 
 protected:
-    // Every setter ends here. Removes the member of that name (a member that
-    // is not last gives its place to the last one) and adds the new one at
-    // the end. Both values are moved in and must come from allocator().
+    // Every setter ends here. Removes the member of that name, and any
+    // duplicate of it that parsed text held (a member that is not last gives
+    // its place to the last one), then adds the new one at the end. Both
+    // values are moved in and must come from allocator().
     virtual void setMember(Value& name, Value& value);
     Allocator& allocator();
 
