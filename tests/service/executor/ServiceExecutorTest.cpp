@@ -1,5 +1,6 @@
 #include "executor/ServiceExecutor.h"
 
+#include "LogFile.h"
 #include "WaitableCounter.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +38,8 @@ private:
 
 TEST(ServiceExecutor, TasksFromManyThreadsRunOneAtATimeInPostingOrderPerThread)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     Journal journal;
     WaitableCounter done;
     std::atomic<int> running{0};
@@ -64,6 +67,10 @@ TEST(ServiceExecutor, TasksFromManyThreadsRunOneAtATimeInPostingOrderPerThread)
             poster.join();
         ASSERT_TRUE(done.waitFor(200, 10s));
     }
+    // Tasks 0, 7, ..., 49 of each poster answered a failure: 8 of 50, four posters.
+    EXPECT_EQ(32u, log.find({4, L"ServiceExecutor", L"", L"SR Callback unsuccessful."}).size());
+    EXPECT_EQ(1u, log.find({3, L"", L"", L"Starting SR executor thread"}).size());
+    EXPECT_EQ(1u, log.find({3, L"", L"", L"Exiting SR executor thread"}).size());
     EXPECT_FALSE(overlapped);
     EXPECT_NE(std::this_thread::get_id(), executorThread);
     const auto values = journal.values();
