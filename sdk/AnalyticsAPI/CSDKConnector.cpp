@@ -3,7 +3,7 @@
 #include "AnalyticsAPI/CLegacyTransport.h"
 #include "AnalyticsAPI/CNullTransport.h"
 #include "AnalyticsAPI/internal/ReplaceAll.h"
-#include <windows.h>
+#include "Replacements/CommonReplacements.h"
 
 #include <mutex>
 
@@ -62,7 +62,7 @@ bool CSDKConnector::Send(DimensionMap& dimensions)
         return false;
     try {
         std::wstring caller = L"$(App.Path)";
-        { wchar_t b[300]={}; DWORD n=GetModuleFileNameW(nullptr,b,260); if(n) caller.assign(b,n); }
+        Halvex::CommonReplacements().expand(caller);
         internal::ReplaceAll(caller, L"\\", L"\\\\");
         dimensions[L"__caller.name"] = caller;
         dimensions[L"__transport.name"] = m_transport->GetName() + L" v" + std::to_wstring(m_transport->GetVersion());

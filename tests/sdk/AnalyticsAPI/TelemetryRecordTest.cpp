@@ -1,6 +1,7 @@
 #include "AnalyticsAPI/IFormatter.h"
 #include "AnalyticsAPI/internal/ReplaceAll.h"
 #include "AnalyticsAPI/v2/Event.h"
+#include "LogFile.h"
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,8 @@ TEST(RecordTime, CalendarTextForValidSecondsAndRefusalOtherwise)
 
 TEST(Event, DimensionsFromTheFluentCallsAndThePrivateNameRule)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     CEvent event(L"Sentrel.Alert.Request");
     event.Category(L"Kest")
         .Action(std::wstring(L"Request"))
@@ -114,6 +117,12 @@ TEST(Event, DimensionsFromTheFluentCallsAndThePrivateNameRule)
         {L"__set", L"direct"},
     };
     EXPECT_EQ(expected, event.Dimensions());
+
+    const auto refused = log.find({2, L"", L"", L"Illegal request to add private dimension"});
+    ASSERT_EQ(2u, refused.size());
+    EXPECT_EQ(L"Illegal request to add private dimension ('__x ='refused') - Ignored", refused[0].text);
+    EXPECT_EQ(L"Illegal request to add private dimension ('__ ='two underscores alone') - Ignored", refused[1].text);
+    EXPECT_EQ(1u, log.find({2, L"", L"", L"Adding dimension with a [null] name - ignored."}).size());
 }
 
 TEST(Event, NegativeValueIsStoredAsItsUnsignedReadingAndNullNameAsEmpty)
