@@ -253,3 +253,29 @@ TEST(FrontDoorTest, LoggingWhileTheLoggerIsMadeDoesNotWaitForItself)
     auto* logger = static_cast<LoggingTestDoubles::PlainLogger*>(GetLogger()->Logger());
     EXPECT_TRUE(logger->writes.empty());
 }
+
+TEST(FrontDoorTest, SystemErrorTextsKeepTheirInsertsAndReachTheLogAsWritten)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    // Texts with inserts ("%1") are taken as they stand, never filled from
+    // arguments that were not given.
+    int withInserts = 0;
+    for (uint32_t code = 1; code < 16000; ++code) {
+        const std::wstring text = Halvex::CLogger::GetErrorText(code);
+        if (text.find(L"%1") == std::wstring::npos)
+            continue;
+        if (++withInserts > 3)
+            break;
+        ETW_LOG(LOG_LEVEL_ERROR, L"FrontDoorTest", L"f", L"Code %lu: %s", static_cast<unsigned long>(code),
+                text.c_str());
+        Halvex::CLogger::Log(Halvex::LOG_TYPE_ERROR, L"Src", L"g", 1, L"Bridged %lu: %s",
+                             static_cast<unsigned long>(code), text.c_str());
+        std::wstring expected = text;
+        while (!expected.empty() && (expected.back() == L'\n' || expected.back() == L'\r'))
+            expected.pop_back();
+        EXPECT_TRUE(log.contains(LOG_LEVEL_ERROR, L"Code " + std::to_wstring(code) + L": " + expected)) << code;
+        EXPECT_TRUE(log.contains(LOG_LEVEL_ERROR, L"Bridged " + std::to_wstring(code) + L": " + expected)) << code;
+    }
+    EXPECT_GT(withInserts, 0);
+}
