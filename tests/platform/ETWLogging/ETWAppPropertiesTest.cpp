@@ -1,10 +1,9 @@
 #include "ETWLogging/ETWAppProperties.h"
 
 #include "AppRecord.h"
+#include "LogFile.h"
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 using ETWLogging::internal::ETWAppProperties;
 using EtwTestDoubles::AppRecord;
@@ -13,12 +12,7 @@ namespace {
 
 std::wstring programData()
 {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)) && path)
-        folder = path;
-    CoTaskMemFree(path);
-    return folder;
+    return TestSupport::LogFile::programDataFolder();
 }
 
 // {E16CA450-55CC-11E0-B8AF-0800200C9A66}

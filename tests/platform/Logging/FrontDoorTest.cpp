@@ -5,12 +5,9 @@
 #include "Logging/Log.h"
 
 #include "LogFile.h"
-#include "ScratchFolder.h"
 #include "TestNames.h"
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windows.h>
 
 #include <atomic>
@@ -30,28 +27,17 @@ namespace {
 
 std::wstring logRoot()
 {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)) && path)
-        folder = path;
-    CoTaskMemFree(path);
-    return folder + L"\\Corvane\\CVLOGS\\";
+    return LogFile::programDataFolder() + L"\\Corvane\\CVLOGS\\";
 }
 
 std::wstring programStem()
 {
-    wchar_t buffer[1024] = {};
-    GetModuleFileNameW(nullptr, buffer, 1023);
-    std::wstring name = buffer;
-    name = name.substr(name.rfind(L'\\') + 1);
-    return name.substr(0, name.rfind(L'.'));
+    return LogFile::programStem();
 }
 
 std::wstring fileText(const std::wstring& path)
 {
-    const std::string bytes = TestSupport::ScratchFolder::read(path);
-    return bytes.size() < 2 ? std::wstring()
-                            : std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    return LogFile::readText(path);
 }
 
 // Removes a log folder of the test's own when the test ends.
