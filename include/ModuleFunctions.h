@@ -7,24 +7,20 @@
 #include <stdint.h>
 #include <wchar.h>
 
+#include "MessageBusFunctions.h"
 #include "ModuleStatus.h"
-
-struct MessageBusFunctions;
 
 #ifdef __cplusplus
 namespace Ostrand {
-struct MessageHeader;
 namespace internal {
 class ModuleHandle;
 }
 }
 /* The host holds only the address of the handle. */
 typedef Ostrand::internal::ModuleHandle* MODULE_HANDLE;
-typedef Ostrand::MessageHeader MODULE_MESSAGE_HEADER;
 extern "C" {
 #else
 typedef struct ModuleHandle* MODULE_HANDLE;
-typedef struct MessageHeader MODULE_MESSAGE_HEADER;
 #endif
 
 /* The host's module-manager entry: its context first, then three
@@ -41,7 +37,9 @@ typedef MODULE_STATUS (*InitializeModuleFunction)(MODULE_HANDLE handle, const wc
 typedef MODULE_STATUS (*StartModuleFunction)(MODULE_HANDLE handle);
 typedef MODULE_STATUS (*StopModuleFunction)(MODULE_HANDLE handle);
 typedef MODULE_STATUS (*UninitializeModuleFunction)(MODULE_HANDLE handle);
-typedef MODULE_STATUS (*DirectMessageFunction)(MODULE_HANDLE handle, const MODULE_MESSAGE_HEADER* header,
+/* The header may be null; a version-1 header is 100 bytes, a version-2 one 108
+   (an Ostrand::MessageHeader is a MessageWireHeader). */
+typedef MODULE_STATUS (*DirectMessageFunction)(MODULE_HANDLE handle, const MessageWireHeader* header,
                                                const wchar_t* name, const wchar_t* source,
                                                const wchar_t* payload);
 typedef MODULE_STATUS (*InitializeModuleV2Function)(MODULE_HANDLE handle, const wchar_t* moduleName,

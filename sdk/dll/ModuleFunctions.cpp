@@ -145,7 +145,7 @@ MODULE_STATUS UninitializeModule(MODULE_HANDLE handle)
     return callGuarded([&]() -> MODULE_STATUS { return module->uninitialize(); });
 }
 
-MODULE_STATUS DirectMessage(MODULE_HANDLE handle, const MODULE_MESSAGE_HEADER* /*header*/, const wchar_t* name,
+MODULE_STATUS DirectMessage(MODULE_HANDLE handle, const MessageWireHeader* /*header*/, const wchar_t* name,
                             const wchar_t* source, const wchar_t* payload)
 {
     Module* module = moduleOf(handle, L"DirectMessage");
