@@ -28,7 +28,7 @@ std::vector<std::wstring> split(const std::wstring& text, wchar_t separator)
 
 } // namespace
 
-HostDriver::HostDriver(const ModuleLibrary& library)
+HostDriver::HostDriver(const FamilyLibrary& library)
     : m_library(library), m_table(static_cast<const ModuleFunctions*>(library.createObject(MODULE_LIBRARY_VERSION_NUM)))
 {
 }

@@ -1,5 +1,5 @@
 #pragma once
-#include "ModuleLibrary.h"
+#include "FamilyLibrary.h"
 
 #include <string>
 #include <vector>
@@ -25,7 +25,7 @@ namespace ModuleHost {
 // After "destroy" the driver holds no handle, so later steps pass a null one.
 class HostDriver {
 public:
-    explicit HostDriver(const ModuleLibrary& library);
+    explicit HostDriver(const FamilyLibrary& library);
 
     // False for a step it does not know.
     bool run(const std::wstring& step);
@@ -41,7 +41,7 @@ private:
     void initialize(bool v2, const std::wstring& variant, const std::wstring& arguments);
     void print(const char* entry, MODULE_STATUS status, const char* detail = nullptr);
 
-    const ModuleLibrary& m_library;
+    const FamilyLibrary& m_library;
     const ModuleFunctions* m_table;
     MODULE_HANDLE m_handle = nullptr;
 };

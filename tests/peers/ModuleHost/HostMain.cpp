@@ -1,7 +1,7 @@
 // module_host.exe [--step-timeout-ms=<n>] <module library> <step>...
 // Exit codes: 0 every step ran, 2 bad command line or library, 3 a step timed out.
 #include "HostDriver.h"
-#include "ModuleLibrary.h"
+#include "FamilyLibrary.h"
 #include "StepWatchdog.h"
 
 #include <cstdio>
@@ -19,7 +19,7 @@ int wmain(int argc, wchar_t** argv)
         std::printf("usage: module_host [--step-timeout-ms=<n>] <module library> <step>...\n");
         return 2;
     }
-    ModuleHost::ModuleLibrary library(argv[next++]);
+    ModuleHost::FamilyLibrary library(argv[next++]);
     if (!library.ready()) {
         std::printf("library not loaded: %s\n", library.error().c_str());
         return 2;

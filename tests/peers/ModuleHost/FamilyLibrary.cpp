@@ -1,8 +1,8 @@
-#include "ModuleLibrary.h"
+#include "FamilyLibrary.h"
 
 namespace ModuleHost {
 
-ModuleLibrary::ModuleLibrary(const std::wstring& path)
+FamilyLibrary::FamilyLibrary(const std::wstring& path)
 {
     m_module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (!m_module) {
@@ -13,14 +13,14 @@ ModuleLibrary::ModuleLibrary(const std::wstring& path)
               resolve(m_getVersionStr, "GetVersionStr") && resolve(m_getVersionNum, "GetVersionNum");
 }
 
-ModuleLibrary::~ModuleLibrary()
+FamilyLibrary::~FamilyLibrary()
 {
     if (m_module)
         FreeLibrary(m_module);
 }
 
 template <typename Function>
-bool ModuleLibrary::resolve(Function& function, const char* name)
+bool FamilyLibrary::resolve(Function& function, const char* name)
 {
     function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(m_module, name)));
     if (!function)

@@ -7,14 +7,15 @@
 
 namespace ModuleHost {
 
-// A module library loaded from a full path, with its four exports resolved.
+// A library of the family (a module library, the bus library) loaded from a
+// full path, with its four exports resolved.
 // Unloaded when the object goes.
-class ModuleLibrary {
+class FamilyLibrary {
 public:
-    explicit ModuleLibrary(const std::wstring& path);
-    ~ModuleLibrary();
-    ModuleLibrary(const ModuleLibrary&) = delete;
-    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+    explicit FamilyLibrary(const std::wstring& path);
+    ~FamilyLibrary();
+    FamilyLibrary(const FamilyLibrary&) = delete;
+    FamilyLibrary& operator=(const FamilyLibrary&) = delete;
 
     // False when the file did not load or an export is missing; error() says which.
     bool ready() const { return m_ready; }
