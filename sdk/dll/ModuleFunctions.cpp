@@ -1,9 +1,14 @@
 // The eight entries of the module table. Each tests the pointers it was given,
 // refuses bad ones with a level-4 line, and runs the rest under the barrier so
 // that no exception reaches the host.
+#include "dll/BaseModule.h"
 #include "dll/CallGuarded.h"
 #include "dll/ModuleHandle.h"
+#include "dll/ModuleManagerShim.h"
 #include "dll/ModuleTable.h"
+#include "message/Message.h"
+#include "message/MessageBusClient.h"
+#include "message/MessageBusShimImpl.h"
 
 #include "Logging/Log.h"
 
@@ -50,16 +55,39 @@ bool initializeArgumentsValid(const wchar_t* function, const wchar_t* moduleName
     return true;
 }
 
+// The body InitializeModule and InitializeModuleV2 share; they differ only in
+// where the module's bus comes from.
+template <typename MakeBus>
 MODULE_STATUS initializeModule(const wchar_t* function, MODULE_HANDLE handle, const wchar_t* moduleName,
                                const wchar_t* secondName, uint32_t parameterCount, const wchar_t* const* names,
-                               const wchar_t* const* values)
+                               const wchar_t* const* values, void* managerContext,
+                               ModuleManagerCallback managerCallback, MakeBus makeBus)
 {
     Module* module = moduleOf(handle, function);
     if (!module)
         return MODULE_STATUS_INVALID_PARAMETER;
     if (!initializeArgumentsValid(function, moduleName, secondName, parameterCount, names, values))
         return MODULE_STATUS_INVALID_PARAMETER;
-    return callGuarded([&]() -> MODULE_STATUS { return module->initialize(); });
+    return callGuarded([&]() -> MODULE_STATUS {
+        auto* base = dynamic_cast<BaseModule*>(module);
+        if (!base)
+            return module->initialize();
+
+        BaseModule::ParameterMap parameters;
+        for (uint32_t i = 0; i < parameterCount; ++i)
+            parameters.emplace(names[i], values[i]); // a repeated name keeps its first value
+        auto moduleManager = std::make_shared<ModuleManagerShim>(managerContext, managerCallback);
+        const std::shared_ptr<MessageBus> bus = makeBus();
+        // The base class's own step, even where the product overrides it.
+        const MODULE_STATUS status = base->BaseModule::baseInitialize(moduleName, secondName, parameters,
+                                                                      std::move(moduleManager), bus);
+        if (status != MODULE_STATUS_SUCCESS) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                    L"Failed to initialize base module. Error code %lu.", static_cast<unsigned long>(status));
+            return status;
+        }
+        return module->initialize();
+    });
 }
 
 MODULE_STATUS NewModule(MODULE_HANDLE* handle, const wchar_t* moduleName)
@@ -104,21 +132,28 @@ MODULE_STATUS DestroyModule(MODULE_HANDLE handle)
 
 MODULE_STATUS InitializeModule(MODULE_HANDLE handle, const wchar_t* moduleName, const wchar_t* secondName,
                                uint32_t parameterCount, const wchar_t* const* parameterNames,
-                               const wchar_t* const* parameterValues, void* /*managerContext*/,
-                               ModuleManagerCallback /*managerCallback*/)
+                               const wchar_t* const* parameterValues, void* managerContext,
+                               ModuleManagerCallback managerCallback)
 {
+    // Without the host's bus the client loads the bus library itself.
     return initializeModule(L"InitializeModule", handle, moduleName, secondName, parameterCount, parameterNames,
-                            parameterValues);
+                            parameterValues, managerContext, managerCallback,
+                            [] { return std::make_shared<MessageBusClient>(); });
 }
 
 MODULE_STATUS InitializeModuleV2(MODULE_HANDLE handle, const wchar_t* moduleName, const wchar_t* secondName,
                                  uint32_t parameterCount, const wchar_t* const* parameterNames,
-                                 const wchar_t* const* parameterValues, void* /*managerContext*/,
-                                 ModuleManagerCallback /*managerCallback*/, void* /*busHandle*/,
-                                 const MessageBusFunctions* /*busFunctions*/)
+                                 const wchar_t* const* parameterValues, void* managerContext,
+                                 ModuleManagerCallback managerCallback, void* busHandle,
+                                 const MessageBusFunctions* busFunctions)
 {
+    // The host's handle and table stay the host's: the shim only borrows them
+    // and refuses null ones by throwing.
     return initializeModule(L"InitializeModuleV2", handle, moduleName, secondName, parameterCount, parameterNames,
-                            parameterValues);
+                            parameterValues, managerContext, managerCallback, [&] {
+                                return std::make_shared<MessageBusClient>(
+                                    std::make_shared<MessageBusShimImpl>(busHandle, busFunctions), nullptr);
+                            });
 }
 
 MODULE_STATUS StartModule(MODULE_HANDLE handle)
@@ -145,7 +180,7 @@ MODULE_STATUS UninitializeModule(MODULE_HANDLE handle)
     return callGuarded([&]() -> MODULE_STATUS { return module->uninitialize(); });
 }
 
-MODULE_STATUS DirectMessage(MODULE_HANDLE handle, const MessageWireHeader* /*header*/, const wchar_t* name,
+MODULE_STATUS DirectMessage(MODULE_HANDLE handle, const MessageWireHeader* header, const wchar_t* name,
                             const wchar_t* source, const wchar_t* payload)
 {
     Module* module = moduleOf(handle, L"DirectMessage");
@@ -155,8 +190,19 @@ MODULE_STATUS DirectMessage(MODULE_HANDLE handle, const MessageWireHeader* /*hea
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"DirectMessage", L"Invalid message string.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    // Only a base module has local subscribers; any other module drops it.
-    return callGuarded([&]() -> MODULE_STATUS { return MODULE_STATUS_SUCCESS; });
+    return callGuarded([&]() -> MODULE_STATUS {
+        const std::shared_ptr<Message> message = Message::create(name, source, payload);
+        if (!message) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"DirectMessage",
+                    L"Failed to create direct message. Returning.");
+            return MODULE_STATUS_UNKNOWN_EXCEPTION;
+        }
+        // A null header leaves the default one; a version-1 header is upgraded.
+        message->copyHeaderFrom(header);
+        // Only a base module has local subscribers; any other module drops it.
+        auto* base = dynamic_cast<BaseModule*>(module);
+        return base ? base->directMessage(message) : MODULE_STATUS_SUCCESS;
+    });
 }
 
 const ModuleFunctions kModuleFunctions = {

@@ -28,8 +28,8 @@ std::vector<std::wstring> split(const std::wstring& text, wchar_t separator)
 
 } // namespace
 
-HostDriver::HostDriver(const FamilyLibrary& library)
-    : m_library(library), m_table(static_cast<const ModuleFunctions*>(library.createObject(MODULE_LIBRARY_VERSION_NUM)))
+HostDriver::HostDriver(const FamilyLibrary& library, HostBus* bus)
+    : m_library(library), m_bus(bus), m_table(static_cast<const ModuleFunctions*>(library.createObject(MODULE_LIBRARY_VERSION_NUM)))
 {
 }
 
@@ -77,16 +77,64 @@ bool HostDriver::run(const std::wstring& step)
         m_handle = nullptr;
         print("DestroyModule", status);
     } else if (verb == L"direct") {
-        std::vector<std::wstring> parts = split(argument, L';');
-        parts.resize(3);
-        print("DirectMessage",
-              m_table->DirectMessage(m_handle, nullptr, parts[0].c_str(), parts[1].c_str(), parts[2].c_str()));
+        directMessage(argument);
     } else if (verb == L"direct-null-name") {
         print("DirectMessage", m_table->DirectMessage(m_handle, nullptr, nullptr, L"source", L"{}"));
-    } else {
+    } else if (!runBusStep(verb, argument)) {
         return false;
     }
     std::fflush(stdout);
+    return true;
+}
+
+void HostDriver::directMessage(const std::wstring& arguments)
+{
+    std::vector<std::wstring> parts = split(arguments, L';');
+    parts.resize(4);
+    MessageWireHeader header = HostBus::header(parts[0], parts[1], parts[2], false);
+    header.messageId = 77;
+    const MessageWireHeader* sent = &header;
+    if (parts[3] == L"v1") {
+        header.version = 1;
+        header.totalSize = 200;
+        header.session.sessionId = 9; // beyond a version-1 header: must not be read
+    } else if (parts[3] == L"v2") {
+        header.session.sessionId = 5;
+    } else {
+        sent = nullptr;
+    }
+    print("DirectMessage",
+          m_table->DirectMessage(m_handle, sent, parts[0].c_str(), parts[1].c_str(), parts[2].c_str()));
+}
+
+bool HostDriver::runBusStep(const std::wstring& verb, const std::wstring& argument)
+{
+    const bool busStep = verb == L"publish" || verb == L"request" || verb == L"await" || verb == L"bus-journal" ||
+                         verb == L"bus-connections";
+    if (!busStep)
+        return false;
+    if (!m_bus) {
+        std::printf("no bus\n");
+        return true;
+    }
+    std::vector<std::wstring> parts = split(argument, L';');
+    parts.resize(2);
+    const std::chrono::seconds wait(5);
+    std::string line;
+    if (verb == L"publish") {
+        print("Publish", m_bus->publish(parts[0], parts[1]));
+    } else if (verb == L"request") {
+        const MODULE_STATUS status = m_bus->request(parts[0], parts[1], wait, line);
+        print("Request", status, line.c_str());
+    } else if (verb == L"await") {
+        m_bus->awaitMessage(parts[0], wait, line);
+        std::printf("Received %s\n", line.c_str());
+    } else if (verb == L"bus-journal") {
+        for (const auto& entry : m_bus->journal())
+            std::printf("%s\n", entry.c_str());
+    } else {
+        std::printf("OpenConnections %u\n", static_cast<unsigned>(m_bus->openConnections()));
+    }
     return true;
 }
 
@@ -129,9 +177,15 @@ void HostDriver::initialize(bool v2, const std::wstring& variant, const std::wst
     }
     void* context = this;
     if (v2) {
+        void* busHandle = m_bus ? m_bus->handle() : nullptr;
+        const MessageBusFunctions* busFunctions = m_bus ? m_bus->functions() : nullptr;
+        if (variant == L"-null-bus")
+            busHandle = nullptr;
+        else if (variant == L"-null-table")
+            busFunctions = nullptr;
         print("InitializeModuleV2", m_table->InitializeModuleV2(m_handle, name, parsed.secondName.c_str(), count,
                                                                  nameArray, valueArray, context, &managerCallback,
-                                                                 nullptr, nullptr));
+                                                                 busHandle, busFunctions));
     } else {
         print("InitializeModule", m_table->InitializeModule(m_handle, name, parsed.secondName.c_str(), count,
                                                              nameArray, valueArray, context, &managerCallback));

@@ -1,4 +1,5 @@
 // The product hooks of the test module library.
+#include "BaseTestModule.h"
 #include "PlainTestModule.h"
 
 namespace Ostrand {
@@ -10,7 +11,12 @@ MODULE_STATUS createModule(Module** module)
     behaviour.act(L"create", MODULE_STATUS_SUCCESS);
     if (const uint32_t failure = behaviour.createFailure())
         return failure;
-    *module = behaviour.createsNothing() ? nullptr : new TestModule::PlainTestModule(behaviour);
+    if (behaviour.createsNothing())
+        *module = nullptr;
+    else if (behaviour.createsBaseModule())
+        *module = new TestModule::BaseTestModule(behaviour);
+    else
+        *module = new TestModule::PlainTestModule(behaviour);
     return MODULE_STATUS_SUCCESS;
 }
 
