@@ -1,4 +1,7 @@
+#include "LogFile.h"
+
 #include "dll/BaseModule.h"
+#include "Logging/CLoggingIf.h"
 #include "message/MessageBusClient.h"
 #include "message/MessageBusShim.h"
 
@@ -145,6 +148,15 @@ std::shared_ptr<Message> message(const wchar_t* name)
     return Message::create(name, L"source", L"{}");
 }
 
+// The error lines of the base module, each as "<function>: <text>".
+std::vector<std::wstring> baseModuleErrors(const TestSupport::LogFile& log)
+{
+    std::vector<std::wstring> lines;
+    for (const auto& line : log.find(TestSupport::LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"BaseModule", L"", L""}))
+        lines.push_back(line.function + L": " + line.text);
+    return lines;
+}
+
 TEST(BaseModule, StartsEmptyWithAContainerOfItsOwnOrTheOneGiven)
 {
     InspectableModule made;
@@ -182,6 +194,8 @@ TEST(BaseModule, BaseInitializeStoresWhatTheHostHandsOverAndRegistersTheBus)
 
 TEST(BaseModule, BaseInitializeRefusesAMissingManagerOrBusAndKeepsWhatCameBefore)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     InspectableModule withoutManager;
     EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER,
               withoutManager.baseInitialize(L"Name", L"Second", {{L"a", L"1"}}, nullptr,
@@ -198,6 +212,11 @@ TEST(BaseModule, BaseInitializeRefusesAMissingManagerOrBusAndKeepsWhatCameBefore
     EXPECT_EQ(L"Name", withoutBus.getName());
     EXPECT_EQ(host, withoutBus.getModuleManager());
     EXPECT_EQ(nullptr, withoutBus.registeredBus());
+
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Ostrand::BaseModule::baseInitialize: Invalid module manager object passed to base initialize.",
+                  L"Ostrand::BaseModule::baseInitialize: Invalid message bus object passed to base initialize."}),
+              baseModuleErrors(log));
 }
 
 TEST(BaseModule, EveryBusOperationGoesToTheStoredBus)
@@ -244,16 +263,26 @@ TEST(BaseModule, EveryBusOperationGoesToTheStoredBus)
 
 TEST(BaseModule, BusOperationsBeforeBaseInitializeAnswerInvalidState)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     InspectableModule module;
     std::shared_ptr<Ostrand::Reply> reply;
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, module.publish(message(L"P")));
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, module.request(message(L"R"), reply, std::chrono::milliseconds(1)));
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, module.subscribe(L"N", [](std::shared_ptr<Message>) { return 0u; }));
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, module.unsubscribe(L"N"));
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"Ostrand::BaseModule::publish: No message bus before base initialize. Returning.",
+                  L"Ostrand::BaseModule::request: No message bus before base initialize. Returning.",
+                  L"Ostrand::BaseModule::subscribe: No message bus before base initialize. Returning.",
+                  L"Ostrand::BaseModule::unsubscribe: No message bus before base initialize. Returning."}),
+              baseModuleErrors(log));
 }
 
 TEST(BaseModule, DirectMessagesReachOnlyMatchingLocalSubscribersOfTheClient)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     InspectableModule module;
     auto shim = std::make_shared<QuietShim>();
     auto client = std::make_shared<Ostrand::MessageBusClient>(shim, nullptr);
@@ -271,10 +300,13 @@ TEST(BaseModule, DirectMessagesReachOnlyMatchingLocalSubscribersOfTheClient)
     EXPECT_EQ(MODULE_STATUS_SUCCESS, module.directMessage(message(L"Pattern.One")));
     EXPECT_EQ((std::vector<std::wstring>{L"Exact.Name", L"Pattern.One"}), seen);
     EXPECT_EQ(0, shim->published);
+    EXPECT_TRUE(baseModuleErrors(log).empty());
 }
 
 TEST(BaseModule, DirectMessagesNeedTheBusClient)
 {
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
     InspectableModule beforeInitialize;
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, beforeInitialize.directMessage(message(L"Any")));
 
@@ -283,6 +315,9 @@ TEST(BaseModule, DirectMessagesNeedTheBusClient)
     ASSERT_EQ(MODULE_STATUS_SUCCESS, otherBus.baseInitialize(L"Name", L"", {}, manager(), bus));
     EXPECT_EQ(MODULE_STATUS_INVALID_STATE, otherBus.directMessage(message(L"Any")));
     EXPECT_TRUE(bus->calls.empty());
+    const std::wstring line =
+        L"Ostrand::BaseModule::directMessage: Failed to process direct message. Invalid message bus client.";
+    EXPECT_EQ((std::vector<std::wstring>{line, line}), baseModuleErrors(log));
 }
 
 } // namespace
