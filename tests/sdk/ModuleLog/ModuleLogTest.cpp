@@ -9,6 +9,7 @@
 #include "Logging/Log.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <memory>
 #include <string>
@@ -96,6 +97,24 @@ TEST(ModuleTableLog, EveryRefusalWritesItsErrorLine)
     }
     EXPECT_EQ(sizeof(cases) / sizeof(cases[0]), log.find(LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"", L"", L""}).size());
     EXPECT_EQ(MODULE_STATUS_SUCCESS, table().DestroyModule(handle));
+}
+
+TEST(ModuleTableLog, ABaseModuleWithoutTheHostsBusHandleStopsAtTheBusShim)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    SetEnvironmentVariableW(L"TESTMODULE_BEHAVIOUR", L"base");
+    MODULE_HANDLE handle = nullptr;
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, table().NewModule(&handle, L"Module"));
+    MessageBusFunctions functions{};
+    EXPECT_EQ(MODULE_STATUS_UNKNOWN_EXCEPTION, table().InitializeModuleV2(handle, L"Module", L"", 0, nullptr, nullptr,
+                                                                          nullptr, nullptr, nullptr, &functions));
+    EXPECT_EQ(MODULE_STATUS_SUCCESS, table().DestroyModule(handle));
+
+    const auto errors = log.find(LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"", L"", L""});
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ(L"MessageBusShimImpl", errors[0].file);
+    EXPECT_EQ(L"Invalid message bus handle. Throwing ModuleException.", errors[0].text);
 }
 
 } // namespace
