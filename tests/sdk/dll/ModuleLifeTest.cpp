@@ -102,6 +102,27 @@ TEST_F(ModuleLife, WithoutTheHostsBusHandleOrTableBaseInitializeIsNeverReached)
     EXPECT_EQ((Lines{"createModule", "destroyModule"}), journal());
 }
 
+TEST_F(ModuleLife, InitializeModuleOpensAConnectionOfItsOwnWhereTheBusLibraryIsFound)
+{
+    // The default connection looks for the bus library beside the program, so
+    // the host runs from a folder that holds both.
+    const std::wstring host = m_folder.file(L"module_host.exe");
+    ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(MODULE_HOST_PATH).c_str(), host.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(BUS_LIBRARY_PATH).c_str(), m_folder.file(L"Ondrel.dll").c_str(),
+                          FALSE));
+    SetEnvironmentVariableW(L"TESTMODULE_BEHAVIOUR", L"base");
+    SetEnvironmentVariableW(L"TESTMODULE_JOURNAL", m_journal.c_str());
+    const auto result = TestSupport::runChildProcess(
+        host, {TestSupport::buildMachinePath(TEST_MODULE_PATH), L"new=Tester", L"init=Tester;Second;a=1", L"start",
+               L"stop", L"uninit", L"destroy"});
+    EXPECT_EQ((Lines{"NewModule 0x00000000 handle=set", "InitializeModule 0x00000000", "StartModule 0x00000000",
+                     "StopModule 0x00000000", "UninitializeModule 0x00000000", "DestroyModule 0x00000000"}),
+              result.lines());
+    const Lines seen = journal();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ("initialize name=Tester second=Second parameters=a=1; container=bus", seen[1]);
+}
+
 TEST_F(ModuleLife, InitializeModuleWithoutABusLibraryToLoadFails)
 {
     const Lines out = host(L"base", {L"new=Tester", L"init", L"destroy"});
