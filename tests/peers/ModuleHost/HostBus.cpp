@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace ModuleHost {
@@ -14,10 +15,10 @@ const wchar_t kHostSource[] = L"ModuleHost";
 
 const char* callName(BusDouble::Call call)
 {
-    static const char* const names[] = {"GetHandle",       "Release",     "Publish",   "PublishEx",
-                                        "Request",         "RequestEx",   "Subscribe", "SubscribeFilter",
-                                        "Unsubscribe",     "DetachReplyCallback",   "DeliverMessage",
-                                        "DeliverReply"};
+    static const char* const names[] = {
+        "GetHandle",   "Release",         "Publish",     "PublishEx",           "Request",        "RequestEx",
+        "Subscribe",   "SubscribeFilter", "Unsubscribe", "DetachReplyCallback", "DeliverMessage", "DeliverReply",
+    };
     const auto index = static_cast<size_t>(call);
     return index < sizeof(names) / sizeof(names[0]) ? names[index] : "Unknown";
 }

@@ -1,8 +1,7 @@
 // A module on the base class driven by the host double over the bus library
 // double: what the host hands over, what reaches the module's subscribers,
 // what the module publishes and answers, and what it leaves of the host's bus.
-#include "ChildProcess.h"
-#include "ScratchFolder.h"
+#include "HostedModuleTest.h"
 
 #include <windows.h>
 
@@ -14,7 +13,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using Lines = HostedModuleTest::Lines;
 
 bool has(const Lines& lines, const std::string& line)
 {
@@ -27,29 +26,13 @@ bool anyContains(const Lines& lines, const std::string& part)
                        [&](const std::string& line) { return line.find(part) != std::string::npos; });
 }
 
-class ModuleLife : public ::testing::Test {
+class ModuleLife : public HostedModuleTest {
 protected:
-    Lines host(const std::wstring& behaviour, std::vector<std::wstring> steps)
+    // The host with a connection of its own on the bus library double.
+    Lines host(const std::wstring& behaviour, const std::vector<std::wstring>& steps)
     {
-        SetEnvironmentVariableW(L"TESTMODULE_BEHAVIOUR", behaviour.c_str());
-        SetEnvironmentVariableW(L"TESTMODULE_JOURNAL", m_journal.c_str());
-        steps.insert(steps.begin(), TestSupport::buildMachinePath(TEST_MODULE_PATH));
-        steps.insert(steps.begin(), L"--bus=" + TestSupport::buildMachinePath(BUS_LIBRARY_PATH));
-        const auto result = TestSupport::runChildProcess(TestSupport::buildMachinePath(MODULE_HOST_PATH), steps);
-        EXPECT_TRUE(result.finished);
-        EXPECT_EQ(0u, result.exitCode) << result.output;
-        return result.lines();
+        return hostLines(behaviour, {L"--bus=" + TestSupport::buildMachinePath(BUS_LIBRARY_PATH)}, steps);
     }
-
-    Lines journal() const
-    {
-        TestSupport::ChildProcessResult text;
-        text.output = TestSupport::ScratchFolder::read(m_journal);
-        return text.lines();
-    }
-
-    TestSupport::ScratchFolder m_folder;
-    std::wstring m_journal = m_folder.file(L"journal.txt");
 };
 
 TEST_F(ModuleLife, ABaseModuleLivesOnTheBusTheHostHandsOver)
@@ -110,11 +93,9 @@ TEST_F(ModuleLife, InitializeModuleOpensAConnectionOfItsOwnWhereTheBusLibraryIsF
     ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(MODULE_HOST_PATH).c_str(), host.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(BUS_LIBRARY_PATH).c_str(), m_folder.file(L"Ondrel.dll").c_str(),
                           FALSE));
-    SetEnvironmentVariableW(L"TESTMODULE_BEHAVIOUR", L"base");
-    SetEnvironmentVariableW(L"TESTMODULE_JOURNAL", m_journal.c_str());
-    const auto result = TestSupport::runChildProcess(
-        host, {TestSupport::buildMachinePath(TEST_MODULE_PATH), L"new=Tester", L"init=Tester;Second;a=1", L"start",
-               L"stop", L"uninit", L"destroy"});
+    const auto result = runHost(L"base", {},
+                                {L"new=Tester", L"init=Tester;Second;a=1", L"start", L"stop", L"uninit", L"destroy"},
+                                host);
     EXPECT_EQ((Lines{"NewModule 0x00000000 handle=set", "InitializeModule 0x00000000", "StartModule 0x00000000",
                      "StopModule 0x00000000", "UninitializeModule 0x00000000", "DestroyModule 0x00000000"}),
               result.lines());

@@ -1,7 +1,6 @@
 // The module table as a host sees it: the host double loads the test module
 // library and drives it; the module's journal says which calls reached it.
-#include "ChildProcess.h"
-#include "ScratchFolder.h"
+#include "HostedModuleTest.h"
 
 #include <windows.h>
 
@@ -12,40 +11,12 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-class ModuleTable : public ::testing::Test {
+class ModuleTable : public HostedModuleTest {
 protected:
-    // Runs the host double over the test module with the module behaviour given.
-    TestSupport::ChildProcessResult host(const std::wstring& behaviour, std::vector<std::wstring> steps,
-                                         long stepLimitMs = 0)
-    {
-        SetEnvironmentVariableW(L"TESTMODULE_BEHAVIOUR", behaviour.c_str());
-        SetEnvironmentVariableW(L"TESTMODULE_JOURNAL", m_journal.c_str());
-        if (stepLimitMs > 0)
-            steps.insert(steps.begin(), L"--step-timeout-ms=" + std::to_wstring(stepLimitMs));
-        const std::wstring library = TestSupport::buildMachinePath(TEST_MODULE_PATH);
-        steps.insert(steps.begin() + (stepLimitMs > 0 ? 1 : 0), library);
-        return TestSupport::runChildProcess(TestSupport::buildMachinePath(MODULE_HOST_PATH), steps);
-    }
-
     Lines hostLines(const std::wstring& behaviour, const std::vector<std::wstring>& steps)
     {
-        const auto result = host(behaviour, steps);
-        EXPECT_TRUE(result.finished);
-        EXPECT_EQ(0u, result.exitCode) << result.output;
-        return result.lines();
+        return HostedModuleTest::hostLines(behaviour, {}, steps);
     }
-
-    Lines journal() const
-    {
-        TestSupport::ChildProcessResult text;
-        text.output = TestSupport::ScratchFolder::read(m_journal);
-        return text.lines();
-    }
-
-    TestSupport::ScratchFolder m_folder;
-    std::wstring m_journal = m_folder.file(L"journal.txt");
 };
 
 TEST_F(ModuleTable, ExportsTheSameTableForAnyVersionAndReportsVersion2_1_0)
@@ -150,7 +121,7 @@ TEST_F(ModuleTable, EveryThrowingBodyAnswersUnknownException)
 
 TEST_F(ModuleTable, TheHostEndsAStepThatOutlivesItsLimit)
 {
-    const auto result = host(L"hang:start", {L"new=TestModule", L"start", L"stop"}, 300);
+    const auto result = runHost(L"hang:start", {L"--step-timeout-ms=300"}, {L"new=TestModule", L"start", L"stop"});
     ASSERT_TRUE(result.finished);
     EXPECT_EQ(3u, result.exitCode);
     EXPECT_EQ((Lines{"NewModule 0x00000000 handle=set", "start timed out"}), result.lines());
