@@ -114,7 +114,7 @@ TEST_F(ShimTest, AnsweredAndTimedOutRequestsReachTheReplyFunction)
     MessageBusShim::ReplyFunction ignoredFunction = recordInto(ignored);
     control().setDeliverVersion1(true);
 
-    ASSERT_EQ(0u, shim.request(Message::create(L"q", L"s", L"answer me"), 11, &answeredFunction, 5000, false));
+    ASSERT_EQ(0u, shim.request(Message::create(L"q", L"s", L"answer me"), 11, &answeredFunction, 100000, false));
     ASSERT_EQ(0u, shim.request(Message::create(L"q", L"s", L"not me"), 12, &ignoredFunction, 5000, false));
     ASSERT_TRUE(answered.arrived.waitFor(1, std::chrono::seconds(10)));
     ASSERT_TRUE(ignored.arrived.waitFor(1, std::chrono::seconds(10)));
