@@ -1,17 +1,14 @@
 #pragma once
-#include <windows.h>
-#include <shlobj.h>
+#include "System/ShlObjAPI.h"
 
 namespace Ostrand {
 
-// The shell's folder lookup behind an injectable seam.
-class ShlObjAPI {
+// The SDK's seam over the shell's known-folder lookup: the platform library's
+// pass-through under the SDK's name, so that the platform's helpers (which
+// free the returned buffer in every case) serve both.
+class ShlObjAPI : public Halvex::ShlObjAPI {
 public:
-    virtual ~ShlObjAPI();
-
-    // The system call unchanged; the caller frees a returned path with
-    // CoTaskMemFree, also when the result is a failure.
-    virtual HRESULT SHGetKnownFolderPath(REFKNOWNFOLDERID folderId, DWORD flags, HANDLE token, PWSTR* path);
+    ~ShlObjAPI() override;
 };
 
 } // namespace Ostrand
