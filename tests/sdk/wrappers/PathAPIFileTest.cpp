@@ -149,3 +149,48 @@ TEST(PathAPIFile, FailedWriteIsReportedAndKeepsTheFile)
     DroppingPipe pipe;
     EXPECT_FALSE(api.writeFile(pipe.name(), std::wstring(1 << 20, L'w'))) << "a write that fails after the open";
 }
+
+TEST(PathAPIFile, FileSystemCallsReachTheirOwnFunctions)
+{
+    ScratchFolder folder;
+    PathAPI api;
+    const std::wstring file = folder.write(L"a.txt", "a");
+    const std::wstring tree = folder.file(L"x\\y\\z");
+
+    EXPECT_TRUE(api.fileExists(file.c_str()));
+    EXPECT_FALSE(api.fileExists(folder.path().c_str()));
+    EXPECT_FALSE(api.fileExists(nullptr));
+    EXPECT_FALSE(api.fileExists(L""));
+    EXPECT_TRUE(api.directoryExists(folder.path().c_str()));
+    EXPECT_FALSE(api.directoryExists(file.c_str()));
+    EXPECT_TRUE(api.isRegularFile(file.c_str()));
+
+    ASSERT_TRUE(api.createDirectories(tree.c_str()));
+    EXPECT_TRUE(api.directoryExists(tree.c_str()));
+    EXPECT_TRUE(api.removeDirectory(folder.file(L"x").c_str()));
+    EXPECT_FALSE(api.directoryExists(folder.file(L"x").c_str()));
+
+    ASSERT_TRUE(api.moveFile(file.c_str(), folder.file(L"b.txt").c_str()));
+    EXPECT_FALSE(api.fileExists(file.c_str()));
+    EXPECT_STREQ(L"b.txt", api.pathFindFileName(folder.file(L"b.txt").c_str()));
+    WIN32_FIND_DATAW data = {};
+    HANDLE find = api.findFirstFile(folder.file(L"*.txt").c_str(), &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, find);
+    EXPECT_STREQ(L"b.txt", data.cFileName);
+    EXPECT_FALSE(api.findNextFile(find, &data));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_MORE_FILES), api.getLastError());
+    EXPECT_TRUE(api.findClose(find));
+
+    folder.write(L"c.log", "c");
+    EXPECT_TRUE(api.deleteFiles(folder.file(L"*.log").c_str(), false));
+    EXPECT_FALSE(api.fileExists(folder.file(L"c.log").c_str()));
+    EXPECT_TRUE(api.deleteFile(folder.file(L"b.txt").c_str()));
+    EXPECT_FALSE(api.deleteFile(folder.file(L"b.txt").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), api.getLastError());
+
+    HANDLE handle = api.createFile(folder.file(L"d.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, handle);
+    EXPECT_TRUE(api.closeHandle(handle));
+    wchar_t longPath[MAX_PATH * 2] = {};
+    EXPECT_GT(api.getLongPathName(folder.file(L"d.txt").c_str(), longPath, MAX_PATH * 2), 0u);
+}
