@@ -1,16 +1,13 @@
 #include "paths/PathHelpers.h"
 
-#include "paths/ModulePathParts.h"
 #include "paths/PathHelpersImpl.h"
-#include "paths/PlaceholderScan.h"
+#include "Replacements/FindPlaceholder.h"
 
 #include <knownfolders.h>
 
 namespace Ostrand {
 
 namespace {
-
-using internal::ModulePathParts;
 
 std::function<std::wstring(const PathHelpers::_Impl&)> appPath(uint8_t parts)
 {
@@ -29,11 +26,10 @@ std::function<std::wstring(const PathHelpers::_Impl&)> knownFolder(const KNOWNFO
 // Built from constants only: no call into any library while the program loads.
 const PathHelpers::Placeholders PathHelpers::s_placeholders = {
     {L"$(OS.Platform)", [](const _Impl& impl) { return impl.getPlatform(); }},
-    {L"$(App.Binary)", appPath(ModulePathParts::FileName | ModulePathParts::Extension)},
-    {L"$(App.Name)", appPath(ModulePathParts::FileName)},
-    {L"$(App.Folder)", appPath(ModulePathParts::Drive | ModulePathParts::Folder)},
-    {L"$(App.Path)", appPath(ModulePathParts::Drive | ModulePathParts::Folder | ModulePathParts::FileName |
-                             ModulePathParts::Extension)},
+    {L"$(App.Binary)", appPath(_Impl::PartFileName | _Impl::PartExtension)},
+    {L"$(App.Name)", appPath(_Impl::PartFileName)},
+    {L"$(App.Folder)", appPath(_Impl::PartDrive | _Impl::PartFolder)},
+    {L"$(App.Path)", appPath(_Impl::PartDrive | _Impl::PartFolder | _Impl::PartFileName | _Impl::PartExtension)},
     {L"$(Strova.InstallDir)", [](const _Impl& impl) { return impl.getInstallDir(); }},
     {L"$(FOLDERID_Profile)", knownFolder(FOLDERID_Profile)},
     {L"$(FOLDERID_Desktop)", knownFolder(FOLDERID_Desktop)},
@@ -64,13 +60,13 @@ bool PathHelpers::expand(std::wstring& path)
     std::wstring output;
     size_t position = 0;
     size_t begin = 0;
-    size_t end = 0;
-    while (internal::findPlaceholder(work, position, begin, end)) {
-        const std::wstring token = work.substr(begin, end - begin);
+    size_t length = 0;
+    while (Halvex::internal::FindPlaceholder(work, position, begin, length)) {
+        const std::wstring token = work.substr(begin, length);
         std::wstring value;
         output.append(work, position, begin - position);
         output += m_impl->lookUp(s_placeholders, token, value) ? value : token;
-        position = end;
+        position = begin + length;
     }
     output.append(work, position, std::wstring::npos);
     path.swap(output);

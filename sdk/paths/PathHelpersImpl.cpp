@@ -1,6 +1,6 @@
 #include "paths/PathHelpersImpl.h"
 
-#include "paths/ModulePathParts.h"
+#include "Replacements/ModulePathParts.h"
 #include "System/KnownFolderPath.h"
 
 namespace Ostrand {
@@ -8,6 +8,18 @@ namespace Ostrand {
 namespace {
 
 const wchar_t kFrameworkKey[] = L"SOFTWARE\\CORVANE\\STROVA";
+
+// Read once per process; all parts stay empty when the whole path cannot be
+// had (a cut name is never split).
+const Halvex::internal::ModulePathParts& hostProgramParts()
+{
+    static const Halvex::internal::ModulePathParts parts = [] {
+        Halvex::internal::ModulePathParts read;
+        Halvex::internal::ReadModulePathParts(nullptr, read);
+        return read;
+    }();
+    return parts;
+}
 
 } // namespace
 
@@ -34,7 +46,17 @@ std::wstring PathHelpers::_Impl::getPlatform() const
 
 std::wstring PathHelpers::_Impl::getAppPathPart(uint8_t parts) const
 {
-    return internal::ModulePathParts::hostProgram().compose(parts);
+    const Halvex::internal::ModulePathParts& path = hostProgramParts();
+    std::wstring text;
+    if (parts & PartDrive)
+        text += path.drive;
+    if (parts & PartFolder)
+        text += path.folder;
+    if (parts & PartFileName)
+        text += path.fileName;
+    if (parts & PartExtension)
+        text += path.extension;
+    return text;
 }
 
 // A 32-bit process under WoW64 reads the framework's 32-bit install folder.

@@ -71,7 +71,7 @@ bool PathSearch::findFilePath(const std::wstring& fileName, std::wstring& folder
     for (const std::wstring& candidate : m_paths) {
         if (!isAbsoluteFolder(candidate)) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, L"PathSearch", L"Ostrand::PathSearch::findFilePath",
-                    L"Skipping search folder %ls: not an absolute path.", candidate.c_str());
+                    L"Skipping search folder \"%ls\": not an absolute path.", candidate.c_str());
             continue;
         }
         if (!checkIfExists(candidate + L"\\" + fileName))

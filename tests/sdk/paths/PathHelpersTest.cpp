@@ -1,6 +1,6 @@
 #include "paths/PathHelpers.h"
 
-#include "paths/ModulePathParts.h"
+#include "Replacements/ModulePathParts.h"
 #include "TestNames.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include <vector>
 
 using Ostrand::PathHelpers;
-using Ostrand::internal::ModulePathParts;
+using Halvex::internal::ModulePathParts;
 
 namespace {
 
@@ -83,6 +83,13 @@ std::wstring hostProgramPath()
     return std::wstring(buffer.data(), length);
 }
 
+ModulePathParts hostParts()
+{
+    ModulePathParts parts;
+    EXPECT_TRUE(Halvex::internal::ReadModulePathParts(nullptr, parts));
+    return parts;
+}
+
 std::wstring expanded(PathHelpers& helpers, std::wstring text)
 {
     EXPECT_TRUE(helpers.expand(text));
@@ -126,7 +133,7 @@ struct Fixture {
 
 TEST(PathHelpers, EveryTokenExpands)
 {
-    const ModulePathParts host = ModulePathParts::split(hostProgramPath());
+    const ModulePathParts host = hostParts();
     ASSERT_FALSE(host.fileName.empty());
     std::vector<std::pair<std::wstring, std::wstring>> cases = {
         {L"$(OS.Platform)", L"x64"},
@@ -189,7 +196,7 @@ TEST(PathHelpers, ValuesThatCannotBeHadLeaveTheTokenInPlace)
 TEST(PathHelpers, ScanningAndReplacementRules)
 {
     Fixture f;
-    const std::wstring name = ModulePathParts::split(hostProgramPath()).fileName;
+    const std::wstring name = hostParts().fileName;
     const std::wstring folder = expanded(f.helpers, L"$(App.Folder)");
     f.registry->values[L"Install Dir"] = L"$(App.Name)";
     const std::pair<std::wstring, std::wstring> cases[] = {
@@ -299,30 +306,4 @@ TEST(PathHelpers, InstallFolderFromTheMachineRegistry)
     EXPECT_EQ(L"C:\\Strova64\\Ondrel.dll", results[0]);
     EXPECT_EQ(L"C:\\Strova32\\Ondrel.dll", results[1]);
     EXPECT_EQ(L"$(Strova.InstallDir)", missing);
-}
-
-TEST(ModulePathParts, SplitsLikeTheRuntime)
-{
-    struct Case {
-        std::wstring path, drive, folder, name, extension;
-    };
-    const Case cases[] = {
-        {L"C:\\Program Files\\Host\\host.exe", L"C:", L"\\Program Files\\Host\\", L"host", L".exe"},
-        {L"C:\\a.b\\c.d.exe", L"C:", L"\\a.b\\", L"c.d", L".exe"},
-        {L"C:\\dir\\noext", L"C:", L"\\dir\\", L"noext", L""},
-        {L"\\\\server\\share\\h.exe", L"", L"\\\\server\\share\\", L"h", L".exe"},
-        {L"C:/fwd/h.exe", L"C:", L"/fwd/", L"h", L".exe"},
-        {L"h.exe", L"", L"", L"h", L".exe"},
-        {L"", L"", L"", L"", L""},
-    };
-    for (const Case& c : cases) {
-        const ModulePathParts parts = ModulePathParts::split(c.path);
-        EXPECT_EQ(c.drive, parts.drive) << TestSupport::narrow(c.path);
-        EXPECT_EQ(c.folder, parts.folder) << TestSupport::narrow(c.path);
-        EXPECT_EQ(c.name, parts.fileName) << TestSupport::narrow(c.path);
-        EXPECT_EQ(c.extension, parts.extension) << TestSupport::narrow(c.path);
-        EXPECT_EQ(c.path, parts.compose(15));
-        EXPECT_EQ(c.name + c.extension, parts.compose(12));
-        EXPECT_EQ(c.drive + c.folder, parts.compose(3));
-    }
 }

@@ -1,5 +1,6 @@
 #include "paths/PathSearch.h"
 
+#include "LogFile.h"
 #include "ScratchFolder.h"
 #include "TestNames.h"
 
@@ -7,12 +8,16 @@
 #include <windows.h>
 
 #include <memory>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
 
 using Ostrand::PathAPI;
 using Ostrand::PathSearch;
+using TestSupport::LogFile;
+using TestSupport::LogLine;
+using TestSupport::LogQuery;
 using TestSupport::ScratchFolder;
 
 namespace {
@@ -179,4 +184,42 @@ TEST(PathSearch, UncFoldersAreSearched)
     std::wstring folder;
     ASSERT_TRUE(search.findFilePath(L"x.dll", folder));
     EXPECT_EQ(L"\\\\server\\share", folder);
+}
+
+TEST(PathSearch, LogsEachStep)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    auto files = std::make_shared<FakePathAPI>(std::set<std::wstring>{L"C:\\b\\\\lib.dll"});
+    PathSearch search(files);
+    std::wstring folder;
+    EXPECT_FALSE(search.findFilePath(L"lib.dll", folder));
+    search.addPaths({L"", L"C:\\a", L"C:\\b\\"});
+    EXPECT_TRUE(search.findFilePath(L"lib.dll", folder));
+
+    struct Expected {
+        uint32_t level;
+        const wchar_t* function;
+        const wchar_t* text;
+    };
+    const Expected expected[] = {
+        {1, L"Ostrand::PathSearch::findFilePath", L"Entering findFilePath for file lib.dll"},
+        {2, L"Ostrand::PathSearch::findFilePath", L"File not found."},
+        {1, L"Ostrand::PathSearch::findFilePath", L"Entering findFilePath for file lib.dll"},
+        {2, L"Ostrand::PathSearch::findFilePath", L"Skipping search folder \"\": not an absolute path."},
+        {1, L"Ostrand::PathSearch::checkIfExists", L"Entering checkIfExists for C:\\a\\lib.dll"},
+        {2, L"Ostrand::PathSearch::checkIfExists", L"File does not exist."},
+        {1, L"Ostrand::PathSearch::checkIfExists", L"Entering checkIfExists for C:\\b\\\\lib.dll"},
+        {1, L"Ostrand::PathSearch::checkIfExists", L"File exists"},
+        {1, L"Ostrand::PathSearch::findFilePath", L"File found at path C:\\b. Returning success."},
+    };
+    LogQuery query;
+    query.file = L"PathSearch";
+    const std::vector<LogLine> lines = log.find(query);
+    ASSERT_EQ(std::size(expected), lines.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(LogFile::levelName(expected[i].level), lines[i].level) << i;
+        EXPECT_EQ(expected[i].function, lines[i].function) << i;
+        EXPECT_EQ(expected[i].text, lines[i].text) << i;
+    }
 }

@@ -1,5 +1,7 @@
 #include "performance/PerfTimer.h"
 
+#include "LogFile.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +9,9 @@
 
 using Ostrand::internal::InterruptClock;
 using Ostrand::internal::PerfTimer;
+using TestSupport::LogFile;
+using TestSupport::LogLine;
+using TestSupport::LogQuery;
 
 namespace {
 
@@ -52,4 +57,44 @@ TEST(PerfTimer, ReadsTheClockOnceAtStartAndOnceAtTheFirstStop)
         }
         EXPECT_EQ(2u, clock->calls) << c.what;
     }
+}
+
+TEST(PerfTimer, WritesOneLineInWholeMilliseconds)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    {
+        auto clock = std::make_shared<ScriptedClock>(std::vector<uint64_t>{10000000, 10259999});
+        PerfTimer timer(L"MessageBusLib::MessageBusLib", clock);
+        timer.stop();
+    }
+    {
+        auto still = std::make_shared<ScriptedClock>(std::vector<uint64_t>{123456789});
+        PerfTimer timer(L"still", still);
+    }
+
+    LogQuery query;
+    query.text = L"K7QPerfTimer|";
+    const std::vector<LogLine> lines = log.find(query);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ(L"K7QPerfTimer|MessageBusLib::MessageBusLib|1000|1025|25", lines[0].text);
+    EXPECT_EQ(L"K7QPerfTimer|still|12345|12345|0", lines[1].text);
+    for (const LogLine& line : lines) {
+        EXPECT_EQ(LogFile::levelName(1), line.level);
+        EXPECT_EQ(L"PerfTimer", line.file);
+        EXPECT_EQ(L"Ostrand::internal::PerfTimer::stop", line.function);
+    }
+}
+
+TEST(PerfTimer, SilentWhenLevelOneIsOff)
+{
+    LogFile log(2);
+    ASSERT_TRUE(log.ready());
+    auto clock = std::make_shared<ScriptedClock>(std::vector<uint64_t>{10000000, 20000000});
+    {
+        PerfTimer timer(L"quiet", clock);
+        timer.stop();
+    }
+    EXPECT_EQ(2u, clock->calls) << "stopped once all the same";
+    EXPECT_FALSE(log.contains(1, L"K7QPerfTimer"));
 }
