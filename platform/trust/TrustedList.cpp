@@ -71,9 +71,10 @@ bool readAll(HANDLE file, std::string& text)
 }
 
 // Opens, locks, verifies and reads a list file, in that order, so that what
-// was verified is what is read. `share` decides whether the file may be
-// renamed meanwhile: a reader forbids it, the installer (which renames over
-// it) must allow it.
+// was verified is what is read. Wine does not enforce byte-range locks
+// against other handles' writes, so a reader also shares the file for
+// reading only: no one can write it or rename over it meanwhile. The
+// installer, which renames over it, shares it for everything.
 bool readVerified(const std::wstring& fullPath, TrustedListVerifier& verifier, DWORD share, DWORD lockFlags,
                   FileHandle& file, std::string& text)
 {
@@ -263,7 +264,7 @@ bool TrustedList::load()
             return false;
         FileHandle file;
         std::string text;
-        if (!readVerified(full, *m_verifier, FILE_SHARE_READ | FILE_SHARE_WRITE, 0, file, text))
+        if (!readVerified(full, *m_verifier, FILE_SHARE_READ, 0, file, text))
             return false;
         Halvex::trust::TrustedListSections sections;
         Halvex::trust::TrustedListContent content;

@@ -92,8 +92,12 @@ TEST_P(SignerPolicy, ValidFile)
     const PolicyCase& c = GetParam();
     std::vector<std::vector<BYTE>> roots;
     for (const auto& r : c.roots)
-        roots.push_back(r == "short" ? std::vector<BYTE>(kitThumbprint("root").begin(), kitThumbprint("root").end() - 1)
-                                     : kitThumbprint(r));
+    {
+        std::vector<BYTE> thumbprint = kitThumbprint(r == "short" ? "root" : r);
+        if (r == "short")
+            thumbprint.pop_back();
+        roots.push_back(thumbprint);
+    }
     OwnedPolicy policy(c.names, roots, c.serials, c.nullNames, c.nullSerials);
     EXPECT_EQ(c.trusted, TrustCheckFileSigners(kitFile(L"sample-signed.dll").c_str(), policy.names(), policy.roots(),
                                                policy.rootCount(), policy.serials()));
