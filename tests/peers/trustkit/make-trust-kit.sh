@@ -95,6 +95,13 @@ faketime '2020-06-01 12:00:00' osslsigncode sign -certs expired.crt -key work/ex
   -ac root.crt -n "Halvex test" -h sha256 -TSA-certs work/tsa-chain.pem -TSA-key work/tsa.key \
   -TSA-time 1591012800 -in "$sample" -out work/expired-ts.dll >/dev/null
 mv work/expired-ts.dll sample-expired-ts.dll
+# That timestamp moved onto a signature of other content: it vouches for
+# another signature value, so it must not count.
+sign "$validation" work/expired-other.dll expired
+osslsigncode extract-signature -in sample-expired-ts.dll -out work/expired-ts.p7 >/dev/null
+osslsigncode extract-signature -in work/expired-other.dll -out work/expired-other.p7 >/dev/null
+python3 "$surgery" graft work/expired-ts.p7 work/expired-other.p7 work/moved-ts.p7
+python3 "$surgery" embed "$validation" work/moved-ts.p7 sample-moved-timestamp.dll
 
 # One changed byte in the DOS stub's text: the file still loads, its hash no longer matches.
 cp sample-signed.dll sample-tampered.dll

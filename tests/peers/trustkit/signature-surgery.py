@@ -3,6 +3,7 @@
 
   merge A.p7 B.p7 OUT.p7   signer infos and certificates of B added to A (same content)
   damage IN OUT            last byte of the message changed (the last signer's signature value)
+  graft SRC.p7 DST.p7 OUT  SRC's signer's unauthenticated attributes (its timestamp) put on DST's signer
   embed PE SIG OUT         SIG put into PE's certificate table (PE unsigned)
   tamper PE                one byte of the DOS stub's text changed
 """
@@ -78,6 +79,27 @@ def merge(a_path, b_path, out_path):
     open(out_path, 'wb').write(ci)
 
 
+def rebuild(msg, fields, signer_infos):
+    parts = [msg[f[1]:f[3]] for f in fields[:-1]] + [enc(0x31, signer_infos)]
+    sd = enc(0x30, b''.join(parts))
+    _, s, e = read_tlv(msg, 0)
+    oid = children(msg, s, e)[0]
+    return enc(0x30, msg[oid[1]:oid[3]] + enc(0xA0, sd))
+
+
+def graft(src_path, dst_path, out_path):
+    src = open(src_path, 'rb').read()
+    dst = open(dst_path, 'rb').read()
+    fs = signed_data(src)
+    fd = signed_data(dst)
+    src_signer = children(src, fs[-1][2], fs[-1][3])[0]
+    unauth = children(src, src_signer[2], src_signer[3])[-1]
+    assert src[unauth[1]] == 0xA1
+    dst_signer = children(dst, fd[-1][2], fd[-1][3])[0]
+    body = dst[dst_signer[2]:dst_signer[3]] + src[unauth[1]:unauth[3]]
+    open(out_path, 'wb').write(rebuild(dst, fd, enc(0x30, body)))
+
+
 def damage(in_path, out_path):
     b = bytearray(open(in_path, 'rb').read())
     _, _, end = read_tlv(b, 0)   # extracted signatures may carry padding after the message
@@ -110,4 +132,4 @@ def tamper(pe_path):
 
 if __name__ == '__main__':
     cmd, args = sys.argv[1], sys.argv[2:]
-    {'merge': merge, 'damage': damage, 'embed': embed, 'tamper': tamper}[cmd](*args)
+    {'merge': merge, 'graft': graft, 'damage': damage, 'embed': embed, 'tamper': tamper}[cmd](*args)

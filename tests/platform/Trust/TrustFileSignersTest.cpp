@@ -32,6 +32,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SignerCase{"UnlistedRoot", L"sample-other-root.dll", false},
                       SignerCase{"ExpiredNoTimestamp", L"sample-expired.dll", false},
                       SignerCase{"ExpiredTimestampInsideValidity", L"sample-expired-ts.dll", true},
+                      SignerCase{"TimestampOfAnotherSignature", L"sample-moved-timestamp.dll", false},
                       SignerCase{"NoCodeSigningUsage", L"sample-no-usage.dll", false},
                       SignerCase{"Tampered", L"sample-tampered.dll", false},
                       SignerCase{"Unsigned", L"sample-unsigned.dll", false},
