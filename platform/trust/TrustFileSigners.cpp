@@ -1,5 +1,6 @@
 #include "trust/TrustFileSigners.h"
 
+#include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
 #include "trust/TrustTimestamp.h"
 
@@ -29,21 +30,10 @@ std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
 
 LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file)
 {
-    WINTRUST_FILE_INFO fileInfo{};
-    fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = path;
-    fileInfo.hFile = file;
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &fileInfo;
-    data.dwStateAction = 0;
-    data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                       WTD_CACHE_ONLY_URL_RETRIEVAL;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    return WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return TrustWinVerify(path, file,
+                          WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
+                              WTD_CACHE_ONLY_URL_RETRIEVAL,
+                          false);
 }
 
 namespace {
@@ -132,11 +122,8 @@ bool authenticodePolicyHolds(PCCERT_CHAIN_CONTEXT chain)
 bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
                   const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
 {
-    DWORD size = 0;
-    if (!CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, nullptr, &size) || size < sizeof(CMSG_SIGNER_INFO))
-        return false;
-    std::vector<BYTE> buffer(size);
-    if (!CryptMsgGetParam(msg, CMSG_SIGNER_INFO_PARAM, index, buffer.data(), &size))
+    std::vector<BYTE> buffer;
+    if (!TrustMsgParam(msg, CMSG_SIGNER_INFO_PARAM, index, buffer) || buffer.size() < sizeof(CMSG_SIGNER_INFO))
         return false;
     const auto& signer = *reinterpret_cast<const CMSG_SIGNER_INFO*>(buffer.data());
 

@@ -1,5 +1,6 @@
 #include "trust/TrustTimestamp.h"
 
+#include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
 
 #include <cstring>
@@ -120,14 +121,11 @@ bool counterSignerMatches(const CMSG_SIGNER_INFO& counter, const CMSG_SIGNER_INF
 // signature holds.
 bool tokenMatches(HCRYPTMSG token, const CMSG_SIGNER_INFO& signer)
 {
-    DWORD size = 0;
-    if (!CryptMsgGetParam(token, CMSG_CONTENT_PARAM, 0, nullptr, &size) || size == 0)
-        return false;
-    std::vector<BYTE> content(size);
-    if (!CryptMsgGetParam(token, CMSG_CONTENT_PARAM, 0, content.data(), &size))
+    std::vector<BYTE> content;
+    if (!TrustMsgParam(token, CMSG_CONTENT_PARAM, 0, content))
         return false;
     const BYTE* start = content.data();
-    const BYTE* end = content.data() + size;
+    const BYTE* end = content.data() + content.size();
     // Wine hands the content out still wrapped in its OCTET STRING.
     Der wrapper;
     if (readDer(start, end, wrapper) && wrapper.tag == 0x04 && wrapper.next == end) {
@@ -159,11 +157,8 @@ bool tokenMatches(HCRYPTMSG token, const CMSG_SIGNER_INFO& signer)
     CertStore store(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, token));
     if (!store)
         return false;
-    DWORD infoSize = 0;
-    if (!CryptMsgGetParam(token, CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &infoSize) || infoSize == 0)
-        return false;
-    std::vector<BYTE> certInfo(infoSize);
-    if (!CryptMsgGetParam(token, CMSG_SIGNER_CERT_INFO_PARAM, 0, certInfo.data(), &infoSize))
+    std::vector<BYTE> certInfo;
+    if (!TrustMsgParam(token, CMSG_SIGNER_CERT_INFO_PARAM, 0, certInfo))
         return false;
     CertContext cert(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                         reinterpret_cast<PCERT_INFO>(certInfo.data())));
@@ -293,11 +288,8 @@ TimestampResult TrustReadTimestamp(HCRYPTMSG msg, DWORD index, const CMSG_SIGNER
             CryptMsg token(CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr));
             if (!token || !CryptMsgUpdate(token.get(), value->pbData, value->cbData, TRUE))
                 return TimestampResult::Failed;
-            DWORD infoSize = 0;
-            if (!CryptMsgGetParam(token.get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &infoSize) || infoSize == 0)
-                return TimestampResult::Failed;
-            std::vector<BYTE> info(infoSize);
-            if (!CryptMsgGetParam(token.get(), CMSG_SIGNER_INFO_PARAM, 0, info.data(), &infoSize))
+            std::vector<BYTE> info;
+            if (!TrustMsgParam(token.get(), CMSG_SIGNER_INFO_PARAM, 0, info))
                 return TimestampResult::Failed;
             const auto& tokenSigner = *reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data());
             if (!tokenMatches(token.get(), signer) || !readSigningTime(tokenSigner, found, time))

@@ -1,5 +1,6 @@
 #include "trust/TrustedList.h"
 
+#include "trust/TrustCryptMsg.h"
 #include "trust/TrustFileSigners.h"
 #include "trust/TrustHandles.h"
 
@@ -113,11 +114,8 @@ bool TrustVerifyTrustedListFile(const wchar_t* path, HANDLE file)
     DWORD size = sizeof(count);
     if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size) || count != 1)
         return false;
-    DWORD infoSize = 0;
-    if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &infoSize) || infoSize == 0)
-        return false;
-    std::vector<BYTE> info(infoSize);
-    if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info.data(), &infoSize))
+    std::vector<BYTE> info;
+    if (!TrustMsgParam(msg.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info))
         return false;
     CertContext cert(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                         reinterpret_cast<PCERT_INFO>(info.data())));

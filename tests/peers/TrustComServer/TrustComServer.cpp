@@ -15,7 +15,25 @@ const GUID kPrivateSecond = {0x6058502E, 0x6069, 0x43F4, {0xB7, 0x33, 0x12, 0x86
 
 volatile LONG g_created = 0;
 
-class Object final : public IUnknown {
+// Reference counting shared by the objects below; the last Release deletes.
+template <class Interface>
+class RefCounted : public Interface {
+public:
+    virtual ~RefCounted() = default;
+    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
+    ULONG __stdcall Release() override
+    {
+        LONG left = InterlockedDecrement(&m_refs);
+        if (left == 0)
+            delete this;
+        return static_cast<ULONG>(left);
+    }
+
+private:
+    LONG m_refs = 1;
+};
+
+class Object final : public RefCounted<IUnknown> {
 public:
     HRESULT __stdcall QueryInterface(REFIID iid, void** out) override
     {
@@ -29,17 +47,7 @@ public:
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
 
-private:
-    LONG m_refs = 1;
 };
 
 HRESULT makeObject(REFIID iid, void** out)
@@ -55,9 +63,14 @@ HRESULT makeObject(REFIID iid, void** out)
     return hr;
 }
 
-// Slots 0-2 IUnknown, slot 3 creates from (interface id, out): the same
-// layout serves IClassFactory's CreateInstance once the outer object is dropped.
-class PrivateFactory final : public IUnknown {
+// The private class object: slots 0-2 IUnknown, slot 3 creates from
+// (interface id, out). Declared as an interface so that slot 3 comes before
+// anything the implementation adds (its destructor).
+struct TrustedFactoryInterface : public IUnknown {
+    virtual HRESULT __stdcall CreateObject(REFIID iid, void** out) = 0;
+};
+
+class PrivateFactory final : public RefCounted<TrustedFactoryInterface> {
 public:
     HRESULT __stdcall QueryInterface(REFIID iid, void** out) override
     {
@@ -71,24 +84,15 @@ public:
         }
         return E_NOINTERFACE;
     }
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-    virtual HRESULT __stdcall CreateObject(REFIID iid, void** out) { return makeObject(iid, out); }
+    HRESULT __stdcall CreateObject(REFIID iid, void** out) override { return makeObject(iid, out); }
 
     explicit PrivateFactory(const GUID& iid) : m_iid(iid) {}
 
 private:
-    LONG m_refs = 1;
     GUID m_iid;
 };
 
-class Factory final : public IClassFactory {
+class Factory final : public RefCounted<IClassFactory> {
 public:
     HRESULT __stdcall QueryInterface(REFIID iid, void** out) override
     {
@@ -102,14 +106,6 @@ public:
         }
         return E_NOINTERFACE;
     }
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT __stdcall CreateInstance(IUnknown* outer, REFIID iid, void** out) override
     {
         if (outer)
@@ -118,8 +114,6 @@ public:
     }
     HRESULT __stdcall LockServer(BOOL) override { return S_OK; }
 
-private:
-    LONG m_refs = 1;
 };
 
 int privateChoice()
