@@ -1,0 +1,228 @@
+#include "MachineRegistryValue.h"
+#include "PendingDeletions.h"
+#include "RegistryFileBytes.h"
+
+#include "ScratchFolder.h"
+#include "TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using TolvaneTests::registryFile;
+
+namespace {
+
+const wchar_t kComponentKey[] = L"Software\\Corvane\\Sentrel";
+const wchar_t kInstallerKey[] = L"Software\\Corvane\\CvInst\\InstallSettings";
+const wchar_t kInstallDir[] = L"Install Dir";
+
+// A path of this build as Wine sees it (its Z: drive is the host's root).
+std::wstring hostPath(const char* unixPath)
+{
+    std::wstring path = L"Z:" + TestSupport::widen(unixPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+// The program's world: the component's folder holding the program (as an
+// installed component does), the installer's folder holding the installer
+// double, and the two machine registry values that name them.
+class TolvaneProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CreateDirectoryW(component.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW(hostPath(TOLVANE_PATH).c_str(), program.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(hostPath(CVINST_PATH).c_str(), (installer + L"\\CvInst.exe").c_str(), FALSE));
+        ASSERT_TRUE(componentDir.set(component));
+        ASSERT_TRUE(installerDir.set(installer));
+        SetEnvironmentVariableW(L"CVINST_JOURNAL", journal.c_str());
+        SetEnvironmentVariableW(L"CVINST_EXIT_CODE", nullptr);
+    }
+
+    void TearDown() override { PendingDeletions::forget(root.path()); }
+
+    // Runs the program with the given argument text; its exit code.
+    DWORD run(const std::wstring& arguments) const
+    {
+        std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            ADD_FAILURE() << "cannot start the program: " << GetLastError();
+            return 0xFFFFFFFF;
+        }
+        DWORD code = 0xFFFFFFFF;
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        else
+            ADD_FAILURE() << "the program did not end";
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return code;
+    }
+
+    void storeRegistryFile(const std::wstring& text) const { root.write(L"component\\appregistry.dat", registryFile(text)); }
+    std::string registryFileBytes() const { return TestSupport::ScratchFolder::read(registryFilePath); }
+    bool registryFileExists() const { return GetFileAttributesW(registryFilePath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    std::string installerJournal() const { return TestSupport::ScratchFolder::read(journal); }
+
+    // What the installer double must have recorded for one uninstall.
+    std::string expectedInstallerRun() const
+    {
+        const std::wstring commandLine =
+            L"\"" + installer + L"\\CvInst.exe\" /uninstall \"" + component + L"\\sentrel64.inf\"";
+        return "commandline=" + TestSupport::narrow(commandLine) + "\n";
+    }
+
+    TestSupport::ScratchFolder root;
+    const std::wstring component = root.file(L"component");
+    const std::wstring installer = root.file(L"installer");
+    const std::wstring program = component + L"\\Tolvane.exe";
+    const std::wstring registryFilePath = component + L"\\appregistry.dat";
+    const std::wstring journal = root.file(L"installer.journal");
+    MachineRegistryValue componentDir{kComponentKey, kInstallDir};
+    MachineRegistryValue installerDir{kInstallerKey, kInstallDir};
+};
+
+TEST_F(TolvaneProgram, CommandLinesThatAreNotOneKnownSwitchDoNothing)
+{
+    for (const wchar_t* arguments : {L"", L"-register=A -register=B", L"-register=A stray", L"-other=x", L"-?",
+                                     L"stray"}) {
+        EXPECT_EQ(1U, run(arguments)) << TestSupport::narrow(arguments);
+        EXPECT_FALSE(registryFileExists());
+        EXPECT_EQ("", installerJournal());
+    }
+}
+
+TEST_F(TolvaneProgram, RegistersIntoAMissingFileAndRefusesTheSameCodeAgain)
+{
+    ASSERT_EQ(0U, run(L"-register=ABC"));
+    const std::string once = registryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    EXPECT_EQ(once, registryFileBytes());
+    EXPECT_EQ(1U, run(L"/register=ABC"));
+    EXPECT_EQ(once, registryFileBytes());
+    ASSERT_EQ(0U, run(L"-register=AB"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"AB"},{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ(1U, run(L"-register="));
+    EXPECT_EQ("", installerJournal());
+}
+
+TEST_F(TolvaneProgram, UnregistersListedCodesOnly)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+    const std::string before = registryFileBytes();
+    EXPECT_EQ(1U, run(L"-unregister=XYZ"));
+    EXPECT_EQ(before, registryFileBytes());
+    EXPECT_EQ(0U, run(L"-unregister=A"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"B"}]})"), registryFileBytes());
+    EXPECT_EQ("", installerJournal());
+}
+
+// The installer's own answer does not change the outcome.
+TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions)
+{
+    for (const wchar_t* installerExitCode : {L"0", L"1603"}) {
+        SetEnvironmentVariableW(L"CVINST_EXIT_CODE", installerExitCode);
+        DeleteFileW(journal.c_str());
+        PendingDeletions::forget(root.path());
+        storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+
+        EXPECT_EQ(0U, run(L"-unregister=ABC"));
+        EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+        const std::string journalText = installerJournal();
+        EXPECT_EQ(0U, journalText.find(expectedInstallerRun())) << journalText;
+        EXPECT_NE(std::string::npos, journalText.find("arg=/uninstall\narg=" +
+                                                      TestSupport::narrow(component) + "\\sentrel64.inf\n"));
+
+        std::vector<std::wstring> ours;
+        for (const std::wstring& path : PendingDeletions::list())
+            if (_wcsnicmp(path.c_str(), root.path().c_str(), root.path().size()) == 0)
+                ours.push_back(path);
+        const std::vector<std::wstring> expected{program, registryFilePath, component};
+        EXPECT_EQ(expected.size(), ours.size());
+        for (size_t i = 0; i < std::min(expected.size(), ours.size()); ++i)
+            EXPECT_EQ(0, _wcsicmp(expected[i].c_str(), ours[i].c_str()))
+                << TestSupport::narrow(expected[i]) << " / " << TestSupport::narrow(ours[i]);
+    }
+}
+
+TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
+{
+    enum class Damage { Missing, Invalid, HeldExclusively };
+    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::HeldExclusively}) {
+        DeleteFileW(journal.c_str());
+        DeleteFileW(registryFilePath.c_str());
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (damage == Damage::Invalid)
+            root.write(L"component\\appregistry.dat", "{\"registry\":[{\"appcode\":\"ABC\"}]}");
+        if (damage == Damage::HeldExclusively) {
+            storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
+            held = CreateFileW(registryFilePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+        EXPECT_EQ(0U, run(L"-unregister=ABC")) << static_cast<int>(damage);
+        EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()))
+            << static_cast<int>(damage);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
+}
+
+TEST_F(TolvaneProgram, RegisterOverAnInvalidFileReplacesIt)
+{
+    root.write(L"component\\appregistry.dat", "not json at all");
+    EXPECT_EQ(0U, run(L"-register=ABC"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+}
+
+TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    DeleteFileW((installer + L"\\CvInst.exe").c_str());
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_EQ("", installerJournal());
+
+    installerDir.remove();
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_EQ("", installerJournal());
+    for (const std::wstring& path : PendingDeletions::list())
+        EXPECT_NE(0, _wcsnicmp(path.c_str(), root.path().c_str(), root.path().size())) << TestSupport::narrow(path);
+}
+
+TEST_F(TolvaneProgram, WithoutTheComponentFolderNothingHappens)
+{
+    componentDir.remove();
+    EXPECT_EQ(1U, run(L"-register=ABC"));
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_FALSE(registryFileExists());
+    EXPECT_EQ("", installerJournal());
+}
+
+// A library planted beside the program under a system library's name is
+// never loaded: the program binds such libraries only after it restricted
+// the search to the system folder.
+TEST_F(TolvaneProgram, NeverLoadsALibraryPlantedBesideIt)
+{
+    ASSERT_TRUE(CopyFileW(hostPath(PLANTED_ADVAPI32_PATH).c_str(), (component + L"\\advapi32.dll").c_str(), FALSE));
+    const std::wstring marker = root.file(L"planted.marker");
+    SetEnvironmentVariableW(L"PLANTED_LIBRARY_MARKER", marker.c_str());
+    // Native before built-in, so that Wine takes a planted file whenever its
+    // search reaches one (set by the test's ctest properties).
+    wchar_t overrides[256] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 255);
+    ASSERT_NE(nullptr, wcsstr(overrides, L"advapi32=n,b")) << "run through ctest, which sets WINEDLLOVERRIDES";
+    EXPECT_EQ(0U, run(L"-register=ABC"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ("", TestSupport::ScratchFolder::read(marker));
+}
+
+} // namespace
