@@ -1,11 +1,9 @@
 #include "OSPlatform.h"
 
-// PENDING-OSINFO: classification arrives with the OS information proxy.
 bool queryOsInfo(uint32_t& osCode, int32_t& platform)
 {
-    osCode = 11;
-    platform = 1;
-    return true;
+    const Halvex::internal::OSInfoProxy proxy;
+    return queryOsInfoFrom(proxy, osCode, platform);
 }
 
 int32_t getPlatformValue()

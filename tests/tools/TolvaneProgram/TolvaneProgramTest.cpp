@@ -207,21 +207,26 @@ TEST_F(TolvaneProgram, WithoutTheComponentFolderNothingHappens)
     EXPECT_EQ("", installerJournal());
 }
 
-// A library planted beside the program under a system library's name is
+// Libraries planted beside the program under system libraries' names are
 // never loaded: the program binds such libraries only after it restricted
-// the search to the system folder.
+// the search to the system folder. Registering reads the registry; the
+// uninstall also reads the system's version facts and known folders.
 TEST_F(TolvaneProgram, NeverLoadsALibraryPlantedBesideIt)
 {
     ASSERT_TRUE(CopyFileW(hostPath(PLANTED_ADVAPI32_PATH).c_str(), (component + L"\\advapi32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(hostPath(PLANTED_VERSION_PATH).c_str(), (component + L"\\version.dll").c_str(), FALSE));
     const std::wstring marker = root.file(L"planted.marker");
     SetEnvironmentVariableW(L"PLANTED_LIBRARY_MARKER", marker.c_str());
     // Native before built-in, so that Wine takes a planted file whenever its
     // search reaches one (set by the test's ctest properties).
     wchar_t overrides[256] = {};
     GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 255);
-    ASSERT_NE(nullptr, wcsstr(overrides, L"advapi32=n,b")) << "run through ctest, which sets WINEDLLOVERRIDES";
+    ASSERT_NE(nullptr, wcsstr(overrides, L"advapi32,version=n,b")) << "run through ctest, which sets WINEDLLOVERRIDES";
+
     EXPECT_EQ(0U, run(L"-register=ABC"));
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ(0U, run(L"-unregister=ABC"));
+    EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()));
     EXPECT_EQ("", TestSupport::ScratchFolder::read(marker));
 }
 
