@@ -344,7 +344,8 @@ TEST(OSInfoProxyTest, RunOnceReturnsToIdleWhenTheCallbackThrows)
     EXPECT_EQ(runs, 0);
 }
 
-// The test set-up makes the prefix report Windows 10.
+// Wine's kernel32.dll carries a product version 10.0.x whatever release the
+// prefix is set to report.
 TEST(OSInfoProxyTest, TheRunningSystemIsA64BitNTRelease)
 {
     const OSInfoProxy proxy;
