@@ -1,5 +1,6 @@
 #include "MachineRegistryValue.h"
 #include "PendingDeletions.h"
+#include "ToolLogFolder.h"
 #include "RegistryFileBytes.h"
 
 #include "ScratchFolder.h"
@@ -42,6 +43,7 @@ protected:
         ASSERT_TRUE(CopyFileW(hostPath(CVINST_PATH).c_str(), (installer + L"\\CvInst.exe").c_str(), FALSE));
         ASSERT_TRUE(componentDir.set(component));
         ASSERT_TRUE(installerDir.set(installer));
+        ASSERT_TRUE(log.ready());
         SetEnvironmentVariableW(L"CVINST_JOURNAL", journal.c_str());
         SetEnvironmentVariableW(L"CVINST_EXIT_CODE", nullptr);
     }
@@ -70,6 +72,22 @@ protected:
         return code;
     }
 
+    // The program's log lines since the last call, as "<level>: <text>"; every
+    // line must come from the registrar's command handling.
+    std::vector<std::wstring> logged() const
+    {
+        std::vector<std::wstring> texts;
+        for (const TestSupport::LogLine& line : log.lines()) {
+            EXPECT_EQ(L"CollectiveRegistrar", line.file);
+            EXPECT_EQ(L"Ostrand::CollectiveRegistrar::execute", line.function);
+            EXPECT_EQ(L"Tolvane.exe", line.executable);
+            texts.push_back(line.level + L": " + line.text);
+        }
+        log.clear();
+        return texts;
+    }
+    using Lines = std::vector<std::wstring>;
+
     void storeRegistryFile(const std::wstring& text) const { root.write(L"component\\appregistry.dat", registryFile(text)); }
     std::string registryFileBytes() const { return TestSupport::ScratchFolder::read(registryFilePath); }
     bool registryFileExists() const { return GetFileAttributesW(registryFilePath.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -91,16 +109,20 @@ protected:
     const std::wstring journal = root.file(L"installer.journal");
     MachineRegistryValue componentDir{kComponentKey, kInstallDir};
     MachineRegistryValue installerDir{kInstallerKey, kInstallDir};
+    ToolLogFolder log{L"Tolvane"};
 };
 
 TEST_F(TolvaneProgram, CommandLinesThatAreNotOneKnownSwitchDoNothing)
 {
-    for (const wchar_t* arguments : {L"", L"-register=A -register=B", L"-register=A stray", L"-other=x", L"-?",
-                                     L"stray"}) {
+    for (const wchar_t* arguments : {L"", L"-register=A -register=B", L"-register=A stray", L"-?", L"stray"}) {
         EXPECT_EQ(1U, run(arguments)) << TestSupport::narrow(arguments);
         EXPECT_FALSE(registryFileExists());
         EXPECT_EQ("", installerJournal());
+        EXPECT_EQ(Lines{}, logged()) << TestSupport::narrow(arguments);
     }
+    EXPECT_EQ(1U, run(L"-other=x"));
+    EXPECT_EQ(Lines{L"Normal: Found an unrecognized command line switch - exiting."}, logged());
+    EXPECT_FALSE(registryFileExists());
 }
 
 TEST_F(TolvaneProgram, RegistersIntoAMissingFileAndRefusesTheSameCodeAgain)
@@ -108,11 +130,15 @@ TEST_F(TolvaneProgram, RegistersIntoAMissingFileAndRefusesTheSameCodeAgain)
     ASSERT_EQ(0U, run(L"-register=ABC"));
     const std::string once = registryFile(LR"({"registry":[{"appcode":"ABC"}]})");
     EXPECT_EQ(once, registryFileBytes());
+    EXPECT_EQ(Lines{L"Normal: Saved registration of ABC to " + registryFilePath}, logged());
     EXPECT_EQ(1U, run(L"/register=ABC"));
     EXPECT_EQ(once, registryFileBytes());
+    EXPECT_EQ(Lines{L"Error: Registration of ABC failed (file: " + registryFilePath + L")"}, logged());
     ASSERT_EQ(0U, run(L"-register=AB"));
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"AB"},{"appcode":"ABC"}]})"), registryFileBytes());
+    logged();
     EXPECT_EQ(1U, run(L"-register="));
+    EXPECT_EQ(Lines{L"Error: Registration of  failed (file: " + registryFilePath + L")"}, logged());
     EXPECT_EQ("", installerJournal());
 }
 
@@ -122,7 +148,9 @@ TEST_F(TolvaneProgram, UnregistersListedCodesOnly)
     const std::string before = registryFileBytes();
     EXPECT_EQ(1U, run(L"-unregister=XYZ"));
     EXPECT_EQ(before, registryFileBytes());
+    EXPECT_EQ(Lines{}, logged());
     EXPECT_EQ(0U, run(L"-unregister=A"));
+    EXPECT_EQ(Lines{}, logged());
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"B"}]})"), registryFileBytes());
     EXPECT_EQ("", installerJournal());
 }
@@ -138,6 +166,7 @@ TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions
 
         EXPECT_EQ(0U, run(L"-unregister=ABC"));
         EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+        EXPECT_EQ(Lines{}, logged());
         const std::string journalText = installerJournal();
         EXPECT_EQ(0U, journalText.find(expectedInstallerRun())) << journalText;
         EXPECT_NE(std::string::npos, journalText.find("arg=/uninstall\narg=" +
@@ -172,6 +201,12 @@ TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
         EXPECT_EQ(0U, run(L"-unregister=ABC")) << static_cast<int>(damage);
         EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()))
             << static_cast<int>(damage);
+        Lines expected;
+        if (damage == Damage::Invalid)
+            expected.push_back(L"Error: Could not setup the referenceProvider.");
+        expected.push_back(L"Error: Could not find " + registryFilePath +
+                           L" or could not initialize referenceManager - uninstalling");
+        EXPECT_EQ(expected, logged()) << static_cast<int>(damage);
         if (held != INVALID_HANDLE_VALUE)
             CloseHandle(held);
     }
@@ -182,6 +217,17 @@ TEST_F(TolvaneProgram, RegisterOverAnInvalidFileReplacesIt)
     root.write(L"component\\appregistry.dat", "not json at all");
     EXPECT_EQ(0U, run(L"-register=ABC"));
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ((Lines{L"Error: Could not setup the referenceProvider.",
+                     L"Normal: Saved registration of ABC to " + registryFilePath}),
+              logged());
+
+    // A list of the wrong shape reads as no codes at all.
+    storeRegistryFile(LR"({"registry":[{"appcode":"OLD"},{"appcode":2}]})");
+    EXPECT_EQ(0U, run(L"-register=NEW"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
+    EXPECT_EQ((Lines{L"Error: Could not loadReferences in the referenceManager.",
+                     L"Normal: Saved registration of NEW to " + registryFilePath}),
+              logged());
 }
 
 TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
@@ -190,12 +236,42 @@ TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
     DeleteFileW((installer + L"\\CvInst.exe").c_str());
     EXPECT_EQ(1U, run(L"-unregister=ABC"));
     EXPECT_EQ("", installerJournal());
+    EXPECT_EQ(Lines{L"Error: Uninstall of " + registryFilePath + L" failed after last reference removed"}, logged());
+    // The code is gone from the file all the same.
+    EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
 
     installerDir.remove();
+    DeleteFileW(registryFilePath.c_str());
     EXPECT_EQ(1U, run(L"-unregister=ABC"));
     EXPECT_EQ("", installerJournal());
+    EXPECT_EQ((Lines{L"Error: Could not find " + registryFilePath +
+                         L" or could not initialize referenceManager - uninstalling",
+                     L"Error: Uninstall of " + registryFilePath + L" failed"}),
+              logged());
     for (const std::wstring& path : PendingDeletions::list())
         EXPECT_NE(0, _wcsnicmp(path.c_str(), root.path().c_str(), root.path().size())) << TestSupport::narrow(path);
+}
+
+// A registry file that cannot be replaced (somebody reads it and shares
+// no deletion) keeps its codes, and nothing is uninstalled.
+TEST_F(TolvaneProgram, AnUnregisterThatCannotBeSavedChangesNothing)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    const std::string before = registryFileBytes();
+    HANDLE reader = CreateFileW(registryFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    CloseHandle(reader);
+    EXPECT_EQ(before, registryFileBytes());
+    EXPECT_EQ(Lines{L"Error: Could not save unregister of code ABC"}, logged());
+    EXPECT_EQ("", installerJournal());
+    // Nothing is left beside it.
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = FindFirstFileW((component + L"\\*.new").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
 }
 
 TEST_F(TolvaneProgram, WithoutTheComponentFolderNothingHappens)
@@ -205,6 +281,7 @@ TEST_F(TolvaneProgram, WithoutTheComponentFolderNothingHappens)
     EXPECT_EQ(1U, run(L"-unregister=ABC"));
     EXPECT_FALSE(registryFileExists());
     EXPECT_EQ("", installerJournal());
+    EXPECT_EQ(Lines{}, logged());
 }
 
 // Libraries planted beside the program under system libraries' names are
