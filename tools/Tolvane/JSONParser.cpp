@@ -32,6 +32,25 @@ auto findIn(Object& object, const std::wstring& name) -> decltype(object.MemberB
     return member;
 }
 
+// Copies the member's value out only when it has the asked type; a string
+// is copied up to its first NUL.
+template <typename Out, typename Stored>
+bool readAs(const JSONParser::Value* member, Out& value, bool (JSONParser::Value::*is)() const,
+            Stored (JSONParser::Value::*get)() const)
+{
+    if (!member || !(member->*is)())
+        return false;
+    value = (member->*get)();
+    return true;
+}
+
+template <typename Scalar>
+void storeScalar(JSONParser& document, const std::wstring& name, Scalar value)
+{
+    JSONParser::Value stored(value);
+    document.setMember(name, stored);
+}
+
 } // namespace
 
 JSONParser::JSONParser() : m_document(nullptr, kParseStackCapacity) {}
@@ -105,65 +124,37 @@ const JSONParser::Value* JSONParser::findMember(const std::wstring& name) const
 
 bool JSONParser::getBool(const std::wstring& name, bool& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsBool())
-        return false;
-    value = member->GetBool();
-    return true;
+    return readAs(findMember(name), value, &Value::IsBool, &Value::GetBool);
 }
 
 bool JSONParser::getString(const std::wstring& name, std::wstring& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsString())
-        return false;
-    value = member->GetString();
-    return true;
+    return readAs(findMember(name), value, &Value::IsString, &Value::GetString);
 }
 
 bool JSONParser::getInt(const std::wstring& name, int32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt())
-        return false;
-    value = member->GetInt();
-    return true;
+    return readAs(findMember(name), value, &Value::IsInt, &Value::GetInt);
 }
 
 bool JSONParser::getInt64(const std::wstring& name, int64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsInt64())
-        return false;
-    value = member->GetInt64();
-    return true;
+    return readAs(findMember(name), value, &Value::IsInt64, &Value::GetInt64);
 }
 
 bool JSONParser::getUint(const std::wstring& name, uint32_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint())
-        return false;
-    value = member->GetUint();
-    return true;
+    return readAs(findMember(name), value, &Value::IsUint, &Value::GetUint);
 }
 
 bool JSONParser::getUint64(const std::wstring& name, uint64_t& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsUint64())
-        return false;
-    value = member->GetUint64();
-    return true;
+    return readAs(findMember(name), value, &Value::IsUint64, &Value::GetUint64);
 }
 
 bool JSONParser::getDouble(const std::wstring& name, double& value) const
 {
-    const Value* member = findMember(name);
-    if (!member || !member->IsDouble())
-        return false;
-    value = member->GetDouble();
-    return true;
+    return readAs(findMember(name), value, &Value::IsDouble, &Value::GetDouble);
 }
 
 bool JSONParser::getStringArray(const std::wstring& arrayName, std::vector<std::wstring>& values,
@@ -187,11 +178,7 @@ bool JSONParser::getStringArray(const std::wstring& arrayName, std::vector<std::
     return true;
 }
 
-void JSONParser::setBool(const std::wstring& name, bool value)
-{
-    Value v(value);
-    setMember(name, v);
-}
+void JSONParser::setBool(const std::wstring& name, bool value) { storeScalar(*this, name, value); }
 
 void JSONParser::setString(const std::wstring& name, const std::wstring& value)
 {
@@ -199,35 +186,15 @@ void JSONParser::setString(const std::wstring& name, const std::wstring& value)
     setMember(name, v);
 }
 
-void JSONParser::setInt(const std::wstring& name, int32_t value)
-{
-    Value v(value);
-    setMember(name, v);
-}
+void JSONParser::setInt(const std::wstring& name, int32_t value) { storeScalar(*this, name, value); }
 
-void JSONParser::setInt64(const std::wstring& name, int64_t value)
-{
-    Value v(static_cast<int64_t>(value));
-    setMember(name, v);
-}
+void JSONParser::setInt64(const std::wstring& name, int64_t value) { storeScalar(*this, name, value); }
 
-void JSONParser::setUint(const std::wstring& name, uint32_t value)
-{
-    Value v(value);
-    setMember(name, v);
-}
+void JSONParser::setUint(const std::wstring& name, uint32_t value) { storeScalar(*this, name, value); }
 
-void JSONParser::setUint64(const std::wstring& name, uint64_t value)
-{
-    Value v(static_cast<uint64_t>(value));
-    setMember(name, v);
-}
+void JSONParser::setUint64(const std::wstring& name, uint64_t value) { storeScalar(*this, name, value); }
 
-void JSONParser::setDouble(const std::wstring& name, double value)
-{
-    Value v(value);
-    setMember(name, v);
-}
+void JSONParser::setDouble(const std::wstring& name, double value) { storeScalar(*this, name, value); }
 
 void JSONParser::makeObject()
 {

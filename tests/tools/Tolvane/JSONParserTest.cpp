@@ -1,4 +1,5 @@
 #include "JSONParser.h"
+#include "CaseName.h"
 #include "RegistryFileBytes.h"
 
 #include "ScratchFolder.h"
@@ -231,12 +232,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArrayCase{"no array", LR"({"registry":{"appcode":"A"}})", L"appcode", false, {}},
         ArrayCase{"missing", LR"({"other":[]})", L"appcode", false, {}},
         ArrayCase{"no object", LR"([{"appcode":"A"}])", L"appcode", false, {}}),
-    [](const ::testing::TestParamInfo<ArrayCase>& info) {
-        std::string name;
-        for (const char* p = info.param.what; *p; ++p)
-            name += *p == ' ' ? '_' : *p;
-        return name;
-    });
+    TolvaneTests::CaseName());
 
 TEST(JSONParser, ParseFailuresLeaveTheNullDocument)
 {

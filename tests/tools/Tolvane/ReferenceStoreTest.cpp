@@ -1,6 +1,7 @@
 #include "FileIO.h"
 #include "JSONReferenceProvider.h"
 #include "ReferenceManager.h"
+#include "CaseName.h"
 #include "RegistryFileBytes.h"
 
 #include "ScratchFolder.h"
@@ -142,12 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"not json", true, registryFile(L"registry=A"), false, true, {}},
         LoadCase{"cut short", true, registryFile(LR"({"registry":[{"appcode":"A"})"), false, true, {}},
         LoadCase{"utf8", true, R"({"registry":[{"appcode":"A"}]})", false, true, {}}),
-    [](const ::testing::TestParamInfo<LoadCase>& info) {
-        std::string name;
-        for (const char* p = info.param.what; *p; ++p)
-            name += *p == ' ' ? '_' : *p;
-        return name;
-    });
+    TolvaneTests::CaseName());
 
 TEST_F(ReferenceStore, AFileHeldWithoutSharingIsAbsentAndOneThatWillNotOpenFails)
 {

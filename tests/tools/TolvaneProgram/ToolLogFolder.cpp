@@ -4,25 +4,11 @@
 #include "Ini/CObfuscatedIniReader.h"
 #include "Logging/CDefaultLogBuilder.h"
 #include "Registry/CObfuscatedRegKey.h"
+#include "System/KnownFolderPath.h"
 
 #include <knownfolders.h>
-#include <shlobj.h>
 
 #include <cwchar>
-
-namespace {
-
-std::wstring programDataFolder()
-{
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path)) && path)
-        folder = path;
-    CoTaskMemFree(path);
-    return folder;
-}
-
-} // namespace
 
 ToolLogFolder::ToolLogFolder(const std::wstring& moduleName) : m_moduleName(moduleName)
 {
@@ -42,7 +28,11 @@ ToolLogFolder::ToolLogFolder(const std::wstring& moduleName) : m_moduleName(modu
     if (key.SetDWORDValue(ETWLogging::kLoggingMechanismValue, 1) != ERROR_SUCCESS)
         return;
 
-    m_folder = programDataFolder() + L"\\Corvane\\CVLOGS\\_no_group\\" + m_moduleName;
+    Halvex::ShlObjAPI shell;
+    std::wstring programData;
+    if (!Halvex::internal::GetKnownFolderPath(shell, FOLDERID_ProgramData, programData))
+        return;
+    m_folder = programData + L"\\Corvane\\CVLOGS\\_no_group\\" + m_moduleName;
     Halvex::RemoveDirectoryTree(m_folder.c_str());
     if (Halvex::CreateDirectoryPath(m_folder.c_str()) != ERROR_SUCCESS)
         return;
