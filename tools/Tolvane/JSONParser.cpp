@@ -6,6 +6,9 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <utility>
+#include <vector>
+
 namespace Ostrand {
 
 namespace {
@@ -18,6 +21,32 @@ using FileEncoding = rapidjson::UTF16LE<wchar_t>;
 constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag;
 constexpr size_t kStreamBufferSize = 256;
 constexpr size_t kParseStackCapacity = 1024;
+// Writing a document recurses once per level, so a document deeper than this
+// is refused when it is read rather than crashing when it is written.
+constexpr size_t kMaxDepth = 512;
+
+// True when no array or object lies more than kMaxDepth levels deep; walks
+// with a list of its own, not the call stack.
+bool withinDepth(const JSONParser::Value& root)
+{
+    std::vector<std::pair<const JSONParser::Value*, size_t>> pending{{&root, 1}};
+    while (!pending.empty()) {
+        const auto [value, depth] = pending.back();
+        pending.pop_back();
+        if (depth > kMaxDepth)
+            return false;
+        if (value->IsArray()) {
+            for (const JSONParser::Value& element : value->GetArray())
+                if (element.IsArray() || element.IsObject())
+                    pending.emplace_back(&element, depth + 1);
+        } else if (value->IsObject()) {
+            for (auto member = value->MemberBegin(); member != value->MemberEnd(); ++member)
+                if (member->value.IsArray() || member->value.IsObject())
+                    pending.emplace_back(&member->value, depth + 1);
+        }
+    }
+    return true;
+}
 
 // The first member of that exact name, or the object's end.
 template <typename Object>
@@ -65,7 +94,7 @@ bool JSONParser::parse(const std::wstring& text)
         return false;
     }
     m_document.Parse<kParseFlags>(text.c_str());
-    if (m_document.HasParseError()) {
+    if (m_document.HasParseError() || !withinDepth(m_document)) {
         m_document.SetNull();
         return false;
     }
@@ -82,7 +111,7 @@ bool JSONParser::parse(FILE* file)
     rapidjson::FileReadStream bytes(file, buffer, sizeof(buffer));
     rapidjson::EncodedInputStream<FileEncoding, rapidjson::FileReadStream> text(bytes);
     m_document.ParseStream<kParseFlags, FileEncoding>(text);
-    if (m_document.HasParseError()) {
+    if (m_document.HasParseError() || !withinDepth(m_document)) {
         m_document.SetNull();
         return false;
     }

@@ -19,7 +19,7 @@ public:
     JSONParser& operator=(const JSONParser&) = delete;
 
     // True when the text is one JSON value with nothing but white space after
-    // it; on failure the document is null.
+    // it, nested at most 512 levels deep; on failure the document is null.
     virtual bool parse(const std::wstring& text);
     // Reads UTF-16LE, skipping a leading byte-order mark FF FE.
     virtual bool parse(FILE* file);

@@ -300,15 +300,24 @@ TEST_F(JSONParserFiles, DamagedFilesAreRefused)
     }
 }
 
-TEST_F(JSONParserFiles, DeepButCompleteNestingParsesWithoutExhaustingTheStack)
+// Nesting deep enough to exhaust the stack of a recursive reader or writer
+// is refused; the deepest accepted document can be written.
+TEST_F(JSONParserFiles, DeepNestingIsRefusedBeforeItCanExhaustTheStack)
 {
-    std::wstring text(200000, L'[');
-    text += std::wstring(200000, L']');
-    const std::wstring input = folder.write(L"deep.json", registryFile(text));
+    const auto nested = [](size_t depth) {
+        return std::wstring(depth, L'[') + L"{\"a\":1}" + std::wstring(depth, L']');
+    };
+    const std::wstring input = folder.write(L"deep.json", registryFile(nested(200000)));
     OpenFile in(input, L"rb");
     JSONParser document;
-    EXPECT_TRUE(document.parse(in.file));
-    EXPECT_TRUE(document.isEmpty());
+    EXPECT_FALSE(document.parse(in.file));
+    EXPECT_EQ(L"null", document.toString());
+    EXPECT_FALSE(document.parse(LR"({"a":)" + nested(511) + L"}"));
+
+    ASSERT_TRUE(document.parse(nested(511)));
+    EXPECT_EQ(nested(511), document.toString());
+    OpenFile out(folder.file(L"out.json"), L"wb");
+    EXPECT_TRUE(document.write(out.file));
 }
 
 TEST_F(JSONParserFiles, WriteRefusesInvalidUtf16AndUnwritableFiles)
