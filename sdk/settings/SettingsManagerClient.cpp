@@ -1,0 +1,635 @@
+#include "settings/SettingsManagerClient.h"
+
+#include "Logging/Log.h"
+#include "dll/ModuleException.h"
+#include "dll/ModuleStatusText.h"
+#include "settings/SettingsManagerClientImpl.h"
+#include "settings/SettingsValueText.h"
+
+#include <new>
+#include <string>
+
+namespace Ostrand {
+
+namespace {
+
+const wchar_t kSource[] = L"SettingsManagerClient";
+
+void logRequestFailure(const wchar_t* function, const wchar_t* format, uint32_t status)
+{
+    ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, format, moduleStatusToString(status),
+            static_cast<unsigned long>(status));
+}
+
+JSONFormatter nameRequest(const std::wstring& name)
+{
+    JSONFormatter request;
+    request.setString(SettingsManagerClient::kSettingsNameKey, name);
+    return request;
+}
+
+JSONFormatter setRequest(const std::wstring& name, const std::wstring& value, bool isVolatile)
+{
+    JSONFormatter request = nameRequest(name);
+    request.setString(SettingsManagerClient::kSettingsValueKey, value);
+    request.setBool(SettingsManagerClient::kSettingsVolatileKey, isVolatile);
+    return request;
+}
+
+// One entry per name, or per prefix; a list without entries stays the empty object.
+JSONFormatter listRequest(const SettingsManager::NameList& names, bool arePrefixes)
+{
+    JSONFormatter request;
+    for (const std::wstring& name : names) {
+        JSONFormatter entry = nameRequest(name);
+        if (arePrefixes)
+            entry.setBool(SettingsManagerClient::kSettingsIsPrefixKey, true);
+        request.appendObject(SettingsManagerClient::kSettingsPropertiesKey, entry);
+    }
+    return request;
+}
+
+SettingsManager::ResultMap allFalse(const SettingsManager::NameList& names)
+{
+    SettingsManager::ResultMap result;
+    for (const std::wstring& name : names)
+        result[name] = false;
+    return result;
+}
+
+// Reads a text property and converts it; `value` is written only when both work.
+template <typename T, typename Convert>
+bool getConverted(SettingsManager& settings, const std::wstring& name, T& value,
+                  const SettingsManager::Timeout& timeout, Convert convert)
+{
+    std::wstring text;
+    if (!settings.getProperty(name, text, timeout))
+        return false;
+    return SettingsManagerClient::Impl::tryConvert([&]() {
+        value = convert(text);
+        return true;
+    });
+}
+
+} // namespace
+
+SettingsManagerClient::SettingsManagerClient(std::shared_ptr<MessageBus> bus)
+    : m_impl(std::make_unique<Impl>(std::move(bus)))
+{
+}
+
+SettingsManagerClient::~SettingsManagerClient() = default;
+
+std::unique_ptr<SettingsManager> SettingsManagerClient::getInstance()
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::getInstance";
+    try {
+        return std::make_unique<SettingsManagerClient>(nullptr);
+    } catch (const ModuleException& error) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to create settings manager client. Caught ModuleException - what: %hs.", error.what());
+    } catch (const std::bad_alloc&) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to create settings manager client. Caught bad_alloc - Failed to alllocate resources.");
+    } catch (const std::exception& error) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Faield to create setting smanager client. Caught standard exception - what: %hs.", error.what());
+    } catch (...) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to create settings manager client. Caught unexpected exception.");
+    }
+    return nullptr;
+}
+
+// ---- single properties --------------------------------------------------
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, double value, const Timeout& timeout)
+{
+    return setProperty(name, internal::persistentDoubleText(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, uint32_t value, const Timeout& timeout)
+{
+    return setProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, uint64_t value, const Timeout& timeout)
+{
+    return setProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, unsigned long value, const Timeout& timeout)
+{
+    return setProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, int64_t value, const Timeout& timeout)
+{
+    return setProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, int value, const Timeout& timeout)
+{
+    return setProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, bool value, const Timeout& timeout)
+{
+    return setProperty(name, std::wstring(value ? L"1" : L"0"), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, const wchar_t* value, const Timeout& timeout)
+{
+    if (!value) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Ostrand::SettingsManagerClient::setProperty",
+                L"Property value is null. Returning.");
+        return false;
+    }
+    return setProperty(name, std::wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setProperty(const std::wstring& name, const std::wstring& value, const Timeout& timeout)
+{
+    return m_impl->setProperty(setRequest(name, value, false), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, double value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, internal::volatileDoubleText(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, uint32_t value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, uint64_t value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, unsigned long value,
+                                                const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, int64_t value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, int value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::to_wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, bool value, const Timeout& timeout)
+{
+    return setVolatileProperty(name, std::wstring(value ? L"1" : L"0"), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, const wchar_t* value,
+                                                const Timeout& timeout)
+{
+    if (!value) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Ostrand::SettingsManagerClient::setVolatileProperty",
+                L"Property value is null. Returning.");
+        return false;
+    }
+    return setVolatileProperty(name, std::wstring(value), timeout);
+}
+
+bool SettingsManagerClient::setVolatileProperty(const std::wstring& name, const std::wstring& value,
+                                                const Timeout& timeout)
+{
+    return m_impl->setProperty(setRequest(name, value, true), timeout);
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, double& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout, [](const std::wstring& text) { return std::stod(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, uint32_t& value, const Timeout& timeout)
+{
+    // unsigned long is 32 bits on this platform: stoul refuses what does not fit.
+    static_assert(sizeof(unsigned long) == sizeof(uint32_t), "stoul reads 32 bits");
+    return getConverted(*this, name, value, timeout,
+                        [](const std::wstring& text) -> uint32_t { return std::stoul(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, uint64_t& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout,
+                        [](const std::wstring& text) -> uint64_t { return std::stoull(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, unsigned long& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout,
+                        [](const std::wstring& text) -> unsigned long { return std::stoul(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, int64_t& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout,
+                        [](const std::wstring& text) -> int64_t { return std::stoll(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, int& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout, [](const std::wstring& text) { return std::stoi(text); });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, bool& value, const Timeout& timeout)
+{
+    return getConverted(*this, name, value, timeout, [](const std::wstring& text) { return std::stoi(text) != 0; });
+}
+
+bool SettingsManagerClient::getProperty(const std::wstring& name, std::wstring& value, const Timeout& timeout)
+{
+    std::shared_ptr<Reply> reply;
+    const uint32_t status = m_impl->sendRequest(kGetPropertyMessage, nameRequest(name), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(L"Ostrand::SettingsManagerClient::getProperty",
+                          L"Failed to make get property request. Error code: %ls(%lu)", status);
+        return false;
+    }
+    JSONFormatter response;
+    if (!m_impl->getSettingPropertyResponse(reply, response) || !Impl::verifyPropertyName(response, name))
+        return false;
+    return Impl::getPropertyValue(response, value);
+}
+
+bool SettingsManagerClient::removeProperty(const std::wstring& name, const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::removeProperty";
+    std::shared_ptr<Reply> reply;
+    const uint32_t status = m_impl->sendRequest(kRemovePropertyMessage, nameRequest(name), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make remove property request. Error code: %ls(%lu)", status);
+        return false;
+    }
+    JSONFormatter response;
+    if (!m_impl->getSettingPropertyResponse(reply, response) || !Impl::verifyPropertyName(response, name))
+        return false;
+    bool done = false;
+    if (!response.getBool(kSettingsStatusKey, done)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings manager response status.");
+        return false;
+    }
+    if (!done) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Settings Manager failed to remove property.");
+        return false;
+    }
+    return true;
+}
+
+// ---- lists and prefixes -------------------------------------------------
+
+SettingsManager::ResultMap SettingsManagerClient::setProperties(const PropertyMap& properties, const Timeout& timeout)
+{
+    return m_impl->setProperties(properties, false, timeout);
+}
+
+SettingsManager::ResultMap SettingsManagerClient::setVolatileProperties(const PropertyMap& properties,
+                                                                        const Timeout& timeout)
+{
+    return m_impl->setProperties(properties, true, timeout);
+}
+
+SettingsManager::ResultMap SettingsManagerClient::getProperties(const NameList& names, PropertyMap& values,
+                                                                const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::getProperties";
+    ResultMap result = allFalse(names);
+    std::shared_ptr<Reply> reply;
+    const uint32_t status = m_impl->sendRequest(kGetPropertiesMessage, listRequest(names, false), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make get properties request. Error code: %ls(%lu)", status);
+        return result;
+    }
+    JSONFormatter response;
+    std::vector<JSONFormatter> entries;
+    if (!m_impl->getSettingPropertyResponseList(reply, response) || !Impl::readResponses(response, entries))
+        return result;
+    for (const JSONFormatter& entry : entries) {
+        std::wstring name;
+        if (!entry.getString(kSettingsNameKey, name)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings property response name.");
+            continue;
+        }
+        auto found = result.find(name);
+        if (found == result.end()) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
+                    L"Received an unexpected setting property. Name: %ls.", name.c_str());
+            continue;
+        }
+        bool done = true;
+        if (entry.getBool(kSettingsStatusKey, done) && !done)
+            continue;
+        std::wstring value;
+        if (!Impl::getPropertyValue(entry, value))
+            continue;
+        found->second = true;
+        values[name] = value;
+    }
+    return result;
+}
+
+bool SettingsManagerClient::getPropertiesByPrefix(const NameList& prefixes, PropertyMap& values,
+                                                  const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::getPropertiesByPrefix";
+    std::shared_ptr<Reply> reply;
+    const uint32_t status = m_impl->sendRequest(kGetPropertiesMessage, listRequest(prefixes, true), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make get properties request. Error code: %ls(%lu)", status);
+        return false;
+    }
+    JSONFormatter response;
+    std::vector<JSONFormatter> entries;
+    if (!m_impl->getSettingPropertyResponseList(reply, response) || !Impl::readResponses(response, entries))
+        return false;
+    for (const JSONFormatter& entry : entries) {
+        std::wstring name;
+        if (!entry.getString(kSettingsNameKey, name)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
+                    L"Failed to read settings property response name. Skipping");
+            continue;
+        }
+        bool done = true;
+        if (entry.getBool(kSettingsStatusKey, done) && !done)
+            continue;
+        std::wstring value;
+        if (Impl::getPropertyValue(entry, value))
+            values[name] = value;
+    }
+    return true;
+}
+
+bool SettingsManagerClient::getPropertiesByPrefix(const std::wstring& prefix, PropertyMap& values,
+                                                  const Timeout& timeout)
+{
+    SettingsManager& settings = *this;
+    return settings.getPropertiesByPrefix(NameList{prefix}, values, timeout);
+}
+
+namespace {
+
+// The remove reply, entry by entry. With `requestedOnly` a name that was not
+// asked for is logged and ignored; without it (prefixes) every removed
+// property the service names is added.
+void readRemoveEntries(const std::vector<JSONFormatter>& entries, SettingsManager::ResultMap& result,
+                       bool requestedOnly, const wchar_t* function)
+{
+    for (const JSONFormatter& entry : entries) {
+        std::wstring name;
+        if (!entry.getString(SettingsManagerClient::kSettingsNameKey, name)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings property response name.");
+            continue;
+        }
+        if (requestedOnly && result.find(name) == result.end()) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
+                    L"Received unexpected setting property. Name: %ls.", name.c_str());
+            continue;
+        }
+        bool done = false;
+        if (!entry.getBool(SettingsManagerClient::kSettingsStatusKey, done)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
+                    L"Failed to read settings manager response status. Property Name: %ls", name.c_str());
+            continue;
+        }
+        if (!done) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
+                    L"Settings Manager failed to remove property. Property Name: %ls", name.c_str());
+            continue;
+        }
+        result[name] = true;
+    }
+}
+
+// The code the "cannot parse" line carries: what made the reply unusable.
+uint32_t replyFailureCode(const std::shared_ptr<Reply>& reply)
+{
+    if (reply && reply->peekStatus() == Reply::TimedOut)
+        return MODULE_STATUS_TIMEOUT;
+    return MODULE_STATUS_DATA_ERROR;
+}
+
+} // namespace
+
+SettingsManager::ResultMap SettingsManagerClient::removeProperties(const NameList& names, const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::removeProperties";
+    ResultMap result = allFalse(names);
+    std::shared_ptr<Reply> reply;
+    const uint32_t status =
+        m_impl->sendRequest(kRemovePropertiesMessage, listRequest(names, false), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make remove properties request. Error code: %ls(%lu)", status);
+        return result;
+    }
+    JSONFormatter response;
+    if (!m_impl->getSettingPropertyResponseList(reply, response)) {
+        logRequestFailure(function, L"Failed to parse remove properties response. Error code: %ls(%lu)",
+                          replyFailureCode(reply));
+        return result;
+    }
+    std::vector<JSONFormatter> entries;
+    if (!Impl::readResponses(response, entries)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to parse statuses from remove properties response.");
+        return result;
+    }
+    readRemoveEntries(entries, result, true, function);
+    return result;
+}
+
+SettingsManager::ResultMap SettingsManagerClient::removePropertiesByPrefix(const NameList& prefixes,
+                                                                           const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::removePropertiesByPrefix";
+    ResultMap result = allFalse(prefixes);
+    std::shared_ptr<Reply> reply;
+    const uint32_t status =
+        m_impl->sendRequest(kRemovePropertiesMessage, listRequest(prefixes, true), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make remove properties by prefix request. Error code: %ls(%lu)",
+                          status);
+        return result;
+    }
+    JSONFormatter response;
+    if (!m_impl->getSettingPropertyResponseList(reply, response)) {
+        logRequestFailure(function, L"Failed to parse remove properties response. Error code: %ls(%lu)",
+                          replyFailureCode(reply));
+        return result;
+    }
+    std::vector<JSONFormatter> entries;
+    if (!Impl::readResponses(response, entries)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to parse statuses from remove properties response.");
+        return result;
+    }
+    readRemoveEntries(entries, result, false, function);
+    return result;
+}
+
+bool SettingsManagerClient::removePropertiesByPrefix(const std::wstring& prefix, const Timeout& timeout)
+{
+    SettingsManager& settings = *this;
+    const ResultMap result = settings.removePropertiesByPrefix(NameList{prefix}, timeout);
+    const auto found = result.find(prefix);
+    return found != result.end() && found->second;
+}
+
+// ---- change notices -----------------------------------------------------
+
+std::wstring SettingsManagerClient::prefixPattern(const wchar_t* head, const std::wstring& prefix)
+{
+    return L"^" + std::wstring(head) + prefix + L".*";
+}
+
+namespace {
+
+// Parses a notice and reads its name; logs and answers false when either fails.
+bool readNotice(const std::shared_ptr<Message>& message, JSONFormatter& notice, std::wstring& name,
+                const wchar_t* function)
+{
+    if (!message || !notice.parse(message->payload())) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to parse setting property data.");
+        return false;
+    }
+    if (!notice.getString(SettingsManagerClient::kSettingsNameKey, name)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read setting property name.");
+        return false;
+    }
+    return true;
+}
+
+SettingsManagerClient::NameFilter exactName(const std::wstring& name)
+{
+    return [name](const std::wstring& candidate) { return candidate == name; };
+}
+
+SettingsManagerClient::NameFilter anyName()
+{
+    return [](const std::wstring&) { return true; };
+}
+
+} // namespace
+
+uint32_t SettingsManagerClient::onPropertyNotify(std::shared_ptr<Message> message, const NameCallback& callback,
+                                                 const NameFilter& filter)
+{
+    if (!callback)
+        return MODULE_STATUS_SUCCESS;
+    JSONFormatter notice;
+    std::wstring name;
+    if (!readNotice(message, notice, name, L"Ostrand::SettingsManagerClient::onPropertyNotify"))
+        return MODULE_STATUS_DATA_ERROR;
+    if (!filter || filter(name))
+        callback(name);
+    return MODULE_STATUS_SUCCESS;
+}
+
+uint32_t SettingsManagerClient::onPropertyNotifySet(std::shared_ptr<Message> message,
+                                                    const NameValueCallback& callback)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::onPropertyNotifySet";
+    if (!callback)
+        return MODULE_STATUS_SUCCESS;
+    JSONFormatter notice;
+    std::wstring name;
+    if (!readNotice(message, notice, name, function))
+        return MODULE_STATUS_DATA_ERROR;
+    std::wstring value;
+    if (!notice.getString(kSettingsValueKey, value)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read setting value.");
+        return MODULE_STATUS_DATA_ERROR;
+    }
+    callback(name, value);
+    return MODULE_STATUS_SUCCESS;
+}
+
+uint32_t SettingsManagerClient::onPropertyNotifyDelete(std::shared_ptr<Message> message,
+                                                       const NameCallback& callback)
+{
+    if (!callback)
+        return MODULE_STATUS_SUCCESS;
+    JSONFormatter notice;
+    std::wstring name;
+    if (!readNotice(message, notice, name, L"Ostrand::SettingsManagerClient::onPropertyNotifyDelete"))
+        return MODULE_STATUS_DATA_ERROR;
+    callback(name);
+    return MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertySet(NameCallback callback, const std::wstring& name)
+{
+    return m_impl->bus().subscribe(kPropertySetNotice,
+                                   [callback, filter = exactName(name)](std::shared_ptr<Message> message) {
+                                       return onPropertyNotify(message, callback, filter);
+                                   }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertySet(NameCallback callback)
+{
+    return m_impl->bus().subscribe(kPropertySetNotice,
+                                   [callback, filter = anyName()](std::shared_ptr<Message> message) {
+                                       return onPropertyNotify(message, callback, filter);
+                                   }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertyRemoved(NameCallback callback, const std::wstring& name)
+{
+    return m_impl->bus().subscribe(kPropertyRemovedNotice,
+                                   [callback, filter = exactName(name)](std::shared_ptr<Message> message) {
+                                       return onPropertyNotify(message, callback, filter);
+                                   }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertyRemoved(NameCallback callback)
+{
+    return m_impl->bus().subscribe(kPropertyRemovedNotice,
+                                   [callback, filter = anyName()](std::shared_ptr<Message> message) {
+                                       return onPropertyNotify(message, callback, filter);
+                                   }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertySetByPrefix(NameValueCallback callback, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return m_impl->bus().subscribeFilter(prefixPattern(kNotifySetHead, prefix),
+                                         [callback](std::shared_ptr<Message> message) {
+                                             return onPropertyNotifySet(message, callback);
+                                         }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::unsubscribePropertySetByPrefix(const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return m_impl->bus().unsubscribe(prefixPattern(kNotifySetHead, prefix)) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::subscribePropertyDeleteByPrefix(NameCallback callback, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return m_impl->bus().subscribeFilter(prefixPattern(kNotifyDeleteHead, prefix),
+                                         [callback](std::shared_ptr<Message> message) {
+                                             return onPropertyNotifyDelete(message, callback);
+                                         }) == MODULE_STATUS_SUCCESS;
+}
+
+bool SettingsManagerClient::unsubscribePropertyDeleteByPrefix(const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return m_impl->bus().unsubscribe(prefixPattern(kNotifyDeleteHead, prefix)) == MODULE_STATUS_SUCCESS;
+}
+
+} // namespace Ostrand
