@@ -308,10 +308,13 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
                          const wchar_t* text)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_initialised || !EnsureLogFolder() || !text || !*text)
+    if (!m_initialised || !text || !*text || m_readiness == Readiness::NeverReady)
         return ERROR_INVALID_PARAMETER;
+    // "Enable" 0 in an ini file: no folder, no file, no line.
     if (!IsEnabled())
         return ERROR_SUCCESS;
+    if (!EnsureLogFolder())
+        return ERROR_INVALID_PARAMETER;
 
     SYSTEMTIME now;
     GetLocalTime(&now);

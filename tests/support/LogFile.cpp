@@ -19,26 +19,6 @@ namespace TestSupport {
 
 namespace {
 
-std::wstring programDataFolder()
-{
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path)) && path)
-        folder = path;
-    CoTaskMemFree(path);
-    return folder;
-}
-
-std::wstring programStem()
-{
-    wchar_t buffer[MAX_PATH * 4] = {};
-    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4 - 1);
-    buffer[length] = L'\0';
-    std::wstring name = buffer;
-    name = name.substr(name.rfind(L'\\') + 1);
-    return name.substr(0, name.rfind(L'.'));
-}
-
 std::wstring trim(const std::wstring& text)
 {
     const size_t first = text.find_first_not_of(L' ');
@@ -75,6 +55,41 @@ bool takeFixed(const std::wstring& raw, size_t& pos, size_t width, std::wstring&
 }
 
 } // namespace
+
+std::wstring LogFile::programDataFolder()
+{
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path)) && path)
+        folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
+
+std::wstring LogFile::programStem()
+{
+    wchar_t buffer[MAX_PATH * 4] = {};
+    DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4 - 1);
+    buffer[length] = L'\0';
+    std::wstring name = buffer;
+    name = name.substr(name.rfind(L'\\') + 1);
+    return name.substr(0, name.rfind(L'.'));
+}
+
+std::wstring LogFile::readText(const std::wstring& path)
+{
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in)
+        return {};
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::wstring text(bytes.size() / 2, L'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    if (!text.empty() && text[0] == 0xFEFF)
+        text.erase(0, 1);
+    return text;
+}
 
 LogFile::LogFile(uint32_t severity)
 {
@@ -143,16 +158,7 @@ bool LogFile::parse(const std::wstring& raw, LogLine& out)
 std::vector<LogLine> LogFile::readFile(const std::wstring& path)
 {
     std::vector<LogLine> lines;
-    std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in)
-        return lines;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::wstring text(bytes.size() / 2, L'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-        text[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    if (!text.empty() && text[0] == 0xFEFF)
-        text.erase(0, 1);
+    const std::wstring text = readText(path);
 
     size_t start = 0;
     while (start < text.size()) {

@@ -56,6 +56,13 @@ public:
     // joining the lines of a text that spans several.
     static std::vector<LogLine> readFile(const std::wstring& path);
     static std::wstring levelName(uint32_t level);
+    // A log file's text without its byte-order mark; empty when unreadable.
+    static std::wstring readText(const std::wstring& path);
+
+    // The machine's ProgramData folder, and the program's file name without
+    // its extension (the file logger's default module name).
+    static std::wstring programDataFolder();
+    static std::wstring programStem();
 
 private:
     bool m_ready = false;

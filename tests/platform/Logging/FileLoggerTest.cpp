@@ -40,11 +40,7 @@ private:
 
 std::wstring programStem()
 {
-    wchar_t buffer[1024] = {};
-    GetModuleFileNameW(nullptr, buffer, 1023);
-    std::wstring name = buffer;
-    name = name.substr(name.rfind(L'\\') + 1);
-    return name.substr(0, name.rfind(L'.'));
+    return LogFile::programStem();
 }
 
 std::string readBytes(const std::wstring& path)
@@ -328,9 +324,7 @@ TEST_F(FileLoggerTest, UnwritableIndexDoesNotEmptyTheFileOnEveryLine)
     auto logger = make();
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, (L"line " + std::to_wstring(i)).c_str()), 0u);
-    const std::string bytes = readBytes(logPath(1));
-    ASSERT_GE(bytes.size(), 2u);
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    const std::wstring text = LogFile::readText(logPath(1));
     for (int i = 0; i < 3; ++i)
         EXPECT_NE(text.find(L" line " + std::to_wstring(i) + L"\r\n"), std::wstring::npos) << i;
     EXPECT_EQ(fileSize(logPath(0)), 0x40000u);
@@ -411,8 +405,7 @@ TEST_F(FileLoggerTest, LevelEntryPointsFormatAndCut)
     const std::wstring longText(5000, L'L');
     logger->LogError(L"Src", L"f", 1, L"%s", longText.c_str());
 
-    const std::string bytes = readBytes(logPath(0));
-    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    const std::wstring text = LogFile::readText(logPath(0));
     for (const wchar_t* part : {L"(Normal)$ ", L"(Warning)$ ", L"(Information)$ ", L"(Error)$ ", L"(Critical)$ "})
         EXPECT_NE(text.find(part), std::wstring::npos) << TestSupport::narrow(part);
     EXPECT_NE(text.find(L" n wide narrow 7\r\n"), std::wstring::npos);

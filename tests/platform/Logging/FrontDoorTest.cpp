@@ -5,12 +5,9 @@
 #include "Logging/Log.h"
 
 #include "LogFile.h"
-#include "ScratchFolder.h"
 #include "TestNames.h"
 
 #include <gtest/gtest.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 #include <windows.h>
 
 #include <atomic>
@@ -30,28 +27,17 @@ namespace {
 
 std::wstring logRoot()
 {
-    PWSTR path = nullptr;
-    std::wstring folder;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)) && path)
-        folder = path;
-    CoTaskMemFree(path);
-    return folder + L"\\Corvane\\CVLOGS\\";
+    return LogFile::programDataFolder() + L"\\Corvane\\CVLOGS\\";
 }
 
 std::wstring programStem()
 {
-    wchar_t buffer[1024] = {};
-    GetModuleFileNameW(nullptr, buffer, 1023);
-    std::wstring name = buffer;
-    name = name.substr(name.rfind(L'\\') + 1);
-    return name.substr(0, name.rfind(L'.'));
+    return LogFile::programStem();
 }
 
 std::wstring fileText(const std::wstring& path)
 {
-    const std::string bytes = TestSupport::ScratchFolder::read(path);
-    return bytes.size() < 2 ? std::wstring()
-                            : std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+    return LogFile::readText(path);
 }
 
 // Removes a log folder of the test's own when the test ends.
@@ -252,4 +238,30 @@ TEST(FrontDoorTest, LoggingWhileTheLoggerIsMadeDoesNotWaitForItself)
     EXPECT_TRUE(IsLogEnabled(LOG_LEVEL_ERROR));
     auto* logger = static_cast<LoggingTestDoubles::PlainLogger*>(GetLogger()->Logger());
     EXPECT_TRUE(logger->writes.empty());
+}
+
+TEST(FrontDoorTest, SystemErrorTextsKeepTheirInsertsAndReachTheLogAsWritten)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    // Texts with inserts ("%1") are taken as they stand, never filled from
+    // arguments that were not given.
+    int withInserts = 0;
+    for (uint32_t code = 1; code < 16000; ++code) {
+        const std::wstring text = Halvex::CLogger::GetErrorText(code);
+        if (text.find(L"%1") == std::wstring::npos)
+            continue;
+        if (++withInserts > 3)
+            break;
+        ETW_LOG(LOG_LEVEL_ERROR, L"FrontDoorTest", L"f", L"Code %lu: %s", static_cast<unsigned long>(code),
+                text.c_str());
+        Halvex::CLogger::Log(Halvex::LOG_TYPE_ERROR, L"Src", L"g", 1, L"Bridged %lu: %s",
+                             static_cast<unsigned long>(code), text.c_str());
+        std::wstring expected = text;
+        while (!expected.empty() && (expected.back() == L'\n' || expected.back() == L'\r'))
+            expected.pop_back();
+        EXPECT_TRUE(log.contains(LOG_LEVEL_ERROR, L"Code " + std::to_wstring(code) + L": " + expected)) << code;
+        EXPECT_TRUE(log.contains(LOG_LEVEL_ERROR, L"Bridged " + std::to_wstring(code) + L": " + expected)) << code;
+    }
+    EXPECT_GT(withInserts, 0);
 }

@@ -83,7 +83,7 @@ TEST(MechanismTest, ValueOrIdentityChoosesTheLogger)
         } else if (c.value == -3) {
             ASSERT_EQ(key.SetStringValue(kLoggingMechanismValue, L"1"), ERROR_SUCCESS);
         }
-        EXPECT_EQ(build(c.mechanism, &key) == Made::File, c.expected == Made::File) << c.name;
+        EXPECT_EQ(build(c.mechanism, &key), c.expected) << c.name;
     }
 }
 
@@ -98,9 +98,9 @@ TEST(MechanismTest, MachineKeyDecidesWhenNoKeyIsGiven)
     ASSERT_EQ(key.SetDWORDValue(kLoggingMechanismValue, 1), ERROR_SUCCESS);
     EXPECT_EQ(build(0, nullptr), Made::File);
     ASSERT_EQ(key.SetDWORDValue(kLoggingMechanismValue, 3), ERROR_SUCCESS);
-    EXPECT_NE(build(0, nullptr), Made::File);
+    EXPECT_EQ(build(0, nullptr), Made::Etw);
     key.DeleteValue(kLoggingMechanismValue);
-    EXPECT_NE(build(0, nullptr), Made::File);
+    EXPECT_EQ(build(0, nullptr), Made::Etw);
 
     if (hadValue)
         key.SetDWORDValue(kLoggingMechanismValue, saved);
