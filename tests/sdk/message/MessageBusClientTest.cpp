@@ -582,3 +582,15 @@ TEST_F(ClientTest, EachDefaultClientOpensAndReleasesItsOwnConnection)
     ASSERT_EQ(1u, releases.size());
     EXPECT_EQ(releases[0].connection, detaches.back().connection);
 }
+
+TEST_F(ClientOverShim, AVeryLongDirectNameIsNotMatchedAgainstPatterns)
+{
+    int exact = 0, pattern = 0;
+    const std::wstring name(20000, L'a');
+    client->subscribe(name, [&exact](std::shared_ptr<Message>) -> uint32_t { return ++exact, 0; });
+    client->subscribeFilter(L"a+", [&pattern](std::shared_ptr<Message>) -> uint32_t { return ++pattern, 0; });
+    std::thread worker([&]() { client->dispatchDirectMessage(Message::create(name, L"s", L"")); });
+    worker.join();
+    EXPECT_EQ(1, exact);
+    EXPECT_EQ(0, pattern);
+}
