@@ -13,17 +13,21 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
 
-# project_add_gtest(NAME n SOURCES ... LIBS ... [PROPERTIES ...])
+# project_add_gtest(NAME n SOURCES ... LIBS ... [PROPERTIES ...] [EMULATOR runner])
+# EMULATOR replaces the Wine runner for this executable (discovery and runs).
 # One executable per test group; ctest sees each case as its own test, found
 # when ctest starts (the Wine server is up by then, not during the build).
 function(project_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;EMULATOR" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  if(NOT T_EMULATOR)
+    set(T_EMULATOR ${CMAKE_CROSSCOMPILING_EMULATOR})
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gmock GTest::gtest_main project_warnings)
-  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR ${CMAKE_CROSSCOMPILING_EMULATOR})
+  set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR ${T_EMULATOR})
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60

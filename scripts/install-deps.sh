@@ -5,7 +5,7 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake ninja-build g++-mingw-w64-x86-64-posix wine64 rapidjson-dev googletest \
-           osslsigncode gcab openssl faketime; do
+           osslsigncode gcab openssl faketime python3; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 

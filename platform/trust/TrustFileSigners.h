@@ -1,0 +1,28 @@
+#pragma once
+#include "trust/TrustPolicy.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <string>
+
+// True when one signer of the file's embedded signature passes every test of
+// the policy lists: serial not excluded, name listed, a chain with the
+// code-signing usage at the signing time up to a listed root, its own
+// signature over the file, and an intact file hash. Never throws.
+bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
+                           DWORD rootCount, const wchar_t* const* serials);
+
+namespace Halvex {
+namespace trust {
+
+// Serial bytes as a signer info holds them (least significant first) as
+// hexadecimal text, most significant byte first.
+std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial);
+
+// WinVerifyTrust's answer on the file's hash alone (the chain is judged by
+// the caller). `file` may be null; when given, the hash is read from it.
+LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file);
+
+} // namespace trust
+} // namespace Halvex

@@ -1,0 +1,123 @@
+#include "trust/TrustLoad.h"
+
+#include "trust/TrustHandles.h"
+#include "trust/TrustValidator.h"
+
+#include <psapi.h>
+
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+const GUID kTrustedFactoryFirst = {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
+const GUID kTrustedFactorySecond = {0x6058502E, 0x6069, 0x43F4, {0xB7, 0x33, 0x12, 0x86, 0x49, 0xA2, 0x0B, 0xD5}};
+
+// The private class object: IUnknown, then a creator taking (interface id, out).
+struct TrustedClassFactory;
+struct TrustedClassFactoryVtbl {
+    HRESULT(__stdcall* QueryInterface)(TrustedClassFactory*, REFIID, void**);
+    ULONG(__stdcall* AddRef)(TrustedClassFactory*);
+    ULONG(__stdcall* Release)(TrustedClassFactory*);
+    HRESULT(__stdcall* CreateObject)(TrustedClassFactory*, REFIID, void**);
+};
+struct TrustedClassFactory {
+    const TrustedClassFactoryVtbl* vtbl;
+};
+
+const DWORD kMaxModules = 4096;
+
+} // namespace
+
+HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
+{
+    DWORD answer = TrustVerifyFile(path);
+    if (answer != 0) {
+        SetLastError(answer);
+        return nullptr;
+    }
+    return LoadLibraryExW(path, nullptr, flags);
+}
+
+const void* TrustGetObjectCodeAddress(IUnknown* object)
+{
+    if (!object)
+        return nullptr;
+    void* const* table = *reinterpret_cast<void* const* const*>(object);
+    return table ? table[0] : nullptr;
+}
+
+DWORD TrustGetModulePathOfAddress(const void* address, wchar_t* path)
+{
+    if (!address || !path)
+        return ERROR_INVALID_PARAMETER;
+    std::unique_ptr<HMODULE[]> modules(new (std::nothrow) HMODULE[kMaxModules]);
+    if (!modules)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    Halvex::trust::FileHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+    if (!process.valid())
+        return GetLastError();
+    DWORD needed = 0;
+    if (!EnumProcessModules(process.get(), modules.get(), kMaxModules * sizeof(HMODULE), &needed))
+        return GetLastError();
+    DWORD count = needed / sizeof(HMODULE);
+    if (count > kMaxModules)
+        count = kMaxModules;
+    auto at = reinterpret_cast<ULONG_PTR>(address);
+    for (DWORD i = 0; i < count; ++i) {
+        MODULEINFO info{};
+        if (!GetModuleInformation(process.get(), modules[i], &info, sizeof(info)))
+            continue;
+        auto base = reinterpret_cast<ULONG_PTR>(info.lpBaseOfDll);
+        if (at < base || at - base >= info.SizeOfImage)
+            continue;
+        DWORD n = GetModuleFileNameExW(process.get(), modules[i], path, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) {
+            path[0] = 0;
+            return ERROR_ACCESS_DENIED;
+        }
+        return 0;
+    }
+    return ERROR_ACCESS_DENIED;
+}
+
+DWORD TrustVerifyModuleOfAddress(const void* address)
+{
+    wchar_t path[MAX_PATH] = {};
+    TrustGetModulePathOfAddress(address, path);
+    if (!path[0])
+        return ERROR_INVALID_PARAMETER;
+    return TrustVerifyFile(path);
+}
+
+HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId, void** out,
+                              BOOL verify)
+{
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (!verify)
+        return CoCreateInstance(classId, outer, context, interfaceId, out);
+
+    void* raw = nullptr;
+    HRESULT hr = CoGetClassObject(classId, context, nullptr, kTrustedFactoryFirst, &raw);
+    if (FAILED(hr) || !raw) {
+        raw = nullptr;
+        hr = CoGetClassObject(classId, context, nullptr, kTrustedFactorySecond, &raw);
+        if (FAILED(hr))
+            return hr;
+        if (!raw)
+            return E_NOINTERFACE;
+    }
+    auto* factory = static_cast<TrustedClassFactory*>(raw);
+    if (!factory->vtbl)
+        return E_ACCESSDENIED;
+    if (TrustVerifyModuleOfAddress(TrustGetObjectCodeAddress(reinterpret_cast<IUnknown*>(factory))) != 0)
+        hr = E_ACCESSDENIED;
+    else
+        hr = factory->vtbl->CreateObject(factory, interfaceId, out);
+    factory->vtbl->Release(factory);
+    return hr;
+}
