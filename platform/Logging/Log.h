@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 
 namespace ETWLogging {
 
@@ -23,6 +24,14 @@ void SetLogIdentity(const wchar_t* app, const wchar_t* group, HMODULE module, co
                     uint32_t mechanism);
 
 HMODULE GetCurrentModule();
+
+namespace internal {
+// The holder once it is made, without making it; null before and after.
+CLoggerHolder* PublishedHolder();
+// The builder the process's holder uses instead of CDefaultLogBuilder; only
+// before the first log call (tests use it to make building fail or throw).
+void SetLogBuilder(std::shared_ptr<CLogBuilderIf_ex> builder);
+} // namespace internal
 
 // "%s" and "%ls" take wide text, "%hs" narrow text.
 template <typename... Args>

@@ -1,11 +1,16 @@
 #include "Registry/CRegKeyImpl.h"
+#include "Registry/GrantEveryoneFullAccess.h"
+#include "Registry/SecurityAPI.h"
 
 namespace Halvex {
 namespace internal {
 
-LONG CRegKeyImpl::GrantEveryoneFullAccess(bool)
+LONG CRegKeyImpl::GrantEveryoneFullAccess(bool recurse)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (!m_handle)
+        return ERROR_INVALID_PARAMETER;
+    SecurityAPI api;
+    return internal::GrantEveryoneFullAccess(m_handle, recurse, api);
 }
 
 } // namespace internal

@@ -1,0 +1,504 @@
+#include "Logging/CLogging.h"
+#include "FileSystem/FileSystem.h"
+#include "FormatString.h"
+#include "Ini/CObfuscatedIniReader.h"
+#include "Logging/CDefaultLogBuilder.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cwchar>
+#include <new>
+#include <stdexcept>
+
+namespace ETWLogging {
+
+namespace {
+
+const wchar_t kSection[] = L"Config";
+const wchar_t kKeyEnable[] = L"Enable";
+const wchar_t kKeyMaxSize[] = L"MaxSize";
+const wchar_t kKeyMaxEntries[] = L"MaxEntries";
+const wchar_t kKeySeverity[] = L"Severity";
+const wchar_t kKeyOptions[] = L"Options";
+const wchar_t kKeyLastLogIdx[] = L"LastLogIdx";
+const wchar_t kIniName[] = L"log.ini";
+const wchar_t kBaseFolderTail[] = L"\\Corvane\\CVLOGS\\";
+const uint32_t kNeverSeverity = 10000;
+const size_t kExecutableWidth = 15;
+const size_t kSourceWidth = 20;
+const size_t kFunctionWidth = 40;
+
+bool isEmpty(const wchar_t* text)
+{
+    return text && *text == L'\0';
+}
+
+// The file name's stem: up to its last ".".
+std::wstring stemOf(const std::wstring& fileName)
+{
+    const size_t dot = fileName.rfind(L'.');
+    return dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
+}
+
+// Reads one setting: the module ini wins over the global one, and an invalid
+// value is repaired with the default in the file that holds it. False when a
+// repair could not be written (the setting then keeps its current value).
+bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscatedIniReader& globalIni,
+                     const wchar_t* key, uint32_t defaultValue, uint32_t& value)
+{
+    int read = 0;
+    if (moduleIni.GetInt(kSection, key, read)) {
+        if (CLogging::IsValidConfigValue(key, static_cast<uint32_t>(read))) {
+            value = static_cast<uint32_t>(read);
+            return true;
+        }
+        if (!moduleIni.SetInt(kSection, key, static_cast<int>(defaultValue)))
+            return false;
+    }
+    if (globalIni.GetInt(kSection, key, read)) {
+        if (CLogging::IsValidConfigValue(key, static_cast<uint32_t>(read))) {
+            value = static_cast<uint32_t>(read);
+            return true;
+        }
+        if (!globalIni.SetInt(kSection, key, static_cast<int>(defaultValue)))
+            return false;
+    }
+    value = defaultValue;
+    return true;
+}
+
+uint32_t clampTo(uint32_t value, uint32_t low, uint32_t high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+} // namespace
+
+CLogging::CLogging() = default;
+
+CLogging::~CLogging()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    Reset();
+}
+
+void CLogging::Reset()
+{
+    m_file.Close();
+    m_initialised = false;
+    m_hasGroup = false;
+    m_group.clear();
+    m_moduleName.clear();
+    m_executableName.clear();
+    m_processId = 0;
+    m_hasHost = false;
+    m_host.clear();
+    m_logFolder.clear();
+    m_baseFolder.clear();
+    m_globalIni.clear();
+    m_moduleIni.clear();
+    m_maxSize.store(kDefaultMaxSize);
+    m_maxEntries.store(kDefaultMaxEntries);
+    m_severity.store(kDefaultSeverity);
+    m_options.store(kDefaultOptions);
+    m_enabled.store(1);
+    m_readiness = Readiness::EnsureFolder;
+    m_hasPendingIndex = false;
+    m_pendingIndex = 0;
+}
+
+uint32_t CLogging::Init(const wchar_t* group, HMODULE module, const wchar_t* host, LoggingConfigListenerIf*)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_initialised)
+        return LOG_STATUS_ALREADY_INITIALIZED;
+    uint32_t result = ERROR_NOT_ENOUGH_MEMORY;
+    try {
+        result = InitInternal(group, module, host);
+    } catch (const std::bad_alloc&) {
+        result = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (result != ERROR_SUCCESS)
+        Reset();
+    return result;
+}
+
+uint32_t CLogging::InitInternal(const wchar_t* group, HMODULE module, const wchar_t* host)
+{
+    m_initialised = false;
+    if (isEmpty(group) || isEmpty(host))
+        return ERROR_INVALID_PARAMETER;
+
+    m_hasGroup = group != nullptr;
+    m_group = group ? group : L"";
+
+    std::wstring folder, fileName;
+    if (!Halvex::SplitModulePath(nullptr, folder, false, fileName) || fileName.empty())
+        return ERROR_NOT_ENOUGH_MEMORY;
+    m_executableName = fileName;
+    m_moduleName = stemOf(fileName);
+    if (module) {
+        std::wstring moduleFolder, moduleFile;
+        if (Halvex::SplitModulePath(module, moduleFolder, false, moduleFile) && !moduleFile.empty())
+            m_moduleName = stemOf(moduleFile);
+    }
+
+    m_hasHost = host != nullptr;
+    m_host = host ? host : L"";
+
+    const uint32_t paths = BuildPaths();
+    if (paths != ERROR_SUCCESS)
+        return paths;
+
+    LoadConfig();
+    m_processId = GetCurrentProcessId();
+    m_initialised = true;
+    return ERROR_SUCCESS;
+}
+
+uint32_t CLogging::BuildPaths()
+{
+    if ((m_hasGroup && m_group.empty()) || m_moduleName.empty())
+        return ERROR_INVALID_PARAMETER;
+    wchar_t programData[1024] = {};
+    const uint32_t result = GetProgramDataFolder(programData, sizeof(programData) / sizeof(programData[0]));
+    if (result != ERROR_SUCCESS)
+        return result;
+    m_baseFolder = std::wstring(programData) + kBaseFolderTail;
+    m_logFolder = m_baseFolder + (m_hasGroup ? m_group + L"\\" : std::wstring()) + m_moduleName;
+    m_moduleIni = m_logFolder + L"\\" + kIniName;
+    m_globalIni = m_baseFolder + kIniName;
+    return ERROR_SUCCESS;
+}
+
+uint32_t CLogging::GetProgramDataFolder(wchar_t* buffer, size_t capacity)
+{
+    if (!buffer || capacity == 0)
+        return ERROR_INVALID_PARAMETER;
+    PWSTR path = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(FOLDERID_ProgramData, KF_FLAG_CREATE, nullptr, &path);
+    uint32_t result = ERROR_INVALID_PARAMETER;
+    if (SUCCEEDED(hr) && path) {
+        const size_t length = wcslen(path);
+        if (length < capacity) {
+            wmemcpy(buffer, path, length + 1);
+            result = ERROR_SUCCESS;
+        } else {
+            result = ERROR_INSUFFICIENT_BUFFER;
+        }
+    }
+    CoTaskMemFree(path);
+    return result;
+}
+
+void CLogging::LoadConfig()
+{
+    const bool moduleExists = Halvex::FileExists(m_moduleIni.c_str());
+    const bool globalExists = Halvex::FileExists(m_globalIni.c_str());
+    if (!moduleExists && !globalExists)
+        return;
+    Halvex::CObfuscatedIniReader moduleIni;
+    Halvex::CObfuscatedIniReader globalIni;
+    moduleIni.Load(m_moduleIni);
+    globalIni.Load(m_globalIni);
+
+    uint32_t value = 0;
+    if (readConfigValue(moduleIni, globalIni, kKeyEnable, 1, value))
+        m_enabled.store(value != 0 ? 1 : 0);
+    if (readConfigValue(moduleIni, globalIni, kKeyMaxSize, kDefaultMaxSize, value))
+        SetMaxSize(value);
+    if (readConfigValue(moduleIni, globalIni, kKeyMaxEntries, kDefaultMaxEntries, value))
+        SetMaxEntries(value);
+    // Stored as read: 0 lets every level through.
+    if (readConfigValue(moduleIni, globalIni, kKeySeverity, kDefaultSeverity, value))
+        m_severity.store(value);
+    if (readConfigValue(moduleIni, globalIni, kKeyOptions, kDefaultOptions, value))
+        m_options.store(value);
+}
+
+bool CLogging::IsValidConfigValue(const wchar_t* key, uint32_t value)
+{
+    if (!key)
+        return false;
+    if (_wcsicmp(key, kKeyMaxSize) == 0)
+        return value >= kDefaultMaxSize && value <= kMaxMaxSize;
+    if (_wcsicmp(key, kKeyMaxEntries) == 0)
+        return value >= kMinMaxEntries && value <= kMaxMaxEntries;
+    if (_wcsicmp(key, kKeySeverity) == 0)
+        return value < 7;
+    return true;
+}
+
+uint32_t CLogging::Uninit()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_initialised)
+        return LOG_STATUS_NOT_INITIALIZED;
+    Reset();
+    return ERROR_SUCCESS;
+}
+
+void CLogging::Log(uint32_t level, const wchar_t* file, const wchar_t* function, int32_t line,
+                   const wchar_t* format, ...)
+{
+    if (!IsEnabled() || level < m_severity.load())
+        return;
+    va_list args;
+    va_start(args, format);
+    WriteFormattedV(level, file, function, line, format, args);
+    va_end(args);
+}
+
+bool CLogging::IsLevelEnabled(uint32_t level)
+{
+    // "Enable" 0 in an ini file switches the front door's lines off too.
+    return IsEnabled() && level >= m_severity.load();
+}
+
+void CLogging::SetMaxEntries(uint32_t entries)
+{
+    m_maxEntries.store(clampTo(entries, kMinMaxEntries, kMaxMaxEntries));
+}
+
+void CLogging::SetMaxSize(uint32_t bytes)
+{
+    m_maxSize.store(clampTo(bytes, kDefaultMaxSize, kMaxMaxSize));
+}
+
+void CLogging::SetSeverity(uint32_t level)
+{
+    m_severity.store(clampTo(level, LOG_LEVEL_NORMAL, LOG_LEVEL_INFORMATION_EX));
+}
+
+uint32_t CLogging::AddRef()
+{
+    return ++m_refCount;
+}
+
+uint32_t CLogging::Release()
+{
+    const uint32_t count = --m_refCount;
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+bool CLogging::EnsureLogFolder()
+{
+    switch (m_readiness) {
+    case Readiness::Ready:
+        return true;
+    case Readiness::NeverReady:
+        return false;
+    case Readiness::EnsureFolder:
+        break;
+    }
+    if (Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS) {
+        m_readiness = Readiness::Ready;
+        return true;
+    }
+    m_enabled.store(0);
+    m_severity.store(kNeverSeverity);
+    m_readiness = Readiness::NeverReady;
+    return false;
+}
+
+uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t line, uint32_t level,
+                         const wchar_t* text)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_initialised || !text || !*text || m_readiness == Readiness::NeverReady)
+        return ERROR_INVALID_PARAMETER;
+    // "Enable" 0 in an ini file: no folder, no file, no line.
+    if (!IsEnabled())
+        return ERROR_SUCCESS;
+    if (!EnsureLogFolder())
+        return ERROR_INVALID_PARAMETER;
+
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    std::wstring lineText;
+    uint32_t result = FormatLine(now, file, function, line, level, text, lineText);
+    if (result != ERROR_SUCCESS)
+        return result;
+
+    result = OpenLogFile();
+    if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS)
+        return result;
+
+    DWORD written = 0;
+    const DWORD bytes = static_cast<DWORD>(lineText.size() * sizeof(wchar_t));
+    result = ERROR_SUCCESS;
+    if (!WriteFile(m_file.Get(), lineText.data(), bytes, &written, nullptr))
+        result = GetLastError();
+    if ((m_options.load() & LOG_OPTION_DEBUG_OUTPUT) && !lineText.empty())
+        OutputDebugStringW(lineText.c_str());
+    m_file.Close();
+    return result;
+}
+
+std::wstring CLogging::LogFilePath(uint32_t index) const
+{
+    std::wstring path = m_logFolder + L"\\" + m_moduleName;
+    if (m_hasHost)
+        path += L"_" + m_host;
+    return path + Halvex::FormatString(L"%.3lu", static_cast<unsigned long>(index)) + L".log";
+}
+
+uint32_t CLogging::ReadLastLogIndex() const
+{
+    Halvex::CObfuscatedIniReader ini;
+    int index = 0;
+    if (!ini.Load(m_moduleIni) || !ini.GetInt(kSection, kKeyLastLogIdx, index))
+        return 0;
+    return static_cast<uint32_t>(index);
+}
+
+bool CLogging::WriteLastLogIndex(uint32_t index) const
+{
+    Halvex::CObfuscatedIniReader ini;
+    ini.Load(m_moduleIni);
+    return ini.SetInt(kSection, kKeyLastLogIdx, static_cast<int>(index));
+}
+
+void CLogging::MoveToIndex(uint32_t index)
+{
+    m_hasPendingIndex = !WriteLastLogIndex(index);
+    m_pendingIndex = index;
+}
+
+uint32_t CLogging::CreateLogFile(uint32_t index)
+{
+    const std::wstring path = LogFilePath(index);
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    m_file.Reset(handle);
+    static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
+    DWORD written = 0;
+    if (!WriteFile(handle, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
+        const DWORD error = GetLastError();
+        m_file.Close();
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+uint32_t CLogging::OpenLogFile()
+{
+    if (m_logFolder.empty() || m_moduleName.empty() || (m_hasHost && m_host.empty()))
+        return ERROR_INVALID_PARAMETER;
+    if (m_file.IsOpen())
+        return ERROR_ALREADY_EXISTS;
+
+    uint32_t index = ReadLastLogIndex();
+    if (m_hasPendingIndex) {
+        index = m_pendingIndex;
+        m_hasPendingIndex = !WriteLastLogIndex(index);
+    }
+    const uint32_t maxEntries = m_maxEntries.load();
+    if (index >= maxEntries) {
+        const uint32_t result = CreateLogFile(0);
+        if (result == ERROR_SUCCESS)
+            MoveToIndex(0);
+        return result;
+    }
+
+    const std::wstring path = LogFilePath(index);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return CreateLogFile(index);
+    if (data.nFileSizeLow >= m_maxSize.load()) {
+        const uint32_t next = index + 1 >= maxEntries ? 0 : index + 1;
+        const uint32_t result = CreateLogFile(next);
+        if (result == ERROR_SUCCESS)
+            MoveToIndex(next);
+        return result;
+    }
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    m_file.Reset(handle);
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
+        const DWORD error = GetLastError();
+        m_file.Close();
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+const wchar_t* CLogging::LevelName(uint32_t level)
+{
+    static const wchar_t* const kNames[] = {L"Normal", L"Warning", L"Information",
+                                            L"Error", L"Critical", L"Information"};
+    if (level < 1 || level > 6)
+        return nullptr;
+    return kNames[level - 1];
+}
+
+std::wstring CLogging::FormatTimestamp(const SYSTEMTIME& time)
+{
+    const unsigned short hour = time.wHour % 12 == 0 ? 12 : time.wHour % 12;
+    return Halvex::FormatString(L"%02hu/%02hu/%hu %02hu:%02hu:%02hu %s$", time.wMonth, time.wDay, time.wYear,
+                                hour, time.wMinute, time.wSecond, time.wHour < 12 ? L"AM" : L"PM");
+}
+
+std::wstring CLogging::FormatFixedWidth(const wchar_t* text, size_t width)
+{
+    std::wstring cut = text ? std::wstring(text).substr(0, width) : std::wstring();
+    return std::wstring(width - cut.size(), L' ') + cut;
+}
+
+uint32_t CLogging::FormatLine(const SYSTEMTIME& time, const wchar_t* file, const wchar_t* function, int32_t line,
+                              uint32_t level, const wchar_t* text, std::wstring& out) const
+{
+    const wchar_t* levelName = LevelName(level);
+    if (!text || !*text || !levelName)
+        return ERROR_INVALID_PARAMETER;
+
+    std::wstring result = FormatTimestamp(time) + L" -- (" + levelName + L")$";
+    const uint32_t options = m_options.load();
+    if (options & LOG_OPTION_EXECUTABLE)
+        result += L" [" + FormatFixedWidth(m_executableName.c_str(), kExecutableWidth) + L"]$";
+    if (options & LOG_OPTION_PROCESS_THREAD)
+        result += Halvex::FormatString(L" [PID:%5lu TID:%5lu]$", static_cast<unsigned long>(m_processId),
+                                       static_cast<unsigned long>(GetCurrentThreadId()));
+    if (options & LOG_OPTION_SOURCE) {
+        const wchar_t* name = file;
+        if (name) {
+            if (const wchar_t* slash = wcsrchr(name, L'\\'))
+                name = slash + 1;
+        }
+        result += L" [" + FormatFixedWidth(name, kSourceWidth) + Halvex::FormatString(L":%5d]$", line);
+    }
+    if (options & LOG_OPTION_FUNCTION)
+        result += L" [" + FormatFixedWidth(function, kFunctionWidth) + L"()]$";
+    result += L" ";
+    result += text;
+    if (result.back() != L'\n')
+        result += L"\r\n";
+    out = std::move(result);
+    return ERROR_SUCCESS;
+}
+
+bool CreateFileLogger(const wchar_t*, const wchar_t* group, HMODULE module, const wchar_t* host, CLoggingIf** out)
+{
+    if (!out || *out || isEmpty(group) || isEmpty(host))
+        return false;
+    CLogging* logger = new (std::nothrow) CLogging();
+    if (!logger)
+        return false;
+    if (logger->Init(group, module, host, nullptr) != ERROR_SUCCESS) {
+        delete logger;
+        return false;
+    }
+    logger->AddRef();
+    *out = logger;
+    return true;
+}
+
+} // namespace ETWLogging

@@ -1,0 +1,7 @@
+#include "wrappers/ShlObjAPI.h"
+
+namespace Ostrand {
+
+ShlObjAPI::~ShlObjAPI() = default;
+
+} // namespace Ostrand

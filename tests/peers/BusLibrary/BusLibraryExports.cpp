@@ -1,0 +1,114 @@
+// The bus library double: the four exports of the library family, and the
+// ten-entry bus table over an in-process bus.
+#include "BusDoubleControl.h"
+#include "InProcessBus.h"
+
+#include "MessageBusFunctions.h"
+
+#include <windows.h>
+
+namespace {
+
+using BusDouble::InProcessBus;
+
+MODULE_STATUS getHandle(void** handle)
+{
+    return InProcessBus::instance().getHandle(handle);
+}
+
+MODULE_STATUS release(void* handle)
+{
+    return InProcessBus::instance().release(handle);
+}
+
+MODULE_STATUS publish(void* handle, const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
+                      const wchar_t* payload)
+{
+    return InProcessBus::instance().publish(handle, header, name, source, payload, false);
+}
+
+MODULE_STATUS publishEx(void* handle, const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
+                        const wchar_t* payload)
+{
+    return InProcessBus::instance().publish(handle, header, name, source, payload, true);
+}
+
+MODULE_STATUS request(void* handle, uint64_t replyIndex, void* context, MessageBusReplyCallback callback,
+                      const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
+                      const wchar_t* payload, uint64_t timeoutMs)
+{
+    return InProcessBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
+                                            timeoutMs, false);
+}
+
+MODULE_STATUS requestEx(void* handle, uint64_t replyIndex, void* context, MessageBusReplyCallback callback,
+                        const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
+                        const wchar_t* payload, uint64_t timeoutMs)
+{
+    return InProcessBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
+                                            timeoutMs, true);
+}
+
+uint32_t subscribe(void* handle, void* context, MessageBusSubscriptionCallback callback, const wchar_t* name)
+{
+    return InProcessBus::instance().subscribe(handle, context, callback, name, false);
+}
+
+uint32_t subscribeFilter(void* handle, void* context, MessageBusSubscriptionCallback callback, const wchar_t* pattern)
+{
+    return InProcessBus::instance().subscribe(handle, context, callback, pattern, true);
+}
+
+MODULE_STATUS unsubscribe(void* handle, uint32_t id)
+{
+    return InProcessBus::instance().unsubscribe(handle, id);
+}
+
+MODULE_STATUS detachReplyCallback(void* handle, MessageBusReplyCallback callback)
+{
+    return InProcessBus::instance().detachReplyCallback(handle, callback);
+}
+
+const MessageBusFunctions kTable = {
+    getHandle, release, publish, request, subscribe, subscribeFilter, unsubscribe, detachReplyCallback,
+    publishEx, requestEx,
+};
+
+void pinThisLibrary()
+{
+    // Delivery threads run code of this library until the process ends, so
+    // it must never be unloaded under them.
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&pinThisLibrary), &self);
+}
+
+} // namespace
+
+extern "C" {
+
+__declspec(dllexport) const void* CreateObject(uint32_t version)
+{
+    pinThisLibrary();
+    if (version == MESSAGE_BUS_FUNCTIONS_VERSION)
+        return &kTable;
+    if (version == BusDouble::kBusDoubleControlVersion)
+        return static_cast<BusDouble::BusDoubleControl*>(&InProcessBus::instance());
+    return nullptr;
+}
+
+__declspec(dllexport) void ReleaseObject()
+{
+}
+
+__declspec(dllexport) const char* GetVersionStr()
+{
+    return "2.1.0";
+}
+
+__declspec(dllexport) uint32_t GetVersionNum()
+{
+    return 2001000;
+}
+
+} // extern "C"

@@ -1,0 +1,224 @@
+// The bus library double on its own, through its table only: the routing
+// every SDK and service test relies on.
+#include "RawBusPeer.h"
+
+#include "PackedField.h"
+#include "WaitableCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <future>
+#include <thread>
+
+using BusDouble::RawBusPeer;
+using TestSupport::field;
+using TestSupport::WaitableCounter;
+using namespace std::chrono_literals;
+
+namespace {
+
+class BusDoubleTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RawBusPeer::control().reset();
+        RawBusPeer::control().setTimeScale(0.01);
+    }
+    const MessageBusFunctions& table = RawBusPeer::table();
+};
+
+struct Counting {
+    WaitableCounter calls;
+    std::function<void()> during;
+    static MODULE_STATUS callback(void* context, const MessageWireHeader*, const wchar_t*, const wchar_t*,
+                                  const wchar_t*)
+    {
+        auto* self = static_cast<Counting*>(context);
+        if (self->during)
+            self->during();
+        self->calls.increment();
+        return 0;
+    }
+};
+
+} // namespace
+
+TEST_F(BusDoubleTest, TheTableAndTheVersionExports)
+{
+    HMODULE module = GetModuleHandleW(L"Ondrel.dll");
+    ASSERT_NE(nullptr, module);
+    using Create = const void* (*)(uint32_t);
+    auto create = reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(module, "CreateObject")));
+    ASSERT_NE(nullptr, create);
+    EXPECT_EQ(&table, create(MESSAGE_BUS_FUNCTIONS_VERSION));
+    EXPECT_EQ(nullptr, create(2000000));
+    EXPECT_NE(nullptr, GetProcAddress(module, "ReleaseObject"));
+    using Number = uint32_t (*)();
+    EXPECT_EQ(2001000u, reinterpret_cast<Number>(reinterpret_cast<void*>(GetProcAddress(module, "GetVersionNum")))());
+}
+
+TEST_F(BusDoubleTest, MessagesReachEveryMatchingSubscriptionTheSendersToo)
+{
+    RawBusPeer sender, receiver;
+    sender.subscribe(L"news");
+    receiver.subscribe(L"news");
+    receiver.subscribeFilter(L"ne.s");
+    receiver.subscribeFilter(L"ew");       // matches only part of the name
+    receiver.subscribe(L"News");
+    ASSERT_EQ(0u, sender.publish(L"news", L"s", L"p"));
+    RawBusPeer::Delivery delivery;
+    ASSERT_TRUE(sender.waitForDelivery(delivery));
+    ASSERT_TRUE(receiver.waitForDelivery(delivery));
+    ASSERT_TRUE(receiver.waitForDelivery(delivery));
+    EXPECT_FALSE(receiver.waitForDelivery(delivery, 100ms));
+    EXPECT_EQ(0u, field(delivery.header.flags));
+    EXPECT_NE(0u, field(delivery.header.messageId));
+}
+
+TEST_F(BusDoubleTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
+{
+    RawBusPeer requester, answerer;
+    answerer.subscribe(L"q");
+    answerer.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) {
+        self.reply(request, L"first", L"1");
+        self.reply(request, L"second", L"2");
+    });
+    ASSERT_EQ(0u, requester.request(L"q", L"", 600000, 31));
+    RawBusPeer::Delivery request;
+    ASSERT_TRUE(answerer.waitForDelivery(request));
+    EXPECT_EQ(1u << MESSAGE_FLAG_EXPECTS_REPLY, field(request.header.flags));
+    EXPECT_NE(0u, field(request.header.messageId));
+    const uint8_t zeros[24] = {};
+    EXPECT_NE(0, memcmp(zeros, request.header.firstAddress, 24));
+    EXPECT_NE(0, memcmp(zeros, request.header.firstTag, 12));
+
+    RawBusPeer::Answer answer;
+    ASSERT_TRUE(requester.waitForAnswer(answer));
+    EXPECT_EQ(31u, answer.replyIndex);
+    EXPECT_EQ(0u, answer.status);
+    EXPECT_EQ(L"first", answer.reply.name);
+    EXPECT_EQ(field(request.header.messageId), field(answer.reply.header.inReplyTo));
+    EXPECT_FALSE(requester.waitForAnswer(answer, 100ms));
+    EXPECT_EQ(0u, RawBusPeer::control().pendingRequests());
+}
+
+TEST_F(BusDoubleTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
+{
+    RawBusPeer requester, silent;
+    EXPECT_EQ(MODULE_STATUS_NO_SUBSCRIBERS, requester.request(L"nobody", L"", 5000, 1));
+    silent.subscribe(L"q");
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(0u, requester.request(L"q", L"", 90000, 2)); // 90 s of bus time, 0.9 s here
+    RawBusPeer::Answer answer;
+    ASSERT_TRUE(requester.waitForAnswer(answer));
+    EXPECT_EQ(MODULE_STATUS_TIMEOUT, answer.status);
+    EXPECT_EQ(2u, answer.replyIndex);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+}
+
+TEST_F(BusDoubleTest, BadCallsAreRefused)
+{
+    RawBusPeer peer;
+    int notAHandle = 0;
+    const MessageWireHeader header = RawBusPeer::makeHeader(L"n", L"s", L"p");
+    EXPECT_EQ(MODULE_STATUS_INVALID_HANDLE, table.publish(&notAHandle, &header, L"n", L"s", L"p"));
+    EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, table.publish(peer.handle(), nullptr, L"n", L"s", L"p"));
+    EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, table.publish(peer.handle(), &header, L"n", nullptr, L"p"));
+    EXPECT_EQ(0u, peer.subscribeFilter(L"("));
+    EXPECT_EQ(MODULE_STATUS_NOT_FOUND, peer.unsubscribe(12345));
+    EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, table.getHandle(nullptr));
+    RawBusPeer::control().setGetHandleStatus(MODULE_STATUS_UNSUCCESSFUL);
+    void* handle = nullptr;
+    EXPECT_EQ(MODULE_STATUS_UNSUCCESSFUL, table.getHandle(&handle));
+}
+
+TEST_F(BusDoubleTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
+{
+    RawBusPeer sender, owner;
+    std::promise<void> release;
+    std::shared_future<void> go = release.get_future().share();
+    std::atomic<bool> finished{false};
+    Counting counting;
+    WaitableCounter started;
+    counting.during = [&]() {
+        started.increment();
+        go.wait();
+        finished = true;
+    };
+    const uint32_t id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"slow");
+    sender.publish(L"slow", L"s", L"");
+    ASSERT_TRUE(started.waitFor(1, 10s));
+    auto removal = std::async(std::launch::async, [&]() { return owner.unsubscribe(id); });
+    EXPECT_EQ(std::future_status::timeout, removal.wait_for(100ms)) << "returned while a delivery runs";
+    release.set_value();
+    ASSERT_EQ(std::future_status::ready, removal.wait_for(10s));
+    EXPECT_TRUE(finished.load());
+    // Once removed, nothing more arrives: a later subscriber sees the next message, this one does not.
+    Counting later;
+    table.subscribe(owner.handle(), &later, &Counting::callback, L"slow");
+    sender.publish(L"slow", L"s", L"");
+    ASSERT_TRUE(later.calls.waitFor(1, 10s));
+    EXPECT_EQ(1, counting.calls.value());
+}
+
+TEST_F(BusDoubleTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
+{
+    RawBusPeer sender, owner;
+    Counting counting;
+    uint32_t id = 0;
+    counting.during = [&]() { EXPECT_EQ(0u, owner.unsubscribe(id)); };
+    id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"self");
+    sender.publish(L"self", L"s", L"");
+    ASSERT_TRUE(counting.calls.waitFor(1, 10s));
+}
+
+TEST_F(BusDoubleTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOtherDeliveries)
+{
+    RawBusPeer outside, inner, middle;
+    inner.subscribe(L"inner");
+    inner.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"r", L"ok"); });
+    WaitableCounter answered, other;
+    middle.subscribe(L"outer");
+    middle.subscribe(L"other");
+    middle.setResponder([&](RawBusPeer& self, const RawBusPeer::Delivery& delivery) {
+        if (delivery.name == L"other") {
+            other.increment();
+            return;
+        }
+        // Waits on a delivery thread of its own connection for a reply to its own request.
+        self.request(L"inner", L"", 600000, 5);
+        RawBusPeer::Answer answer;
+        if (self.waitForAnswer(answer) && answer.status == 0)
+            answered.increment();
+        EXPECT_TRUE(other.waitFor(1, 10s)) << "a second delivery waited behind the first";
+    });
+    outside.publish(L"outer", L"s", L"");
+    outside.publish(L"other", L"s", L"");
+    EXPECT_TRUE(answered.waitFor(1, 10s));
+    EXPECT_TRUE(other.waitFor(1, 10s));
+}
+
+TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)
+{
+    RawBusPeer requester, answerer;
+    answerer.subscribe(L"q");
+    RawBusPeer::control().setReplyMode(BusDouble::ReplyMode::Delay, 2000); // 20 ms
+    answerer.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"r", L""); });
+    ASSERT_EQ(0u, requester.request(L"q", L"", 600000, 1));
+    RawBusPeer::Delivery request;
+    ASSERT_TRUE(answerer.waitForDelivery(request));
+    // The raw peer's destructor detaches; do it early here by hand.
+    struct Probe {
+        static MODULE_STATUS reply(void*, uint64_t, const MessageWireHeader*, const wchar_t*, const wchar_t*,
+                                   const wchar_t*, uint32_t) { return 0; }
+    };
+    EXPECT_EQ(0u, table.detachReplyCallback(requester.handle(), &Probe::reply)) << "another callback: no effect";
+    EXPECT_EQ(1u, RawBusPeer::control().pendingRequests());
+    RawBusPeer::Answer answer;
+    ASSERT_TRUE(requester.waitForAnswer(answer));
+    EXPECT_EQ(0u, answer.status);
+}

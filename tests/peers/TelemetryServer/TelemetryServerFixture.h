@@ -1,0 +1,34 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+namespace TestSupport {
+
+// Registers the telemetry server double for the telemetry class in the test
+// prefix (machine-wide: tests using it hold the ctest lock "telemetry_server"),
+// points its capture at a file of the test's own, and undoes both when it goes.
+class TelemetryServerFixture {
+public:
+    explicit TelemetryServerFixture(bool registerServer = true);
+    ~TelemetryServerFixture();
+    TelemetryServerFixture(const TelemetryServerFixture&) = delete;
+    TelemetryServerFixture& operator=(const TelemetryServerFixture&) = delete;
+
+    // The result the server's send answers from now on.
+    void setResult(long hresult);
+
+    // Every record captured so far, as the JSON texts the server received.
+    std::vector<std::wstring> records() const;
+
+    static void unregisterServer();
+
+private:
+    std::wstring m_capture;
+};
+
+// Reads one flat JSON object of string members as the telemetry writer makes
+// it (unescaping its escapes); false when the text is not of that form.
+bool parseFlatRecord(const std::wstring& json, std::map<std::wstring, std::wstring>& members);
+
+} // namespace TestSupport

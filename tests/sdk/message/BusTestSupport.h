@@ -1,0 +1,64 @@
+#pragma once
+// What the bus tests share: the double's switches set back before each test,
+// a shim that records what the client asks of it, and the journal's entries.
+#include "RawBusPeer.h"
+
+#include "message/MessageBusShim.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace BusTest {
+
+// A time-out no answer misses, even on a loaded machine (100 s of bus time).
+const std::chrono::milliseconds kAnswered(100000);
+
+class BusFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        control().reset();
+        // A bus second passes in ten milliseconds: the 90 s of a viewer
+        // request take 0.9 s. Tests that expect an answer ask for kAnswered.
+        control().setTimeScale(0.01);
+    }
+    static BusDouble::BusDoubleControl& control() { return BusDouble::RawBusPeer::control(); }
+    static std::vector<BusDouble::JournalEntry> journal(BusDouble::Call call);
+};
+
+// A shim that answers from its settings and records every call.
+class RecordingShim : public Ostrand::MessageBusShim {
+public:
+    struct Call {
+        std::wstring what;
+        uint32_t id = 0;
+        uint64_t replyIndex = 0;
+        uint32_t flags = 0;
+        uint64_t inReplyTo = 0;
+    };
+
+    uint32_t publish(const std::shared_ptr<Ostrand::Message> message, bool ex) override;
+    uint32_t request(const std::shared_ptr<Ostrand::Message> message, uint64_t replyIndex,
+                     ReplyFunction* replyFunction, uint64_t timeoutMs, bool ex) override;
+    uint32_t detachReplyCallback() override;
+    uint32_t subscribe(const std::wstring& name, SubscriberFunction* callback) override;
+    uint32_t subscribeFilter(const std::wstring& pattern, SubscriberFunction* callback) override;
+    uint32_t unsubscribe(uint32_t id) override;
+
+    std::vector<Call> calls();
+
+    std::vector<uint32_t> publishStatuses; // one per publish, then 0
+    uint32_t requestStatus = 0;
+    bool refuseSubscriptions = false;      // subscribe answers id 0
+    ReplyFunction* replyFunction = nullptr;
+
+private:
+    std::mutex m_lock;
+    std::vector<Call> m_calls;
+    uint32_t m_nextId = 100;
+};
+
+} // namespace BusTest

@@ -1,0 +1,180 @@
+#include "CollectiveRegistrar.h"
+#include "FileIO.h"
+#include "RegistryFileBytes.h"
+
+#include "ScratchFolder.h"
+#include "TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+using Ostrand::CollectiveRegistrar;
+using TolvaneTests::registryFile;
+
+namespace {
+
+class Registrar : public ::testing::Test {
+protected:
+    std::wstring path() const { return folder.file(L"appregistry.dat"); }
+    std::string stored() const { return TestSupport::ScratchFolder::read(path()); }
+    void store(const std::wstring& text) const { folder.write(L"appregistry.dat", registryFile(text)); }
+
+    // Runs one command line (the program name is added) over a fresh registrar.
+    bool run(std::vector<std::wstring> arguments, std::shared_ptr<Ostrand::IFileIO> io = {})
+    {
+        arguments.insert(arguments.begin(), L"C:\\component\\Tolvane.exe");
+        std::vector<const wchar_t*> argv;
+        for (const std::wstring& argument : arguments)
+            argv.push_back(argument.c_str());
+        CollectiveRegistrar registrar(
+            path(),
+            [this](const wchar_t* file) {
+                uninstalls.push_back(file ? file : L"<null>");
+                stateAtUninstall = stored();
+                return uninstallSucceeds;
+            },
+            std::move(io));
+        return registrar.execute(static_cast<int>(argv.size()), argv.data());
+    }
+
+    TestSupport::ScratchFolder folder;
+    std::vector<std::wstring> uninstalls;
+    std::string stateAtUninstall;
+    bool uninstallSucceeds = true;
+};
+
+// Command lines that do nothing at all: no file is touched, nothing uninstalled.
+TEST_F(Registrar, RefusesCommandLinesThatAreNotExactlyOneKnownSwitch)
+{
+    const std::vector<std::vector<std::wstring>> refused{
+        {},
+        {L"-register=A", L"-register=B"},
+        {L"-register=A", L"stray"},
+        {L"-other=x"},
+        {L"-Register=A"},
+        {L"-?"},
+        {L"/?"},
+        {L"register=A"},
+        {L"-"},
+    };
+    for (const auto& arguments : refused) {
+        EXPECT_FALSE(run(arguments)) << (arguments.empty() ? std::string() : TestSupport::narrow(arguments[0]));
+        EXPECT_FALSE(Ostrand::FileIO().exists(path()));
+    }
+    EXPECT_TRUE(uninstalls.empty());
+}
+
+TEST_F(Registrar, RegistersIntoAMissingFileAndRefusesTheSameCodeTwice)
+{
+    ASSERT_TRUE(run({L"-register=ABC"}));
+    const std::string once = registryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    EXPECT_EQ(once, stored());
+    EXPECT_FALSE(run({L"/register=ABC"}));
+    EXPECT_EQ(once, stored());
+    ASSERT_TRUE(run({L"-register=AB=C"}));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"AB=C"},{"appcode":"ABC"}]})"), stored());
+    EXPECT_TRUE(uninstalls.empty());
+}
+
+TEST_F(Registrar, AnEmptyCodeIsNeverRegistered)
+{
+    EXPECT_FALSE(run({L"-register="}));
+    EXPECT_FALSE(run({L"-register"}));
+    EXPECT_FALSE(Ostrand::FileIO().exists(path()));
+}
+
+TEST_F(Registrar, RegisterOverADamagedFileStartsTheListAfresh)
+{
+    for (const std::wstring damaged : {L"{\"registry\":", L"{\"registry\":[{\"appcode\":5}]}"}) {
+        store(damaged);
+        ASSERT_TRUE(run({L"-register=ABC"}));
+        EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), stored());
+    }
+}
+
+TEST_F(Registrar, UnregisterRemovesOnlyListedCodes)
+{
+    store(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+    const std::string before = stored();
+    EXPECT_FALSE(run({L"-unregister=XYZ"}));
+    EXPECT_FALSE(run({L"-unregister=a"}));
+    EXPECT_FALSE(run({L"-unregister="}));
+    EXPECT_EQ(before, stored());
+    ASSERT_TRUE(run({L"-unregister=A"}));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"B"}]})"), stored());
+    EXPECT_TRUE(uninstalls.empty());
+}
+
+TEST_F(Registrar, UnregisterOfTheLastCodeSavesThenUninstalls)
+{
+    store(LR"({"registry":[{"appcode":"ABC"}]})");
+    ASSERT_TRUE(run({L"-unregister=ABC"}));
+    ASSERT_EQ(1U, uninstalls.size());
+    EXPECT_EQ(path(), uninstalls[0]);
+    EXPECT_EQ(registryFile(L"{}"), stateAtUninstall);
+
+    store(LR"({"registry":[{"appcode":"ABC"}]})");
+    uninstallSucceeds = false;
+    EXPECT_FALSE(run({L"-unregister=ABC"}));
+    EXPECT_EQ(2U, uninstalls.size());
+}
+
+TEST_F(Registrar, UnregisterWithoutAUsableFileUninstallsWhateverTheCode)
+{
+    enum class Damage { Missing, Invalid, WrongTypes, Folder, HeldExclusively };
+    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::WrongTypes, Damage::Folder, Damage::HeldExclusively}) {
+        uninstalls.clear();
+        DeleteFileW(path().c_str());
+        RemoveDirectoryW(path().c_str());
+        HANDLE held = INVALID_HANDLE_VALUE;
+        switch (damage) {
+        case Damage::Missing: break;
+        case Damage::Invalid: store(L"not json"); break;
+        case Damage::WrongTypes: store(LR"({"registry":[{"appcode":1}]})"); break;
+        case Damage::Folder: CreateDirectoryW(path().c_str(), nullptr); break;
+        case Damage::HeldExclusively:
+            store(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+            held = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+            break;
+        }
+        EXPECT_TRUE(run({L"-unregister=anything"})) << static_cast<int>(damage);
+        EXPECT_EQ(std::vector<std::wstring>{path()}, uninstalls) << static_cast<int>(damage);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
+    RemoveDirectoryW(path().c_str());
+    uninstallSucceeds = false;
+    EXPECT_FALSE(run({L"-unregister=anything"}));
+}
+
+TEST_F(Registrar, AFailedSaveOnUnregisterNeitherChangesTheFileNorUninstalls)
+{
+    class NoReplace : public Ostrand::FileIO {
+    public:
+        bool replace(const std::wstring&, const std::wstring&) override { return false; }
+    };
+    store(LR"({"registry":[{"appcode":"ABC"}]})");
+    const std::string before = stored();
+    EXPECT_FALSE(run({L"-unregister=ABC"}, std::make_shared<NoReplace>()));
+    EXPECT_EQ(before, stored());
+    EXPECT_TRUE(uninstalls.empty());
+    EXPECT_FALSE(run({L"-register=NEW"}, std::make_shared<NoReplace>()));
+    EXPECT_EQ(before, stored());
+}
+
+TEST_F(Registrar, NullArgumentVectorIsRefused)
+{
+    CollectiveRegistrar registrar(path(), nullptr);
+    EXPECT_FALSE(registrar.execute(2, nullptr));
+    const wchar_t* argv[] = {L"Tolvane.exe", nullptr};
+    EXPECT_FALSE(registrar.execute(2, argv));
+    // No callback: an uninstall cannot run.
+    const wchar_t* unregister[] = {L"Tolvane.exe", L"-unregister=A"};
+    EXPECT_FALSE(registrar.execute(2, unregister));
+}
+
+} // namespace

@@ -1,0 +1,310 @@
+#include "MachineRegistryValue.h"
+#include "PendingDeletions.h"
+#include "ToolLogFolder.h"
+#include "RegistryFileBytes.h"
+
+#include "ScratchFolder.h"
+#include "TestNames.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using TolvaneTests::registryFile;
+
+namespace {
+
+const wchar_t kComponentKey[] = L"Software\\Corvane\\Sentrel";
+const wchar_t kInstallerKey[] = L"Software\\Corvane\\CvInst\\InstallSettings";
+const wchar_t kInstallDir[] = L"Install Dir";
+
+// A path of this build as Wine sees it (its Z: drive is the host's root).
+std::wstring hostPath(const char* unixPath)
+{
+    std::wstring path = L"Z:" + TestSupport::widen(unixPath);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+// The program's world: the component's folder holding the program (as an
+// installed component does), the installer's folder holding the installer
+// double, and the two machine registry values that name them.
+class TolvaneProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(CreateDirectoryW(component.c_str(), nullptr));
+        ASSERT_TRUE(CreateDirectoryW(installer.c_str(), nullptr));
+        ASSERT_TRUE(CopyFileW(hostPath(TOLVANE_PATH).c_str(), program.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(hostPath(CVINST_PATH).c_str(), (installer + L"\\CvInst.exe").c_str(), FALSE));
+        ASSERT_TRUE(componentDir.set(component));
+        ASSERT_TRUE(installerDir.set(installer));
+        ASSERT_TRUE(log.ready());
+        SetEnvironmentVariableW(L"CVINST_JOURNAL", journal.c_str());
+        SetEnvironmentVariableW(L"CVINST_EXIT_CODE", nullptr);
+    }
+
+    void TearDown() override { PendingDeletions::forget(root.path()); }
+
+    // Runs the program with the given argument text; its exit code.
+    DWORD run(const std::wstring& arguments) const
+    {
+        std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            ADD_FAILURE() << "cannot start the program: " << GetLastError();
+            return 0xFFFFFFFF;
+        }
+        DWORD code = 0xFFFFFFFF;
+        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        else
+            ADD_FAILURE() << "the program did not end";
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        return code;
+    }
+
+    // The program's log lines since the last call, as "<level>: <text>"; every
+    // line must come from the registrar's command handling.
+    std::vector<std::wstring> logged() const
+    {
+        std::vector<std::wstring> texts;
+        for (const TestSupport::LogLine& line : log.lines()) {
+            EXPECT_EQ(L"CollectiveRegistrar", line.file);
+            EXPECT_EQ(L"Ostrand::CollectiveRegistrar::execute", line.function);
+            EXPECT_EQ(L"Tolvane.exe", line.executable);
+            texts.push_back(line.level + L": " + line.text);
+        }
+        log.clear();
+        return texts;
+    }
+    using Lines = std::vector<std::wstring>;
+
+    void storeRegistryFile(const std::wstring& text) const { root.write(L"component\\appregistry.dat", registryFile(text)); }
+    std::string registryFileBytes() const { return TestSupport::ScratchFolder::read(registryFilePath); }
+    bool registryFileExists() const { return GetFileAttributesW(registryFilePath.c_str()) != INVALID_FILE_ATTRIBUTES; }
+    std::string installerJournal() const { return TestSupport::ScratchFolder::read(journal); }
+
+    // What the installer double must have recorded for one uninstall.
+    std::string expectedInstallerRun() const
+    {
+        const std::wstring commandLine =
+            L"\"" + installer + L"\\CvInst.exe\" /uninstall \"" + component + L"\\sentrel64.inf\"";
+        return "commandline=" + TestSupport::narrow(commandLine) + "\n";
+    }
+
+    TestSupport::ScratchFolder root;
+    const std::wstring component = root.file(L"component");
+    const std::wstring installer = root.file(L"installer");
+    const std::wstring program = component + L"\\Tolvane.exe";
+    const std::wstring registryFilePath = component + L"\\appregistry.dat";
+    const std::wstring journal = root.file(L"installer.journal");
+    MachineRegistryValue componentDir{kComponentKey, kInstallDir};
+    MachineRegistryValue installerDir{kInstallerKey, kInstallDir};
+    ToolLogFolder log{L"Tolvane"};
+};
+
+TEST_F(TolvaneProgram, CommandLinesThatAreNotOneKnownSwitchDoNothing)
+{
+    for (const wchar_t* arguments : {L"", L"-register=A -register=B", L"-register=A stray", L"-?", L"stray"}) {
+        EXPECT_EQ(1U, run(arguments)) << TestSupport::narrow(arguments);
+        EXPECT_FALSE(registryFileExists());
+        EXPECT_EQ("", installerJournal());
+        EXPECT_EQ(Lines{}, logged()) << TestSupport::narrow(arguments);
+    }
+    EXPECT_EQ(1U, run(L"-other=x"));
+    EXPECT_EQ(Lines{L"Normal: Found an unrecognized command line switch - exiting."}, logged());
+    EXPECT_FALSE(registryFileExists());
+}
+
+TEST_F(TolvaneProgram, RegistersIntoAMissingFileAndRefusesTheSameCodeAgain)
+{
+    ASSERT_EQ(0U, run(L"-register=ABC"));
+    const std::string once = registryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    EXPECT_EQ(once, registryFileBytes());
+    EXPECT_EQ(Lines{L"Normal: Saved registration of ABC to " + registryFilePath}, logged());
+    EXPECT_EQ(1U, run(L"/register=ABC"));
+    EXPECT_EQ(once, registryFileBytes());
+    EXPECT_EQ(Lines{L"Error: Registration of ABC failed (file: " + registryFilePath + L")"}, logged());
+    ASSERT_EQ(0U, run(L"-register=AB"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"AB"},{"appcode":"ABC"}]})"), registryFileBytes());
+    logged();
+    EXPECT_EQ(1U, run(L"-register="));
+    EXPECT_EQ(Lines{L"Error: Registration of  failed (file: " + registryFilePath + L")"}, logged());
+    EXPECT_EQ("", installerJournal());
+}
+
+TEST_F(TolvaneProgram, UnregistersListedCodesOnly)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+    const std::string before = registryFileBytes();
+    EXPECT_EQ(1U, run(L"-unregister=XYZ"));
+    EXPECT_EQ(before, registryFileBytes());
+    EXPECT_EQ(Lines{}, logged());
+    EXPECT_EQ(0U, run(L"-unregister=A"));
+    EXPECT_EQ(Lines{}, logged());
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"B"}]})"), registryFileBytes());
+    EXPECT_EQ("", installerJournal());
+}
+
+// The installer's own answer does not change the outcome.
+TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions)
+{
+    for (const wchar_t* installerExitCode : {L"0", L"1603"}) {
+        SetEnvironmentVariableW(L"CVINST_EXIT_CODE", installerExitCode);
+        DeleteFileW(journal.c_str());
+        PendingDeletions::forget(root.path());
+        storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+
+        EXPECT_EQ(0U, run(L"-unregister=ABC"));
+        EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+        EXPECT_EQ(Lines{}, logged());
+        const std::string journalText = installerJournal();
+        EXPECT_EQ(0U, journalText.find(expectedInstallerRun())) << journalText;
+        EXPECT_NE(std::string::npos, journalText.find("arg=/uninstall\narg=" +
+                                                      TestSupport::narrow(component) + "\\sentrel64.inf\n"));
+
+        std::vector<std::wstring> ours;
+        for (const std::wstring& path : PendingDeletions::list())
+            if (_wcsnicmp(path.c_str(), root.path().c_str(), root.path().size()) == 0)
+                ours.push_back(path);
+        const std::vector<std::wstring> expected{program, registryFilePath, component};
+        EXPECT_EQ(expected.size(), ours.size());
+        for (size_t i = 0; i < std::min(expected.size(), ours.size()); ++i)
+            EXPECT_EQ(0, _wcsicmp(expected[i].c_str(), ours[i].c_str()))
+                << TestSupport::narrow(expected[i]) << " / " << TestSupport::narrow(ours[i]);
+    }
+}
+
+TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
+{
+    enum class Damage { Missing, Invalid, HeldExclusively };
+    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::HeldExclusively}) {
+        DeleteFileW(journal.c_str());
+        DeleteFileW(registryFilePath.c_str());
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (damage == Damage::Invalid)
+            root.write(L"component\\appregistry.dat", "{\"registry\":[{\"appcode\":\"ABC\"}]}");
+        if (damage == Damage::HeldExclusively) {
+            storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
+            held = CreateFileW(registryFilePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+        EXPECT_EQ(0U, run(L"-unregister=ABC")) << static_cast<int>(damage);
+        EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()))
+            << static_cast<int>(damage);
+        Lines expected;
+        if (damage == Damage::Invalid)
+            expected.push_back(L"Error: Could not setup the referenceProvider.");
+        expected.push_back(L"Error: Could not find " + registryFilePath +
+                           L" or could not initialize referenceManager - uninstalling");
+        EXPECT_EQ(expected, logged()) << static_cast<int>(damage);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+    }
+}
+
+TEST_F(TolvaneProgram, RegisterOverAnInvalidFileReplacesIt)
+{
+    root.write(L"component\\appregistry.dat", "not json at all");
+    EXPECT_EQ(0U, run(L"-register=ABC"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ((Lines{L"Error: Could not setup the referenceProvider.",
+                     L"Normal: Saved registration of ABC to " + registryFilePath}),
+              logged());
+
+    // A list of the wrong shape reads as no codes at all.
+    storeRegistryFile(LR"({"registry":[{"appcode":"OLD"},{"appcode":2}]})");
+    EXPECT_EQ(0U, run(L"-register=NEW"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
+    EXPECT_EQ((Lines{L"Error: Could not loadReferences in the referenceManager.",
+                     L"Normal: Saved registration of NEW to " + registryFilePath}),
+              logged());
+}
+
+TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    DeleteFileW((installer + L"\\CvInst.exe").c_str());
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_EQ("", installerJournal());
+    EXPECT_EQ(Lines{L"Error: Uninstall of " + registryFilePath + L" failed after last reference removed"}, logged());
+    // The code is gone from the file all the same.
+    EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+
+    installerDir.remove();
+    DeleteFileW(registryFilePath.c_str());
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_EQ("", installerJournal());
+    EXPECT_EQ((Lines{L"Error: Could not find " + registryFilePath +
+                         L" or could not initialize referenceManager - uninstalling",
+                     L"Error: Uninstall of " + registryFilePath + L" failed"}),
+              logged());
+    for (const std::wstring& path : PendingDeletions::list())
+        EXPECT_NE(0, _wcsnicmp(path.c_str(), root.path().c_str(), root.path().size())) << TestSupport::narrow(path);
+}
+
+// A registry file that cannot be replaced (somebody reads it and shares
+// no deletion) keeps its codes, and nothing is uninstalled.
+TEST_F(TolvaneProgram, AnUnregisterThatCannotBeSavedChangesNothing)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
+    const std::string before = registryFileBytes();
+    HANDLE reader = CreateFileW(registryFilePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    CloseHandle(reader);
+    EXPECT_EQ(before, registryFileBytes());
+    EXPECT_EQ(Lines{L"Error: Could not save unregister of code ABC"}, logged());
+    EXPECT_EQ("", installerJournal());
+    // Nothing is left beside it.
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = FindFirstFileW((component + L"\\*.new").c_str(), &found);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, search);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+}
+
+TEST_F(TolvaneProgram, WithoutTheComponentFolderNothingHappens)
+{
+    componentDir.remove();
+    EXPECT_EQ(1U, run(L"-register=ABC"));
+    EXPECT_EQ(1U, run(L"-unregister=ABC"));
+    EXPECT_FALSE(registryFileExists());
+    EXPECT_EQ("", installerJournal());
+    EXPECT_EQ(Lines{}, logged());
+}
+
+// Libraries planted beside the program under system libraries' names are
+// never loaded: the program binds such libraries only after it restricted
+// the search to the system folder. Registering reads the registry; the
+// uninstall also reads the system's version facts and known folders.
+TEST_F(TolvaneProgram, NeverLoadsALibraryPlantedBesideIt)
+{
+    ASSERT_TRUE(CopyFileW(hostPath(PLANTED_ADVAPI32_PATH).c_str(), (component + L"\\advapi32.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(hostPath(PLANTED_VERSION_PATH).c_str(), (component + L"\\version.dll").c_str(), FALSE));
+    const std::wstring marker = root.file(L"planted.marker");
+    SetEnvironmentVariableW(L"PLANTED_LIBRARY_MARKER", marker.c_str());
+    // Native before built-in, so that Wine takes a planted file whenever its
+    // search reaches one (set by the test's ctest properties).
+    wchar_t overrides[256] = {};
+    GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 255);
+    ASSERT_NE(nullptr, wcsstr(overrides, L"advapi32,version=n,b")) << "run through ctest, which sets WINEDLLOVERRIDES";
+
+    EXPECT_EQ(0U, run(L"-register=ABC"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"ABC"}]})"), registryFileBytes());
+    EXPECT_EQ(0U, run(L"-unregister=ABC"));
+    EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()));
+    EXPECT_EQ("", TestSupport::ScratchFolder::read(marker));
+}
+
+} // namespace

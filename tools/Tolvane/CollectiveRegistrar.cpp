@@ -1,0 +1,117 @@
+#include "CollectiveRegistrar.h"
+
+#include "CommandLineParser.h"
+#include "FileIO.h"
+#include "JSONReferenceProvider.h"
+#include "Logging/Log.h"
+
+#include <utility>
+
+namespace Ostrand {
+
+namespace {
+
+const wchar_t kHelpFlag[] = L"?";
+const wchar_t kRegisterFlag[] = L"register";
+const wchar_t kUnregisterFlag[] = L"unregister";
+
+const CommandLineFlag kFlagTable[] = {
+    {kHelpFlag, L"Displays help."},
+    {kRegisterFlag, L"Registers the provided app code as a dependency on this collective component."},
+    {kUnregisterFlag, L"Unregisters provided app code as a dependency on this collective component."},
+};
+
+const wchar_t kSource[] = L"CollectiveRegistrar";
+const wchar_t kExecute[] = L"Ostrand::CollectiveRegistrar::execute";
+
+} // namespace
+
+CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFile, UninstallCallback uninstall,
+                                         std::shared_ptr<IFileIO> fileIO, std::shared_ptr<JSONParser> document,
+                                         std::shared_ptr<ReferenceProvider> provider,
+                                         std::shared_ptr<ReferenceManager> manager)
+    : m_registryFile(std::move(registryFile)), m_uninstall(std::move(uninstall)),
+      m_fileIO(fileIO ? std::move(fileIO) : std::make_shared<FileIO>()),
+      m_document(document ? std::move(document) : std::make_shared<JSONParser>()),
+      m_provider(provider ? std::move(provider)
+                          : std::make_shared<JSONReferenceProvider>(m_document, m_fileIO, m_registryFile)),
+      m_manager(manager ? std::move(manager) : std::make_shared<ReferenceManager>(m_provider))
+{
+}
+
+bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
+{
+    CommandLineParser parser({std::begin(kFlagTable), std::end(kFlagTable)});
+    // The program name and one switch, nothing else.
+    if (argc != 2)
+        return false;
+    if (!parser.parse(argc, argv)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, kExecute,
+                L"Found an unrecognized command line switch - exiting.");
+        return false;
+    }
+    if (parser.has(kHelpFlag))
+        return false;
+
+    bool referencesUsable = true;
+    if (!m_provider->initialize()) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Could not setup the referenceProvider.");
+        referencesUsable = false;
+    }
+    if (!m_manager->load()) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Could not loadReferences in the referenceManager.");
+        referencesUsable = false;
+    }
+
+    if (parser.has(kRegisterFlag))
+        return registerCode(parser.value(kRegisterFlag));
+    if (parser.has(kUnregisterFlag))
+        return unregisterCode(parser.value(kUnregisterFlag), referencesUsable);
+    return false;
+}
+
+bool CollectiveRegistrar::registerCode(const std::wstring& code)
+{
+    // Goes ahead over an unusable file too: the file is then rewritten with
+    // what could be loaded (possibly nothing) and the new code.
+    if (!code.empty() && m_manager->add(code) && m_manager->save()) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, kExecute, L"Saved registration of %ls to %ls", code.c_str(),
+                m_registryFile.c_str());
+        return true;
+    }
+    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Registration of %ls failed (file: %ls)", code.c_str(),
+            m_registryFile.c_str());
+    return false;
+}
+
+bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referencesUsable)
+{
+    if (!m_fileIO->exists(m_registryFile) || !referencesUsable) {
+        // Nothing tells which codes still depend on the component: it goes.
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"Could not find %ls or could not initialize referenceManager - uninstalling", m_registryFile.c_str());
+        const bool uninstalled = uninstall();
+        if (!uninstalled)
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed",
+                    m_registryFile.c_str());
+        return uninstalled;
+    }
+    if (code.empty() || !m_manager->remove(code))
+        return false;
+    if (!m_manager->save()) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Could not save unregister of code %ls",
+                code.c_str());
+        return false;
+    }
+    if (m_manager->count() != 0)
+        return true;
+    if (uninstall())
+        return true;
+    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed after last reference removed",
+            m_registryFile.c_str());
+    return false;
+}
+
+bool CollectiveRegistrar::uninstall() const { return m_uninstall && m_uninstall(m_registryFile.c_str()); }
+
+} // namespace Ostrand

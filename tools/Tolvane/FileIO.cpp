@@ -1,0 +1,53 @@
+#include "FileIO.h"
+
+#include <windows.h>
+
+namespace Ostrand {
+
+namespace {
+
+std::shared_ptr<FILE> adopt(FILE* file)
+{
+    if (!file)
+        return {};
+    return std::shared_ptr<FILE>(file, [](FILE* f) { fclose(f); });
+}
+
+} // namespace
+
+std::shared_ptr<FILE> FileIO::open(const std::string& path, const std::string& mode)
+{
+    FILE* file = nullptr;
+    if (fopen_s(&file, path.c_str(), mode.c_str()) != 0)
+        return {};
+    return adopt(file);
+}
+
+std::shared_ptr<FILE> FileIO::open(const std::wstring& path, const std::wstring& mode)
+{
+    FILE* file = nullptr;
+    if (_wfopen_s(&file, path.c_str(), mode.c_str()) != 0)
+        return {};
+    return adopt(file);
+}
+
+bool FileIO::exists(const std::wstring& path)
+{
+    // Opening for reading with full sharing is the test: a file somebody holds
+    // without sharing, or a folder, is as good as absent to the registrar.
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}
+
+bool FileIO::replace(const std::wstring& from, const std::wstring& to)
+{
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool FileIO::remove(const std::wstring& path) { return DeleteFileW(path.c_str()) != 0; }
+
+} // namespace Ostrand

@@ -1,0 +1,26 @@
+#pragma once
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace Ostrand {
+
+// File access of the registrar, replaceable in tests. An open file is handed
+// out as a shared pointer whose deleter closes it: the file stays open exactly
+// as long as someone holds the pointer.
+class IFileIO {
+public:
+    virtual ~IFileIO() = default;
+
+    // Empty pointer when the file cannot be opened with that mode.
+    virtual std::shared_ptr<FILE> open(const std::string& path, const std::string& mode) = 0;
+    virtual std::shared_ptr<FILE> open(const std::wstring& path, const std::wstring& mode) = 0;
+    // True when the path can be opened for reading; a folder counts as absent.
+    virtual bool exists(const std::wstring& path) = 0;
+    // Puts `from` in the place of `to` in one step, so that `to` is always
+    // either its old or its new whole content.
+    virtual bool replace(const std::wstring& from, const std::wstring& to) = 0;
+    virtual bool remove(const std::wstring& path) = 0;
+};
+
+} // namespace Ostrand
