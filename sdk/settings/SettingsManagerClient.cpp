@@ -249,41 +249,21 @@ bool SettingsManagerClient::getProperty(const std::wstring& name, bool& value, c
 
 bool SettingsManagerClient::getProperty(const std::wstring& name, std::wstring& value, const Timeout& timeout)
 {
-    std::shared_ptr<Reply> reply;
-    const uint32_t status = m_impl->sendRequest(kGetPropertyMessage, nameRequest(name), timeout, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(L"Ostrand::SettingsManagerClient::getProperty",
-                          L"Failed to make get property request. Error code: %ls(%lu)", status);
-        return false;
-    }
     JSONFormatter response;
-    if (!m_impl->getSettingPropertyResponse(reply, response) || !Impl::verifyPropertyName(response, name))
-        return false;
-    return Impl::getPropertyValue(response, value);
+    return m_impl->requestSingle(kGetPropertyMessage, nameRequest(name), name, timeout,
+                                 L"Ostrand::SettingsManagerClient::getProperty",
+                                 L"Failed to make get property request. Error code: %ls(%lu)", response) &&
+           Impl::getPropertyValue(response, value);
 }
 
 bool SettingsManagerClient::removeProperty(const std::wstring& name, const Timeout& timeout)
 {
     const wchar_t* function = L"Ostrand::SettingsManagerClient::removeProperty";
-    std::shared_ptr<Reply> reply;
-    const uint32_t status = m_impl->sendRequest(kRemovePropertyMessage, nameRequest(name), timeout, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(function, L"Failed to make remove property request. Error code: %ls(%lu)", status);
-        return false;
-    }
     JSONFormatter response;
-    if (!m_impl->getSettingPropertyResponse(reply, response) || !Impl::verifyPropertyName(response, name))
+    if (!m_impl->requestSingle(kRemovePropertyMessage, nameRequest(name), name, timeout, function,
+                               L"Failed to make remove property request. Error code: %ls(%lu)", response))
         return false;
-    bool done = false;
-    if (!response.getBool(kSettingsStatusKey, done)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings manager response status.");
-        return false;
-    }
-    if (!done) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Settings Manager failed to remove property.");
-        return false;
-    }
-    return true;
+    return Impl::readConfirmation(response, function, L"Settings Manager failed to remove property.");
 }
 
 // ---- lists and prefixes -------------------------------------------------
@@ -299,23 +279,48 @@ SettingsManager::ResultMap SettingsManagerClient::setVolatileProperties(const Pr
     return m_impl->setProperties(properties, true, timeout);
 }
 
+namespace {
+
+// The entries of one get request for names or prefixes; false when the
+// request or its reply failed.
+bool fetchEntries(SettingsManagerClient::Impl& impl, const SettingsManager::NameList& names, bool arePrefixes,
+                  const SettingsManager::Timeout& timeout, const wchar_t* function,
+                  std::vector<JSONFormatter>& entries)
+{
+    std::shared_ptr<Reply> reply;
+    const uint32_t status = impl.sendRequest(SettingsManagerClient::kGetPropertiesMessage,
+                                             listRequest(names, arePrefixes), timeout, reply);
+    if (status != MODULE_STATUS_SUCCESS) {
+        logRequestFailure(function, L"Failed to make get properties request. Error code: %ls(%lu)", status);
+        return false;
+    }
+    JSONFormatter response;
+    return impl.getSettingPropertyResponseList(reply, response) &&
+           SettingsManagerClient::Impl::readResponses(response, entries);
+}
+
+// An entry's value: an entry whose "status" says the property is missing is
+// skipped quietly, any other unusable entry with a line.
+bool entryValue(const JSONFormatter& entry, std::wstring& value)
+{
+    bool done = true;
+    if (entry.getBool(SettingsManagerClient::kSettingsStatusKey, done) && !done)
+        return false;
+    return SettingsManagerClient::Impl::getPropertyValue(entry, value);
+}
+
+} // namespace
+
 SettingsManager::ResultMap SettingsManagerClient::getProperties(const NameList& names, PropertyMap& values,
                                                                 const Timeout& timeout)
 {
     const wchar_t* function = L"Ostrand::SettingsManagerClient::getProperties";
     ResultMap result = allFalse(names);
-    std::shared_ptr<Reply> reply;
-    const uint32_t status = m_impl->sendRequest(kGetPropertiesMessage, listRequest(names, false), timeout, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(function, L"Failed to make get properties request. Error code: %ls(%lu)", status);
-        return result;
-    }
-    JSONFormatter response;
     std::vector<JSONFormatter> entries;
-    if (!m_impl->getSettingPropertyResponseList(reply, response) || !Impl::readResponses(response, entries))
+    if (!fetchEntries(*m_impl, names, false, timeout, function, entries))
         return result;
     for (const JSONFormatter& entry : entries) {
-        std::wstring name;
+        std::wstring name, value;
         if (!entry.getString(kSettingsNameKey, name)) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings property response name.");
             continue;
@@ -326,11 +331,7 @@ SettingsManager::ResultMap SettingsManagerClient::getProperties(const NameList& 
                     L"Received an unexpected setting property. Name: %ls.", name.c_str());
             continue;
         }
-        bool done = true;
-        if (entry.getBool(kSettingsStatusKey, done) && !done)
-            continue;
-        std::wstring value;
-        if (!Impl::getPropertyValue(entry, value))
+        if (!entryValue(entry, value))
             continue;
         found->second = true;
         values[name] = value;
@@ -342,28 +343,17 @@ bool SettingsManagerClient::getPropertiesByPrefix(const NameList& prefixes, Prop
                                                   const Timeout& timeout)
 {
     const wchar_t* function = L"Ostrand::SettingsManagerClient::getPropertiesByPrefix";
-    std::shared_ptr<Reply> reply;
-    const uint32_t status = m_impl->sendRequest(kGetPropertiesMessage, listRequest(prefixes, true), timeout, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(function, L"Failed to make get properties request. Error code: %ls(%lu)", status);
-        return false;
-    }
-    JSONFormatter response;
     std::vector<JSONFormatter> entries;
-    if (!m_impl->getSettingPropertyResponseList(reply, response) || !Impl::readResponses(response, entries))
+    if (!fetchEntries(*m_impl, prefixes, true, timeout, function, entries))
         return false;
     for (const JSONFormatter& entry : entries) {
-        std::wstring name;
+        std::wstring name, value;
         if (!entry.getString(kSettingsNameKey, name)) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
                     L"Failed to read settings property response name. Skipping");
             continue;
         }
-        bool done = true;
-        if (entry.getBool(kSettingsStatusKey, done) && !done)
-            continue;
-        std::wstring value;
-        if (Impl::getPropertyValue(entry, value))
+        if (entryValue(entry, value))
             values[name] = value;
     }
     return true;
@@ -420,60 +410,52 @@ uint32_t replyFailureCode(const std::shared_ptr<Reply>& reply)
 
 } // namespace
 
-SettingsManager::ResultMap SettingsManagerClient::removeProperties(const NameList& names, const Timeout& timeout)
+namespace {
+
+// One remove request for names or prefixes. By name, an entry for a name not
+// asked for is logged and ignored; by prefix, every property the service
+// reports removed is added to the result.
+SettingsManager::ResultMap removeList(SettingsManagerClient::Impl& impl, const SettingsManager::NameList& names,
+                                      bool arePrefixes, const SettingsManager::Timeout& timeout,
+                                      const wchar_t* function, const wchar_t* requestFailure)
 {
-    const wchar_t* function = L"Ostrand::SettingsManagerClient::removeProperties";
-    ResultMap result = allFalse(names);
+    SettingsManager::ResultMap result = allFalse(names);
     std::shared_ptr<Reply> reply;
-    const uint32_t status =
-        m_impl->sendRequest(kRemovePropertiesMessage, listRequest(names, false), timeout, reply);
+    const uint32_t status = impl.sendRequest(SettingsManagerClient::kRemovePropertiesMessage,
+                                             listRequest(names, arePrefixes), timeout, reply);
     if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(function, L"Failed to make remove properties request. Error code: %ls(%lu)", status);
+        logRequestFailure(function, requestFailure, status);
         return result;
     }
     JSONFormatter response;
-    if (!m_impl->getSettingPropertyResponseList(reply, response)) {
+    if (!impl.getSettingPropertyResponseList(reply, response)) {
         logRequestFailure(function, L"Failed to parse remove properties response. Error code: %ls(%lu)",
                           replyFailureCode(reply));
         return result;
     }
     std::vector<JSONFormatter> entries;
-    if (!Impl::readResponses(response, entries)) {
+    if (!SettingsManagerClient::Impl::readResponses(response, entries)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
                 L"Failed to parse statuses from remove properties response.");
         return result;
     }
-    readRemoveEntries(entries, result, true, function);
+    readRemoveEntries(entries, result, !arePrefixes, function);
     return result;
+}
+
+} // namespace
+
+SettingsManager::ResultMap SettingsManagerClient::removeProperties(const NameList& names, const Timeout& timeout)
+{
+    return removeList(*m_impl, names, false, timeout, L"Ostrand::SettingsManagerClient::removeProperties",
+                      L"Failed to make remove properties request. Error code: %ls(%lu)");
 }
 
 SettingsManager::ResultMap SettingsManagerClient::removePropertiesByPrefix(const NameList& prefixes,
                                                                            const Timeout& timeout)
 {
-    const wchar_t* function = L"Ostrand::SettingsManagerClient::removePropertiesByPrefix";
-    ResultMap result = allFalse(prefixes);
-    std::shared_ptr<Reply> reply;
-    const uint32_t status =
-        m_impl->sendRequest(kRemovePropertiesMessage, listRequest(prefixes, true), timeout, reply);
-    if (status != MODULE_STATUS_SUCCESS) {
-        logRequestFailure(function, L"Failed to make remove properties by prefix request. Error code: %ls(%lu)",
-                          status);
-        return result;
-    }
-    JSONFormatter response;
-    if (!m_impl->getSettingPropertyResponseList(reply, response)) {
-        logRequestFailure(function, L"Failed to parse remove properties response. Error code: %ls(%lu)",
-                          replyFailureCode(reply));
-        return result;
-    }
-    std::vector<JSONFormatter> entries;
-    if (!Impl::readResponses(response, entries)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
-                L"Failed to parse statuses from remove properties response.");
-        return result;
-    }
-    readRemoveEntries(entries, result, false, function);
-    return result;
+    return removeList(*m_impl, prefixes, true, timeout, L"Ostrand::SettingsManagerClient::removePropertiesByPrefix",
+                      L"Failed to make remove properties by prefix request. Error code: %ls(%lu)");
 }
 
 bool SettingsManagerClient::removePropertiesByPrefix(const std::wstring& prefix, const Timeout& timeout)
@@ -566,70 +548,77 @@ uint32_t SettingsManagerClient::onPropertyNotifyDelete(std::shared_ptr<Message> 
     return MODULE_STATUS_SUCCESS;
 }
 
+namespace {
+
+bool subscribeByName(MessageBus& bus, const wchar_t* notice, SettingsManager::NameCallback callback,
+                     SettingsManagerClient::NameFilter filter)
+{
+    return bus.subscribe(notice, [callback, filter](std::shared_ptr<Message> message) {
+        return SettingsManagerClient::onPropertyNotify(message, callback, filter);
+    }) == MODULE_STATUS_SUCCESS;
+}
+
+// An empty prefix would follow every property: it subscribes nothing instead.
+bool subscribeByPrefix(MessageBus& bus, const wchar_t* head, const std::wstring& prefix,
+                       MessageBus::Callback handler)
+{
+    if (prefix.empty())
+        return true;
+    return bus.subscribeFilter(SettingsManagerClient::prefixPattern(head, prefix), std::move(handler)) ==
+           MODULE_STATUS_SUCCESS;
+}
+
+bool unsubscribeByPrefix(MessageBus& bus, const wchar_t* head, const std::wstring& prefix)
+{
+    if (prefix.empty())
+        return true;
+    return bus.unsubscribe(SettingsManagerClient::prefixPattern(head, prefix)) == MODULE_STATUS_SUCCESS;
+}
+
+} // namespace
+
 bool SettingsManagerClient::subscribePropertySet(NameCallback callback, const std::wstring& name)
 {
-    return m_impl->bus().subscribe(kPropertySetNotice,
-                                   [callback, filter = exactName(name)](std::shared_ptr<Message> message) {
-                                       return onPropertyNotify(message, callback, filter);
-                                   }) == MODULE_STATUS_SUCCESS;
+    return subscribeByName(m_impl->bus(), kPropertySetNotice, std::move(callback), exactName(name));
 }
 
 bool SettingsManagerClient::subscribePropertySet(NameCallback callback)
 {
-    return m_impl->bus().subscribe(kPropertySetNotice,
-                                   [callback, filter = anyName()](std::shared_ptr<Message> message) {
-                                       return onPropertyNotify(message, callback, filter);
-                                   }) == MODULE_STATUS_SUCCESS;
+    return subscribeByName(m_impl->bus(), kPropertySetNotice, std::move(callback), anyName());
 }
 
 bool SettingsManagerClient::subscribePropertyRemoved(NameCallback callback, const std::wstring& name)
 {
-    return m_impl->bus().subscribe(kPropertyRemovedNotice,
-                                   [callback, filter = exactName(name)](std::shared_ptr<Message> message) {
-                                       return onPropertyNotify(message, callback, filter);
-                                   }) == MODULE_STATUS_SUCCESS;
+    return subscribeByName(m_impl->bus(), kPropertyRemovedNotice, std::move(callback), exactName(name));
 }
 
 bool SettingsManagerClient::subscribePropertyRemoved(NameCallback callback)
 {
-    return m_impl->bus().subscribe(kPropertyRemovedNotice,
-                                   [callback, filter = anyName()](std::shared_ptr<Message> message) {
-                                       return onPropertyNotify(message, callback, filter);
-                                   }) == MODULE_STATUS_SUCCESS;
+    return subscribeByName(m_impl->bus(), kPropertyRemovedNotice, std::move(callback), anyName());
 }
 
 bool SettingsManagerClient::subscribePropertySetByPrefix(NameValueCallback callback, const std::wstring& prefix)
 {
-    if (prefix.empty())
-        return true;
-    return m_impl->bus().subscribeFilter(prefixPattern(kNotifySetHead, prefix),
-                                         [callback](std::shared_ptr<Message> message) {
-                                             return onPropertyNotifySet(message, callback);
-                                         }) == MODULE_STATUS_SUCCESS;
+    return subscribeByPrefix(m_impl->bus(), kNotifySetHead, prefix, [callback](std::shared_ptr<Message> message) {
+        return onPropertyNotifySet(message, callback);
+    });
 }
 
 bool SettingsManagerClient::unsubscribePropertySetByPrefix(const std::wstring& prefix)
 {
-    if (prefix.empty())
-        return true;
-    return m_impl->bus().unsubscribe(prefixPattern(kNotifySetHead, prefix)) == MODULE_STATUS_SUCCESS;
+    return unsubscribeByPrefix(m_impl->bus(), kNotifySetHead, prefix);
 }
 
 bool SettingsManagerClient::subscribePropertyDeleteByPrefix(NameCallback callback, const std::wstring& prefix)
 {
-    if (prefix.empty())
-        return true;
-    return m_impl->bus().subscribeFilter(prefixPattern(kNotifyDeleteHead, prefix),
-                                         [callback](std::shared_ptr<Message> message) {
-                                             return onPropertyNotifyDelete(message, callback);
-                                         }) == MODULE_STATUS_SUCCESS;
+    return subscribeByPrefix(m_impl->bus(), kNotifyDeleteHead, prefix, [callback](std::shared_ptr<Message> message) {
+        return onPropertyNotifyDelete(message, callback);
+    });
 }
 
 bool SettingsManagerClient::unsubscribePropertyDeleteByPrefix(const std::wstring& prefix)
 {
-    if (prefix.empty())
-        return true;
-    return m_impl->bus().unsubscribe(prefixPattern(kNotifyDeleteHead, prefix)) == MODULE_STATUS_SUCCESS;
+    return unsubscribeByPrefix(m_impl->bus(), kNotifyDeleteHead, prefix);
 }
 
 } // namespace Ostrand

@@ -120,6 +120,21 @@ bool SettingsManagerClient::Impl::verifyPropertyName(const JSONFormatter& respon
     return true;
 }
 
+bool SettingsManagerClient::Impl::readConfirmation(const JSONFormatter& response, const wchar_t* function,
+                                                   const wchar_t* refused)
+{
+    bool done = false;
+    if (!response.getBool(kSettingsStatusKey, done)) {
+        warn(function, L"Failed to read settings manager response status.");
+        return false;
+    }
+    if (!done) {
+        warn(function, refused);
+        return false;
+    }
+    return true;
+}
+
 bool SettingsManagerClient::Impl::getPropertyValue(const JSONFormatter& response, std::wstring& value)
 {
     const wchar_t* function = L"Ostrand::SettingsManagerClient::Impl::getPropertyValue";
@@ -139,34 +154,31 @@ bool SettingsManagerClient::Impl::getPropertyValue(const JSONFormatter& response
     return true;
 }
 
-bool SettingsManagerClient::Impl::setProperty(const JSONFormatter& request, const Timeout& timeout)
+bool SettingsManagerClient::Impl::requestSingle(const wchar_t* messageName, const JSONFormatter& request,
+                                                const std::wstring& expected, const Timeout& timeout,
+                                                const wchar_t* function, const wchar_t* requestFailure,
+                                                JSONFormatter& response)
 {
-    const wchar_t* function = L"Ostrand::SettingsManagerClient::Impl::setProperty";
     std::shared_ptr<Reply> reply;
-    const uint32_t status = sendRequest(kSetPropertyMessage, request, timeout, reply);
+    const uint32_t status = sendRequest(messageName, request, timeout, reply);
     if (status != MODULE_STATUS_SUCCESS) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                L"Failed to make set property request. Error code: %ls(%lu)", moduleStatusToString(status),
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, requestFailure, moduleStatusToString(status),
                 static_cast<unsigned long>(status));
         return false;
     }
-    JSONFormatter response;
-    if (!getSettingPropertyResponse(reply, response))
-        return false;
+    return getSettingPropertyResponse(reply, response) && verifyPropertyName(response, expected);
+}
+
+bool SettingsManagerClient::Impl::setProperty(const JSONFormatter& request, const Timeout& timeout)
+{
+    const wchar_t* function = L"Ostrand::SettingsManagerClient::Impl::setProperty";
     std::wstring expected;
     request.getString(kSettingsNameKey, expected);
-    if (!verifyPropertyName(response, expected))
+    JSONFormatter response;
+    if (!requestSingle(kSetPropertyMessage, request, expected, timeout, function,
+                       L"Failed to make set property request. Error code: %ls(%lu)", response))
         return false;
-    bool done = false;
-    if (!response.getBool(kSettingsStatusKey, done)) {
-        warn(function, L"Failed to read settings manager response status.");
-        return false;
-    }
-    if (!done) {
-        warn(function, L"Settings Manager failed to set property value.");
-        return false;
-    }
-    return true;
+    return readConfirmation(response, function, L"Settings Manager failed to set property value.");
 }
 
 bool SettingsManagerClient::Impl::sendSetPropertiesRequest(const JSONFormatter& request, const Timeout& timeout,

@@ -20,6 +20,12 @@ public:
     uint32_t sendRequest(const wchar_t* messageName, const JSONFormatter& request, const Timeout& timeout,
                          std::shared_ptr<Reply>& reply);
 
+    // One single-property request: sent, awaited, parsed and checked to name
+    // `expected`. A bus failure is logged with `requestFailure` (a format
+    // taking the status name and number) from `function`.
+    bool requestSingle(const wchar_t* messageName, const JSONFormatter& request, const std::wstring& expected,
+                       const Timeout& timeout, const wchar_t* function, const wchar_t* requestFailure,
+                       JSONFormatter& response);
     // Waits for the reply of a single-property request and parses it.
     bool getSettingPropertyResponse(const std::shared_ptr<Reply>& reply, JSONFormatter& response);
     // Waits for the reply of a list request and parses it.
@@ -28,6 +34,8 @@ public:
     static bool readResponses(const JSONFormatter& response, std::vector<JSONFormatter>& entries);
 
     static bool verifyPropertyName(const JSONFormatter& response, const std::wstring& expected);
+    // "status" true; a missing or false one is logged, false with `refused`.
+    static bool readConfirmation(const JSONFormatter& response, const wchar_t* function, const wchar_t* refused);
     // "status" true and "value" a string; `value` is set only then.
     static bool getPropertyValue(const JSONFormatter& response, std::wstring& value);
 
