@@ -368,38 +368,6 @@ bool SettingsManagerClient::getPropertiesByPrefix(const std::wstring& prefix, Pr
 
 namespace {
 
-// The remove reply, entry by entry. With `requestedOnly` a name that was not
-// asked for is logged and ignored; without it (prefixes) every removed
-// property the service names is added.
-void readRemoveEntries(const std::vector<JSONFormatter>& entries, SettingsManager::ResultMap& result,
-                       bool requestedOnly, const wchar_t* function)
-{
-    for (const JSONFormatter& entry : entries) {
-        std::wstring name;
-        if (!entry.getString(SettingsManagerClient::kSettingsNameKey, name)) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, L"Failed to read settings property response name.");
-            continue;
-        }
-        if (requestedOnly && result.find(name) == result.end()) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                    L"Received unexpected setting property. Name: %ls.", name.c_str());
-            continue;
-        }
-        bool done = false;
-        if (!entry.getBool(SettingsManagerClient::kSettingsStatusKey, done)) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                    L"Failed to read settings manager response status. Property Name: %ls", name.c_str());
-            continue;
-        }
-        if (!done) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                    L"Settings Manager failed to remove property. Property Name: %ls", name.c_str());
-            continue;
-        }
-        result[name] = true;
-    }
-}
-
 // The code the "cannot parse" line carries: what made the reply unusable.
 uint32_t replyFailureCode(const std::shared_ptr<Reply>& reply)
 {
@@ -439,7 +407,9 @@ SettingsManager::ResultMap removeList(SettingsManagerClient::Impl& impl, const S
                 L"Failed to parse statuses from remove properties response.");
         return result;
     }
-    readRemoveEntries(entries, result, !arePrefixes, function);
+    SettingsManagerClient::Impl::readStatusEntries(entries, result, !arePrefixes, function,
+                                                   L"Received unexpected setting property. Name: %ls.",
+                                                   L"Settings Manager failed to remove property. Property Name: %ls");
     return result;
 }
 

@@ -220,16 +220,23 @@ SettingsManager::ResultMap SettingsManagerClient::Impl::setProperties(const Prop
                 L"Failed to set properties. Unable to parse responses.");
         return result;
     }
+    readStatusEntries(entries, result, true, function, L"Received unexpected setting property response. Name: %ls.",
+                      L"Settings Manager failed to set property value. Property Name: %ls");
+    return result;
+}
+
+void SettingsManagerClient::Impl::readStatusEntries(const std::vector<JSONFormatter>& entries, ResultMap& result,
+                                                    bool requestedOnly, const wchar_t* function,
+                                                    const wchar_t* unexpected, const wchar_t* refused)
+{
     for (const JSONFormatter& entry : entries) {
         std::wstring name;
         if (!entry.getString(kSettingsNameKey, name)) {
             warn(function, L"Failed to read settings property response name.");
             continue;
         }
-        auto found = result.find(name);
-        if (found == result.end()) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                    L"Received unexpected setting property response. Name: %ls.", name.c_str());
+        if (requestedOnly && result.find(name) == result.end()) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, unexpected, name.c_str());
             continue;
         }
         bool done = false;
@@ -239,13 +246,11 @@ SettingsManager::ResultMap SettingsManagerClient::Impl::setProperties(const Prop
             continue;
         }
         if (!done) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function,
-                    L"Settings Manager failed to set property value. Property Name: %ls", name.c_str());
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, function, refused, name.c_str());
             continue;
         }
-        found->second = true;
+        result[name] = true;
     }
-    return result;
 }
 
 bool SettingsManagerClient::Impl::tryConvert(const std::function<bool()>& conversion)

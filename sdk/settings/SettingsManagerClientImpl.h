@@ -43,6 +43,13 @@ public:
     ResultMap setProperties(const PropertyMap& properties, bool isVolatile, const Timeout& timeout);
     bool sendSetPropertiesRequest(const JSONFormatter& request, const Timeout& timeout, JSONFormatter& response);
 
+    // The entries of a set or remove reply, one result each. With
+    // `requestedOnly` a name that is not a key of `result` is logged with
+    // `unexpected` and ignored; without it every name confirmed is added.
+    // `refused` (taking the name) logs an entry whose "status" is false.
+    static void readStatusEntries(const std::vector<JSONFormatter>& entries, ResultMap& result, bool requestedOnly,
+                                  const wchar_t* function, const wchar_t* unexpected, const wchar_t* refused);
+
     // Runs a conversion of text into a typed value; false, logged, when it throws.
     static bool tryConvert(const std::function<bool()>& conversion);
 
