@@ -81,13 +81,14 @@ TEST_F(ViewerProxyTest, ARequestNobodyTakesIsLoggedWithItsStatusName)
 TEST_F(ViewerProxyTest, ConfirmedDeleteWritesTheStatusLineAndTheDismissedEvent)
 {
     ViewerDouble::Viewer viewer(kViewerName);
+    ASSERT_TRUE(proxy.show(kAlertJson, L"{AB-12}", L"7"));
     EXPECT_TRUE(proxy.dismiss(L"{AB-12}", L"7"));
 
     const auto requests = viewer.requests();
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ(std::wstring(L"Sentrel.Viewer.") + kViewerName + L".Delete.7", requests[0].name);
-    EXPECT_EQ(L"Sentrel", requests[0].source);
-    EXPECT_EQ(L"", requests[0].payload);
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(std::wstring(L"Sentrel.Viewer.") + kViewerName + L".Delete.7", requests[1].name);
+    EXPECT_EQ(L"Sentrel", requests[1].source);
+    EXPECT_EQ(L"", requests[1].payload);
 
     const auto lines = log.find({ETWLogging::LOG_LEVEL_INFORMATION, L"AlertViewer", L"Kest::AlertViewer::dismiss",
                                  L"Sentrel Alert Status Dismissed."});
@@ -122,6 +123,7 @@ TEST_F(ViewerProxyTest, FailedDeletePublishesTheAlertsFailedOutcome)
         if (c.viewerPresent) {
             viewer.reset(new ViewerDouble::Viewer(kViewerName));
             viewer->answerDelete(c.answer, Outcome::None);
+            ASSERT_TRUE(proxy.show(kAlertJson, L"{AB-12}", L"7"));
         }
         EXPECT_FALSE(proxy.dismiss(L"{AB-12}", L"7"));
 
