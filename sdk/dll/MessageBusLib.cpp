@@ -3,10 +3,10 @@
 #include "Logging/Log.h"
 #include "dll/CallGuarded.h"
 #include "dll/ModuleException.h"
+#include "dll/ModulePath.h"
 #include "dll/ModuleStatusText.h"
 #include "message/MessageBusShimImpl.h"
 
-#include <vector>
 
 namespace Ostrand {
 
@@ -20,20 +20,9 @@ using CreateObjectFunction = const void* (*)(uint32_t version);
 // The folder of the program this process runs; empty when it cannot be read.
 std::wstring programFolder()
 {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return std::wstring();
-        if (length < buffer.size()) {
-            const std::wstring path(buffer.data(), length);
-            const size_t slash = path.find_last_of(L'\\');
-            return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-        }
-        if (buffer.size() >= 32768)
-            return std::wstring();
-        buffer.resize(buffer.size() * 2);
-    }
+    const std::wstring path = internal::modulePath(nullptr);
+    const size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 } // namespace

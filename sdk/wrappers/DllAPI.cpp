@@ -1,6 +1,8 @@
 #include "wrappers/DllAPI.h"
 
 #include "Logging/Log.h"
+#include "trust/TrustLoad.h"
+#include "trust/TrustValidator.h"
 
 namespace Ostrand {
 
@@ -11,14 +13,18 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* handle)
     if (!handle)
         return false;
     *handle = nullptr;
-    (void)path;
-    // No verified load is linked into this library yet: refuse rather than
-    // map an unchecked file.
-    SetLastError(ERROR_NOT_SUPPORTED);
-    const DWORD error = GetLastError();
-    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"wrappers\\DllAPI", L"Ostrand::DllAPI::loadLibrary",
-            L"LoadLibrary Failed. GLE: %lu", error);
-    return false;
+    // A NUL inside would verify and load another file than the one named.
+    if (path.find(L'\0') != std::wstring::npos)
+        SetLastError(ERROR_INVALID_PARAMETER);
+    else
+        *handle = TrustLoadLibraryExW(path.c_str(), 0);
+    if (!*handle) {
+        const DWORD error = GetLastError();
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"wrappers\\DllAPI", L"Ostrand::DllAPI::loadLibrary",
+                L"LoadLibrary Failed. GLE: %lu", error);
+        return false;
+    }
+    return true;
 }
 
 FARPROC DllAPI::getProcAddress(HMODULE module, const char* name)
@@ -28,9 +34,9 @@ FARPROC DllAPI::getProcAddress(HMODULE module, const char* name)
 
 bool DllAPI::isTrusted(const std::wstring& path)
 {
-    if (path.empty())
+    if (path.empty() || path.find(L'\0') != std::wstring::npos)
         return false;
-    return false;
+    return TrustVerifyFile(path.c_str()) == 0;
 }
 
 bool DllAPI::freeLibrary(HMODULE module)
