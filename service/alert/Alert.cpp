@@ -171,26 +171,32 @@ void Alert::subscribeOutcome()
     const uint32_t sessionId = m_info.sessionId;
     m_bus->subscribe(kSessionCrashed, m_crashAlias,
                      [outcome, sessionId](std::shared_ptr<Ostrand::Message> message) -> uint32_t {
-                         const wchar_t* function = L"Kest::Alert::onSessionCrashed";
-                         if (!message)
-                             return MODULE_STATUS_INVALID_PARAMETER;
-                         const std::wstring quoted = message->payload().substr(0, kQuotedPayload);
-                         Ostrand::JSONFormatter notice;
-                         if (!notice.parse(message->payload())) {
-                             ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
-                                     L"Failed to parse %ls payload: %ls.", message->name().c_str(), quoted.c_str());
-                             return MODULE_STATUS_INVALID_PARAMETER;
-                         }
-                         uint32_t crashed = 0;
-                         if (!notice.getUInt(L"sessionId", crashed)) {
-                             ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
-                                     L"Failed to parse session id. Payload: %ls.", quoted.c_str());
-                             return MODULE_STATUS_INVALID_PARAMETER;
-                         }
-                         if (crashed == sessionId)
-                             outcome->finish();
-                         return MODULE_STATUS_SUCCESS;
+                         return onSessionCrashed(*outcome, sessionId, message);
                      });
+}
+
+uint32_t Alert::onSessionCrashed(Outcome& outcome, uint32_t sessionId, const std::shared_ptr<Ostrand::Message>& message)
+{
+    const wchar_t* function = L"Kest::Alert::onSessionCrashed";
+    if (!message)
+        return MODULE_STATUS_INVALID_PARAMETER;
+    const std::wstring quoted = message->payload().substr(0, kQuotedPayload);
+    Ostrand::JSONFormatter notice;
+    if (!notice.parse(message->payload())) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to parse %ls payload: %ls.",
+                message->name().c_str(), quoted.c_str());
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    uint32_t crashed = 0;
+    if (!notice.getUInt(L"sessionId", crashed)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to parse session id. Payload: %ls.",
+                quoted.c_str());
+        return MODULE_STATUS_INVALID_PARAMETER;
+    }
+    // Another session's crash leaves this alert on screen.
+    if (crashed == sessionId)
+        outcome.finish();
+    return MODULE_STATUS_SUCCESS;
 }
 
 void Alert::unsubscribeOutcome()

@@ -76,6 +76,9 @@ private:
     // Removes both subscriptions when they are in place.
     void unsubscribeOutcome();
     bool isFinished() const;
+    // The host's crash notice: finishes the alert when it names the alert's session.
+    static uint32_t onSessionCrashed(Outcome& outcome, uint32_t sessionId,
+                                     const std::shared_ptr<Ostrand::Message>& message);
 
     AlertInfo m_info;
     std::shared_ptr<Ostrand::MessageBus> m_bus;

@@ -254,6 +254,9 @@ TEST_F(AlertTest, DuplicatesShowTheSameTitleContentsAndActions)
         Alert a(first, nullptr, timeScale), b(second, nullptr, timeScale);
         EXPECT_EQ(c.duplicate, a.isDuplicate(b)) << c.first << " / " << c.second;
         EXPECT_EQ(c.duplicate, b.isDuplicate(a)) << c.second << " / " << c.first;
+        // A plugin's rewrite replaces the information, not what was compared.
+        a.setInfo(makeInfo(L"{C}", L"3"));
+        EXPECT_EQ(c.duplicate, a.isDuplicate(b)) << "after setInfo: " << c.first;
     }
 }
 
