@@ -1,6 +1,8 @@
 #include "wrappers/DllAPI.h"
 
 #include "Logging/Log.h"
+#include "trust/TrustLoad.h"
+#include "trust/TrustValidator.h"
 
 namespace Ostrand {
 
@@ -10,15 +12,16 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* handle)
 {
     if (!handle)
         return false;
-    *handle = nullptr;
-    (void)path;
-    // No verified load is linked into this library yet: refuse rather than
-    // map an unchecked file.
-    SetLastError(ERROR_NOT_SUPPORTED);
-    const DWORD error = GetLastError();
-    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"wrappers\\DllAPI", L"Ostrand::DllAPI::loadLibrary",
-            L"LoadLibrary Failed. GLE: %lu", error);
-    return false;
+    // The signature and signer are verified before the file is mapped; a
+    // refused file leaves the trust answer as the last error.
+    *handle = TrustLoadLibraryExW(path.c_str(), 0);
+    if (!*handle) {
+        const DWORD error = GetLastError();
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"wrappers\\DllAPI", L"Ostrand::DllAPI::loadLibrary",
+                L"LoadLibrary Failed. GLE: %lu", static_cast<unsigned long>(error));
+        return false;
+    }
+    return true;
 }
 
 FARPROC DllAPI::getProcAddress(HMODULE module, const char* name)
@@ -30,7 +33,7 @@ bool DllAPI::isTrusted(const std::wstring& path)
 {
     if (path.empty())
         return false;
-    return false;
+    return TrustVerifyFile(path.c_str()) == 0;
 }
 
 bool DllAPI::freeLibrary(HMODULE module)

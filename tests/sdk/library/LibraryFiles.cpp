@@ -1,0 +1,46 @@
+#include "LibraryFiles.h"
+
+#include "SignedLibraryTrust.h"
+#include "TestNames.h"
+
+#include "Registry/CObfuscatedRegKey.h"
+#include "dll/SharedLibrary.h"
+
+#include <windows.h>
+
+#include <cwctype>
+
+namespace LibraryTests {
+
+std::wstring LibraryFolder::install(const std::wstring& kitName, const std::wstring& as) const
+{
+    const std::wstring to = m_folder.file(as);
+    CopyFileW(TrustKit::kitPath(kitName).c_str(), to.c_str(), FALSE);
+    return to;
+}
+
+BlockList::BlockList(const std::wstring& lowerName, const std::vector<std::pair<std::wstring, std::wstring>>& values)
+    : m_key(Ostrand::SharedLibrary::blockListKey(lowerName))
+{
+    Halvex::CObfuscatedRegKey key;
+    if (key.Create(HKEY_LOCAL_MACHINE, m_key.c_str()) != ERROR_SUCCESS)
+        return;
+    for (const auto& value : values)
+        key.SetStringValue(value.first.c_str(), value.second.c_str());
+}
+
+BlockList::~BlockList()
+{
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_key.c_str());
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_key.c_str());
+}
+
+std::wstring uniqueLibraryName(const std::wstring& stem)
+{
+    std::wstring name = TestSupport::uniqueName(stem) + L".dll";
+    for (wchar_t& c : name)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return name;
+}
+
+} // namespace LibraryTests
