@@ -2,6 +2,7 @@
 
 #include "AnalyticsAPI/internal/ComApartmentGuard.h"
 #include "TelemetryServer.h"
+#include "trust/TrustLoad.h"
 
 #include <oleauto.h>
 
@@ -18,9 +19,16 @@ bool IsNullGuid(const CLSID& id)
     return std::memcmp(&id, &zero, sizeof zero) == 0;
 }
 
+// A server whose code is signed by a trusted signer is preferred; any other
+// registered server is still used, through plain COM creation.
 ITelemetryRecordSink* CreateSink(const CLSID& classId)
 {
     void* object = nullptr;
+    if (SUCCEEDED(TrustCoCreateInstance(classId, nullptr, TELEMETRY_SERVER_CONTEXT, IID_ITelemetryRecordSink, &object,
+                                        TRUE)) &&
+        object)
+        return static_cast<ITelemetryRecordSink*>(object);
+    object = nullptr;
     if (FAILED(CoCreateInstance(classId, nullptr, TELEMETRY_SERVER_CONTEXT, IID_ITelemetryRecordSink, &object)))
         return nullptr;
     return static_cast<ITelemetryRecordSink*>(object);

@@ -1,11 +1,11 @@
 #include "message/Message.h"
 
 #include "dll/CallGuarded.h"
+#include "dll/ModulePath.h"
 
 #include <windows.h>
 
 #include <cstring>
-#include <vector>
 
 namespace Ostrand {
 
@@ -20,25 +20,8 @@ std::wstring readDefaultSource()
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                             reinterpret_cast<LPCWSTR>(&readDefaultSource), &module))
         return std::wstring();
-    // A truncated result is not NUL-terminated under Wine; only a result
-    // shorter than the buffer is a whole path.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        SetLastError(ERROR_SUCCESS);
-        const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0)
-            return std::wstring();
-        if (length < buffer.size()) {
-            if (GetLastError() != ERROR_SUCCESS)
-                return std::wstring();
-            const std::wstring path(buffer.data(), length);
-            const size_t slash = path.find_last_of(L'\\');
-            return slash == std::wstring::npos ? path : path.substr(slash + 1);
-        }
-        if (buffer.size() >= 32768)
-            return std::wstring();
-        buffer.resize(buffer.size() * 2);
-    }
+    const std::wstring path = internal::modulePath(module);
+    return path.substr(path.find_last_of(L'\\') + 1);
 }
 
 } // namespace

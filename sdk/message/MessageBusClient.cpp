@@ -14,6 +14,10 @@ namespace {
 
 const wchar_t kSource[] = L"MessageBusClient";
 
+// Longer names are never matched against patterns: std::wregex overflows the
+// stack on very long input.
+const size_t kLongestMatchedName = 1024;
+
 std::exception_ptr failureOf(std::errc code)
 {
     // libstdc++ cannot build a std::future_error from an arbitrary code; the
@@ -356,7 +360,7 @@ MODULE_STATUS MessageBusClient::dispatchDirectMessage(const std::shared_ptr<Mess
                 (*subscription.callback)(message);
         }
         for (const FilterSubscription& subscription : alias.second.filters) {
-            if (std::regex_match(message->name(), subscription.regex))
+            if (message->name().size() <= kLongestMatchedName && std::regex_match(message->name(), subscription.regex))
                 (*subscription.callback)(message);
         }
     }

@@ -12,13 +12,16 @@ bool DllAPI::loadLibrary(const std::wstring& path, HMODULE* handle)
 {
     if (!handle)
         return false;
-    // The signature and signer are verified before the file is mapped; a
-    // refused file leaves the trust answer as the last error.
-    *handle = TrustLoadLibraryExW(path.c_str(), 0);
+    *handle = nullptr;
+    // A NUL inside would verify and load another file than the one named.
+    if (path.find(L'\0') != std::wstring::npos)
+        SetLastError(ERROR_INVALID_PARAMETER);
+    else
+        *handle = TrustLoadLibraryExW(path.c_str(), 0);
     if (!*handle) {
         const DWORD error = GetLastError();
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"wrappers\\DllAPI", L"Ostrand::DllAPI::loadLibrary",
-                L"LoadLibrary Failed. GLE: %lu", static_cast<unsigned long>(error));
+                L"LoadLibrary Failed. GLE: %lu", error);
         return false;
     }
     return true;
@@ -31,7 +34,7 @@ FARPROC DllAPI::getProcAddress(HMODULE module, const char* name)
 
 bool DllAPI::isTrusted(const std::wstring& path)
 {
-    if (path.empty())
+    if (path.empty() || path.find(L'\0') != std::wstring::npos)
         return false;
     return TrustVerifyFile(path.c_str()) == 0;
 }

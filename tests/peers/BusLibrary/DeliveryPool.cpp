@@ -16,7 +16,8 @@ struct DeliveryPool::State {
     };
 
     std::mutex lock;
-    std::condition_variable changed;
+    std::condition_variable changed;      // workers: a task or the end
+    std::condition_variable monitorWake;  // the monitor: only the end
     std::deque<Task> queue;
     std::vector<std::thread> threads;
     std::thread monitor;
@@ -53,7 +54,7 @@ struct DeliveryPool::State {
     {
         std::unique_lock<std::mutex> guard(lock);
         while (!stopping) {
-            changed.wait_for(guard, stall);
+            monitorWake.wait_for(guard, stall);
             if (stopping)
                 return;
             if (!queue.empty() && idle == 0 && threads.size() < maxThreads &&
@@ -84,6 +85,7 @@ DeliveryPool::~DeliveryPool()
         threads.push_back(std::move(m_state->monitor));
     }
     m_state->changed.notify_all();
+    m_state->monitorWake.notify_all();
     for (std::thread& thread : threads) {
         // A callback that closes its own connection runs on one of these
         // threads: that one finishes on its own, holding the state alive.
@@ -102,7 +104,7 @@ void DeliveryPool::post(std::function<void()> task)
             return;
         m_state->queue.push_back({std::move(task), State::Clock::now()});
     }
-    m_state->changed.notify_all();
+    m_state->changed.notify_one();
 }
 
 } // namespace BusDouble

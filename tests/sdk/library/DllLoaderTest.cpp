@@ -130,16 +130,4 @@ TEST(DllLoader, AMissingOrFailedLookupGivesNullAndAWarning)
                       .size());
 }
 
-// The system wrapper: a verified load refuses what is not trusted and says why.
-TEST(DllAPI, AnUntrustedFileIsNeitherLoadedNorMapped)
-{
-    TestSupport::LogFile log;
-    ASSERT_TRUE(log.ready());
-    DllAPI api;
-    HMODULE module = reinterpret_cast<HMODULE>(1);
-    EXPECT_FALSE(api.loadLibrary(L"", &module));
-    EXPECT_EQ(nullptr, module);
-    EXPECT_TRUE(log.contains(4, L"LoadLibrary Failed. GLE: 87"));
-}
-
 } // namespace

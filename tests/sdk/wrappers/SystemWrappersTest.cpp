@@ -2,6 +2,9 @@
 #include "wrappers/ProcessAPI.h"
 #include "wrappers/ShlObjAPI.h"
 
+#include "FileSystem/FileSystem.h"
+#include "LogFile.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <knownfolders.h>
@@ -12,6 +15,8 @@
 using Ostrand::DllAPI;
 using Ostrand::ProcessAPI;
 using Ostrand::ShlObjAPI;
+using TestSupport::LogFile;
+using TestSupport::LogQuery;
 
 TEST(ProcessAPI, AnswersForTheCurrentProcess)
 {
@@ -102,4 +107,30 @@ TEST(DllAPI, ModuleHandleProcAddressAndFree)
     EXPECT_FALSE(api.loadLibrary(L"", &loaded));
     EXPECT_EQ(nullptr, loaded);
     EXPECT_FALSE(api.loadLibrary(L"C:\\windows\\system32\\kernel32.dll", nullptr));
+}
+
+TEST(DllAPI, UnsignedLibraryIsNeverMapped)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    std::wstring folder;
+    ASSERT_TRUE(Halvex::GetHostFolder(folder, true));
+    const std::wstring path = folder + UNSIGNED_MODULE_NAME;
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+
+    DllAPI api;
+    HMODULE module = reinterpret_cast<HMODULE>(1);
+    EXPECT_FALSE(api.loadLibrary(path, &module));
+    EXPECT_EQ(nullptr, module);
+    EXPECT_EQ(nullptr, GetModuleHandleW(path.c_str()));
+    EXPECT_FALSE(api.isTrusted(path));
+
+    LogQuery query;
+    query.level = 4;
+    query.file = L"DllAPI";
+    query.function = L"Ostrand::DllAPI::loadLibrary";
+    query.text = L"LoadLibrary Failed. GLE: ";
+    const auto lines = log.find(query);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(L"LoadLibrary Failed. GLE: 5", lines[0].text) << "the trust check's refusal";
 }
