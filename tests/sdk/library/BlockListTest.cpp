@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
-
 namespace {
 
 using LibraryTests::BlockList;
@@ -54,12 +52,9 @@ TEST_P(BlockListCase, LoadsUnlessTheListNamesThisVersion)
     LibraryFolder folder;
     const std::wstring name = c.installAs ? c.installAs : uniqueLibraryName(L"listed");
     folder.install(c.kitName, name);
-    std::wstring lowerName = name;
-    for (wchar_t& ch : lowerName)
-        ch = static_cast<wchar_t>(std::towlower(ch));
     std::unique_ptr<BlockList> list;
     if (c.listKey)
-        list = std::make_unique<BlockList>(lowerName, c.listed);
+        list = std::make_unique<BlockList>(name, c.listed);
     std::shared_ptr<Halvex::FileVersionInfo> version;
     if (c.versionText)
         version = std::make_shared<VersionText>(c.versionText);

@@ -19,8 +19,19 @@ std::wstring LibraryFolder::install(const std::wstring& kitName, const std::wstr
     return to;
 }
 
-BlockList::BlockList(const std::wstring& lowerName, const std::vector<std::pair<std::wstring, std::wstring>>& values)
-    : m_key(Ostrand::SharedLibrary::blockListKey(lowerName))
+namespace {
+
+std::wstring lowerCased(std::wstring text)
+{
+    for (wchar_t& c : text)
+        c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+} // namespace
+
+BlockList::BlockList(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values)
+    : m_key(Ostrand::SharedLibrary::blockListKey(lowerCased(name)))
 {
     Halvex::CObfuscatedRegKey key;
     if (key.Create(HKEY_LOCAL_MACHINE, m_key.c_str()) != ERROR_SUCCESS)
@@ -37,10 +48,7 @@ BlockList::~BlockList()
 
 std::wstring uniqueLibraryName(const std::wstring& stem)
 {
-    std::wstring name = TestSupport::uniqueName(stem) + L".dll";
-    for (wchar_t& c : name)
-        c = static_cast<wchar_t>(std::towlower(c));
-    return name;
+    return lowerCased(TestSupport::uniqueName(stem) + L".dll");
 }
 
 } // namespace LibraryTests

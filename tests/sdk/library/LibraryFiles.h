@@ -19,11 +19,11 @@ private:
     TestSupport::ScratchFolder m_folder;
 };
 
-// The machine's block-list key of one (lower-case) library name, filled with
-// obfuscated string values; deleted when the object goes.
+// The machine's block-list key of one library name (in any case), filled
+// with obfuscated string values; deleted when the object goes.
 class BlockList {
 public:
-    BlockList(const std::wstring& lowerName, const std::vector<std::pair<std::wstring, std::wstring>>& values);
+    BlockList(const std::wstring& name, const std::vector<std::pair<std::wstring, std::wstring>>& values);
     ~BlockList();
     BlockList(const BlockList&) = delete;
     BlockList& operator=(const BlockList&) = delete;
