@@ -46,6 +46,23 @@ BlockList::~BlockList()
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, m_key.c_str());
 }
 
+bool PretendLoader::loadDLL(const std::wstring&, HMODULE* handle)
+{
+    *handle = reinterpret_cast<HMODULE>(0x4000);
+    return true;
+}
+
+FARPROC PretendLoader::getProcAddress(HMODULE, const char*)
+{
+    return ::GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount");
+}
+
+bool PretendLoader::freeDLL(HMODULE module)
+{
+    freed.push_back(module);
+    return freeAnswer;
+}
+
 std::wstring uniqueLibraryName(const std::wstring& stem)
 {
     return lowerCased(TestSupport::uniqueName(stem) + L".dll");

@@ -3,6 +3,8 @@
 // names a test needs, and the block list of one library name.
 #include "ScratchFolder.h"
 
+#include "dll/DllLoader.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +32,18 @@ public:
 
 private:
     std::wstring m_key;
+};
+
+// Loads nothing: every file "loads" with a made-up handle (0x4000) and every
+// export is found; records what it is asked to free.
+class PretendLoader : public Ostrand::DllLoader {
+public:
+    bool loadDLL(const std::wstring& path, HMODULE* handle) override;
+    FARPROC getProcAddress(HMODULE module, const char* name) override;
+    bool freeDLL(HMODULE module) override;
+
+    bool freeAnswer = true;
+    std::vector<HMODULE> freed;
 };
 
 // A library name no other test uses, lower-case.

@@ -142,4 +142,43 @@ INSTANTIATE_TEST_SUITE_P(
                                   L"MODULE_STATUS_UNSUCCESSFUL(2147483650). Throwing ModuleException."}),
     [](const ::testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.label); });
 
+// A library whose table says a handle was opened but hands none out.
+MODULE_STATUS openWithoutHandle(void** handle)
+{
+    *handle = nullptr;
+    return MODULE_STATUS_SUCCESS;
+}
+
+const MessageBusFunctions kNoHandleTable = {openWithoutHandle, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr,           nullptr, nullptr, nullptr, nullptr};
+
+const void* noHandleTable(uint32_t)
+{
+    return &kNoHandleTable;
+}
+
+class NoHandleLibrary : public Ostrand::SharedLibrary {
+public:
+    explicit NoHandleLibrary(const std::wstring& folder)
+        : SharedLibrary(Ostrand::LibraryDescriptor{L"pretend.dll", {folder}},
+                        std::make_shared<LibraryTests::PretendLoader>())
+    {
+        m_exports.createObject = reinterpret_cast<void*>(&noHandleTable);
+    }
+    const Ostrand::LibraryExports* getFunctions() const override { return &m_exports; }
+
+private:
+    Ostrand::LibraryExports m_exports;
+};
+
+TEST(MessageBusLib, AHandleReportedOpenButNotHandedOutIsRefused)
+{
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
+    TestSupport::ScratchFolder folder;
+    folder.write(L"pretend.dll", "not a library");
+    EXPECT_THROW(MessageBusLib(std::make_shared<NoHandleLibrary>(folder.path()), nullptr), Ostrand::ModuleException);
+    EXPECT_TRUE(log.contains(4, L"Failed to get message bus handle. Error code: MODULE_STATUS_INVALID_HANDLE("));
+}
+
 } // namespace

@@ -179,35 +179,13 @@ TEST(SharedLibrary, AFolderThatCannotBeExpandedEndsTheSearch)
     EXPECT_FALSE(log.contains(4, L"Failed to find valid path"));
 }
 
-// Loads nothing: every file "loads" with a made-up handle and every export is found.
-class PretendLoader : public Ostrand::DllLoader {
-public:
-    bool loadDLL(const std::wstring&, HMODULE* handle) override
-    {
-        *handle = reinterpret_cast<HMODULE>(0x4000);
-        return true;
-    }
-    FARPROC getProcAddress(HMODULE, const char*) override
-    {
-        return ::GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTickCount");
-    }
-    bool freeDLL(HMODULE module) override
-    {
-        freed.push_back(module);
-        return freeAnswer;
-    }
-
-    bool freeAnswer = true;
-    std::vector<HMODULE> freed;
-};
-
 TEST(SharedLibrary, AFreeThatFailsIsLoggedAndDestructionGoesOn)
 {
     TestSupport::LogFile log;
     ASSERT_TRUE(log.ready());
     TestSupport::ScratchFolder folder;
     folder.write(L"pretend.dll", "not a library");
-    auto loader = std::make_shared<PretendLoader>();
+    auto loader = std::make_shared<LibraryTests::PretendLoader>();
     loader->freeAnswer = false;
     { SharedLibrary library(LibraryDescriptor{L"pretend.dll", {folder.path()}}, loader); }
     ASSERT_EQ(1u, loader->freed.size());
