@@ -53,17 +53,7 @@ public:
 
     std::wstring getAppPathPart(uint8_t parts) const
     {
-        const internal::ModulePathParts& path = hostPathParts();
-        std::wstring text;
-        if (parts & PartDrive)
-            text += path.drive;
-        if (parts & PartFolder)
-            text += path.folder;
-        if (parts & PartFileName)
-            text += path.fileName;
-        if (parts & PartExtension)
-            text += path.extension;
-        return text;
+        return internal::JoinModulePathParts(hostPathParts(), parts);
     }
 
     std::wstring getKnownFolder(const KNOWNFOLDERID& folder) const

@@ -24,5 +24,19 @@ bool ReadModulePathParts(HMODULE module, ModulePathParts& parts)
     return true;
 }
 
+std::wstring JoinModulePathParts(const ModulePathParts& parts, uint8_t selected)
+{
+    std::wstring text;
+    if (selected & 1)
+        text += parts.drive;
+    if (selected & 2)
+        text += parts.folder;
+    if (selected & 4)
+        text += parts.fileName;
+    if (selected & 8)
+        text += parts.extension;
+    return text;
+}
+
 } // namespace internal
 } // namespace Halvex

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace Halvex {
@@ -18,6 +19,10 @@ struct ModulePathParts {
 // name is never split: when the whole path cannot be had, the parts are left
 // empty and the result is false.
 bool ReadModulePathParts(HMODULE module, ModulePathParts& parts);
+
+// The parts a bit set selects (1 drive, 2 folder, 4 file name, 8 extension),
+// joined in that order.
+std::wstring JoinModulePathParts(const ModulePathParts& parts, uint8_t selected);
 
 } // namespace internal
 } // namespace Halvex

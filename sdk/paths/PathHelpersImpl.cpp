@@ -46,17 +46,7 @@ std::wstring PathHelpers::_Impl::getPlatform() const
 
 std::wstring PathHelpers::_Impl::getAppPathPart(uint8_t parts) const
 {
-    const Halvex::internal::ModulePathParts& path = hostProgramParts();
-    std::wstring text;
-    if (parts & PartDrive)
-        text += path.drive;
-    if (parts & PartFolder)
-        text += path.folder;
-    if (parts & PartFileName)
-        text += path.fileName;
-    if (parts & PartExtension)
-        text += path.extension;
-    return text;
+    return Halvex::internal::JoinModulePathParts(hostProgramParts(), parts);
 }
 
 // A 32-bit process under WoW64 reads the framework's 32-bit install folder.
