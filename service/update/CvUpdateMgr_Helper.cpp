@@ -59,6 +59,32 @@ struct StringFree {
     void operator()(OLECHAR* text) const { SysFreeString(text); }
 };
 
+// A size query through `convert(0)`, then, when there is a buffer, the
+// conversion into `convert(capacity)`.
+template <typename Convert>
+DWORD convertText(int length, bool toBuffer, DWORD* size, Convert convert)
+{
+    if (length == 0) {
+        *size = 0;
+        return ERROR_SUCCESS;
+    }
+    int needed = convert(0);
+    if (needed <= 0)
+        return GetLastError();
+    if (!toBuffer || *size < static_cast<DWORD>(needed)) {
+        const bool shortBuffer = toBuffer;
+        *size = static_cast<DWORD>(needed);
+        return shortBuffer ? ERROR_MORE_DATA : ERROR_SUCCESS;
+    }
+    int written = convert(needed);
+    if (written <= 0) {
+        DWORD error = GetLastError();
+        return error == ERROR_INSUFFICIENT_BUFFER ? ERROR_MORE_DATA : error;
+    }
+    *size = static_cast<DWORD>(written);
+    return ERROR_SUCCESS;
+}
+
 // The name in the ANSI code page, refused when the code page cannot hold it:
 // a name with substituted characters would name another key.
 DWORD toAnsiExactly(const wchar_t* text, std::string& out)
@@ -325,56 +351,18 @@ DWORD CCvUpdateMgr_Helper::WideToNarrow(const wchar_t* text, int length, char* o
 {
     if (!text || !size)
         return ERROR_INVALID_PARAMETER;
-    if (length == 0) {
-        *size = 0;
-        return ERROR_SUCCESS;
-    }
-    int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return GetLastError();
-    if (!out) {
-        *size = static_cast<DWORD>(needed);
-        return ERROR_SUCCESS;
-    }
-    if (*size < static_cast<DWORD>(needed)) {
-        *size = static_cast<DWORD>(needed);
-        return ERROR_MORE_DATA;
-    }
-    int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text, length, out, needed, nullptr, nullptr);
-    if (written <= 0) {
-        DWORD error = GetLastError();
-        return error == ERROR_INSUFFICIENT_BUFFER ? ERROR_MORE_DATA : error;
-    }
-    *size = static_cast<DWORD>(written);
-    return ERROR_SUCCESS;
+    return convertText(length, out != nullptr, size, [&](int capacity) {
+        return WideCharToMultiByte(CP_THREAD_ACP, 0, text, length, capacity ? out : nullptr, capacity, nullptr, nullptr);
+    });
 }
 
 DWORD CCvUpdateMgr_Helper::NarrowToWide(const char* text, int length, wchar_t* out, DWORD* size)
 {
     if (!text || !size)
         return ERROR_INVALID_PARAMETER;
-    if (length == 0) {
-        *size = 0;
-        return ERROR_SUCCESS;
-    }
-    int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text, length, nullptr, 0);
-    if (needed <= 0)
-        return GetLastError();
-    if (!out) {
-        *size = static_cast<DWORD>(needed);
-        return ERROR_SUCCESS;
-    }
-    if (*size < static_cast<DWORD>(needed)) {
-        *size = static_cast<DWORD>(needed);
-        return ERROR_MORE_DATA;
-    }
-    int written = MultiByteToWideChar(CP_THREAD_ACP, 0, text, length, out, needed);
-    if (written <= 0) {
-        DWORD error = GetLastError();
-        return error == ERROR_INSUFFICIENT_BUFFER ? ERROR_MORE_DATA : error;
-    }
-    *size = static_cast<DWORD>(written);
-    return ERROR_SUCCESS;
+    return convertText(length, out != nullptr, size, [&](int capacity) {
+        return MultiByteToWideChar(CP_THREAD_ACP, 0, text, length, capacity ? out : nullptr, capacity);
+    });
 }
 
 } // namespace Kest

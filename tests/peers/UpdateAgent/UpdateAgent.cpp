@@ -4,6 +4,7 @@
 //   UPDATE_AGENT_DOUBLE_RESULT  an HRESULT in hexadecimal (default 0)
 //   UPDATE_AGENT_DOUBLE_NULL    "1": the factory claims success without an object
 // and records the name it was given, for the exports below.
+#include "TrustedComParts.h"
 #include "UpdateAgent.h"
 
 #include <cwchar>
@@ -11,7 +12,7 @@
 
 namespace {
 
-const GUID kPrivateFirst = {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
+using namespace TrustComParts;
 
 volatile LONG g_alive = 0;
 volatile LONG g_calls = 0;
@@ -25,7 +26,7 @@ std::wstring environment(const wchar_t* name)
     return n == 0 || n >= 64 ? std::wstring() : std::wstring(text);
 }
 
-class Agent final : public IUpdateAgent {
+class Agent final : public RefCounted<IUpdateAgent> {
 public:
     Agent() { InterlockedIncrement(&g_alive); }
     ~Agent() { InterlockedDecrement(&g_alive); }
@@ -40,14 +41,6 @@ public:
             return S_OK;
         }
         return E_NOINTERFACE;
-    }
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
     }
     HRESULT __stdcall Reserved3() override { return E_NOTIMPL; }
     HRESULT __stdcall Reserved4() override { return E_NOTIMPL; }
@@ -67,19 +60,10 @@ public:
         std::wstring result = environment(L"UPDATE_AGENT_DOUBLE_RESULT");
         return result.empty() ? S_OK : static_cast<HRESULT>(wcstoul(result.c_str(), nullptr, 16));
     }
-
-private:
-    LONG m_refs = 1;
 };
 
-// Slots 0-2 IUnknown, slot 3 creates from (interface id, out).
-struct TrustedFactoryInterface : public IUnknown {
-    virtual HRESULT __stdcall CreateObject(REFIID iid, void** out) = 0;
-};
-
-class PrivateFactory final : public TrustedFactoryInterface {
+class PrivateFactory final : public RefCounted<TrustedFactoryInterface> {
 public:
-    virtual ~PrivateFactory() = default;
     HRESULT __stdcall QueryInterface(REFIID iid, void** out) override
     {
         if (!out)
@@ -91,14 +75,6 @@ public:
             return S_OK;
         }
         return E_NOINTERFACE;
-    }
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
     }
     HRESULT __stdcall CreateObject(REFIID iid, void** out) override
     {
@@ -112,9 +88,6 @@ public:
         agent->Release();
         return hr;
     }
-
-private:
-    LONG m_refs = 1;
 };
 
 } // namespace
