@@ -3,12 +3,13 @@
 #include "Logging/Log.h"
 #include "dll/CallGuarded.h"
 #include "dll/ModuleException.h"
-#include "dll/ModulePath.h"
 #include "dll/ModuleStatusText.h"
 #include "message/MessageBusShimImpl.h"
-
+#include "performance/PerfTimer.h"
 
 namespace Ostrand {
+
+const LibraryDescriptor defaultBusLibrary = {L"Ondrel.dll", {L"$(App.Folder)", L"$(Strova.InstallDir)"}};
 
 namespace {
 
@@ -17,41 +18,14 @@ const wchar_t kFunction[] = L"Ostrand::MessageBusLib::MessageBusLib";
 
 using CreateObjectFunction = const void* (*)(uint32_t version);
 
-// The folder of the program this process runs; empty when it cannot be read.
-std::wstring programFolder()
-{
-    const std::wstring path = internal::modulePath(nullptr);
-    const size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
 } // namespace
 
-void MessageBusLib::LibraryRelease::operator()(HMODULE module) const
+MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared_ptr<MessageBusShim> inner)
 {
-    if (module)
-        FreeLibrary(module);
-}
+    internal::PerfTimer timer(L"MessageBusLib::MessageBusLib");
+    m_library = library ? std::move(library) : std::make_shared<SharedLibrary>(defaultBusLibrary);
 
-const wchar_t* MessageBusLib::libraryName()
-{
-    return L"Ondrel.dll";
-}
-
-MessageBusLib::MessageBusLib(std::shared_ptr<MessageBusShim> inner)
-{
-    const std::wstring folder = programFolder();
-    const std::wstring path = folder + L"\\" + libraryName();
-    if (!folder.empty())
-        m_library.reset(LoadLibraryExW(path.c_str(), nullptr,
-                                       LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!m_library) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Failed to load library: %ls. Throwing ModuleException.", libraryName());
-        throw ModuleException("Failed to load library");
-    }
-    const auto createObject =
-        reinterpret_cast<CreateObjectFunction>(reinterpret_cast<void*>(GetProcAddress(m_library.get(), "CreateObject")));
+    const auto createObject = reinterpret_cast<CreateObjectFunction>(m_library->getFunctions()->createObject);
     if (createObject)
         m_functions = static_cast<const MessageBusFunctions*>(createObject(MESSAGE_BUS_FUNCTIONS_VERSION));
     if (!m_functions) {
@@ -59,26 +33,33 @@ MessageBusLib::MessageBusLib(std::shared_ptr<MessageBusShim> inner)
                 L"Failed to get message bus functions object. Throwing ModuleException.");
         throw ModuleException("Failed to get message bus functions object");
     }
-    const uint32_t status = m_functions->getHandle ? m_functions->getHandle(&m_handle) : MODULE_STATUS_NOT_FOUND;
-    if (status != MODULE_STATUS_SUCCESS || !m_handle) {
+
+    uint32_t status = m_functions->getHandle ? m_functions->getHandle(&m_handle) : MODULE_STATUS_NOT_FOUND;
+    // A handle reported as opened but not handed out cannot be used or released.
+    if (status == MODULE_STATUS_SUCCESS && !m_handle)
+        status = MODULE_STATUS_INVALID_HANDLE;
+    if (status != MODULE_STATUS_SUCCESS) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
                 L"Failed to get message bus handle. Error code: %ls(%lu). Throwing ModuleException.",
                 moduleStatusToString(status), static_cast<unsigned long>(status));
         throw ModuleException("Failed to get message bus handle");
     }
+
     try {
         m_inner = inner ? std::move(inner) : std::make_shared<MessageBusShimImpl>(m_handle, m_functions);
     } catch (...) {
-        m_functions->release(m_handle);
+        if (m_functions->release)
+            m_functions->release(m_handle);
         throw;
     }
 }
 
 MessageBusLib::~MessageBusLib()
 {
+    // The inner shim goes first: it detaches the reply callback from the handle.
     m_inner.reset();
     internal::callGuarded([this]() -> uint32_t {
-        const uint32_t status = m_functions->release(m_handle);
+        const uint32_t status = m_functions->release ? m_functions->release(m_handle) : MODULE_STATUS_NOT_FOUND;
         if (status != MODULE_STATUS_SUCCESS) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Ostrand::MessageBusLib::~MessageBusLib",
                     L"Failed to release message bus. Error code %ls(%lu).", moduleStatusToString(status),
@@ -86,6 +67,7 @@ MessageBusLib::~MessageBusLib()
         }
         return status;
     });
+    m_library.reset();
 }
 
 uint32_t MessageBusLib::publish(const std::shared_ptr<Message> message, bool ex)

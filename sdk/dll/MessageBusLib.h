@@ -1,21 +1,30 @@
 #pragma once
+#include "dll/LibraryDescriptor.h"
+#include "dll/SharedLibrary.h"
 #include "message/MessageBusShim.h"
 
 #include "MessageBusFunctions.h"
-
-#include <windows.h>
 
 #include <memory>
 
 namespace Ostrand {
 
+// The bus library and where it is looked for: beside the host program, then
+// in the host framework's install folder.
+extern const LibraryDescriptor defaultBusLibrary;
+
 // A bus connection of its own for code that was handed none: loads the bus
-// library, opens a handle and forwards to a shim over it. Releases the handle
-// and unloads the library when it goes.
+// library through the shared-library loader, opens a handle and forwards to a
+// shim over it. Detaches, releases the handle and unloads the library when it
+// goes, in that order.
 class MessageBusLib : public MessageBusShim {
 public:
-    // Throws ModuleException when the library, its table or a handle cannot be had.
-    explicit MessageBusLib(std::shared_ptr<MessageBusShim> inner = nullptr);
+    // Both may be empty: the bus library is then loaded from the default
+    // descriptor and the shim made over the handle opened here. Throws
+    // ModuleException when the library, its table or a handle cannot be had,
+    // leaving nothing open.
+    explicit MessageBusLib(std::shared_ptr<SharedLibrary> library = nullptr,
+                           std::shared_ptr<MessageBusShim> inner = nullptr);
     ~MessageBusLib() override;
     MessageBusLib(const MessageBusLib&) = delete;
     MessageBusLib& operator=(const MessageBusLib&) = delete;
@@ -28,15 +37,8 @@ public:
     uint32_t subscribeFilter(const std::wstring& pattern, SubscriberFunction* callback) override;
     uint32_t unsubscribe(uint32_t id) override;
 
-    static const wchar_t* libraryName();
-
 private:
-    struct LibraryRelease {
-        void operator()(HMODULE module) const;
-    };
-    using LibraryHandle = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryRelease>;
-
-    LibraryHandle m_library;
+    std::shared_ptr<SharedLibrary> m_library;
     std::shared_ptr<MessageBusShim> m_inner;
     void* m_handle = nullptr;
     const MessageBusFunctions* m_functions = nullptr;

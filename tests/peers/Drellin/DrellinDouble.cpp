@@ -7,8 +7,13 @@
 //   DRELLIN_DOUBLE_VERDICT     "<byte0>,<word4>" in hexadecimal written into the result
 //                              (unset: nothing written, which refuses)
 //   DRELLIN_DOUBLE_NO_PIN      set: the library does not keep itself loaded
+//   DRELLIN_DOUBLE_SIGNED_ONLY set: the verdict is written only for a file whose
+//                              signature the system's WinVerifyTrust accepts, as
+//                              the real service vouches only for signed files
 // Read back through DrellinDoubleJournal: the last flags, path and the call count.
 #include <windows.h>
+#include <softpub.h>
+#include <wintrust.h>
 
 #include <cstdio>
 #include <cstring>
@@ -56,6 +61,25 @@ ULONG __stdcall addRef(Control*) { return 2; }
 ULONG __stdcall release(Control*) { return 1; }
 HRESULT __stdcall reserved(Control*) { return E_NOTIMPL; }
 
+bool signatureIntact(const wchar_t* path)
+{
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof(file);
+    file.pcwszFilePath = path;
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof(data);
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const LONG answer = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    return answer == 0;
+}
+
 HRESULT __stdcall validate(Control*, const wchar_t* path, DWORD flags, BYTE* result)
 {
     ++g_journal.calls;
@@ -63,6 +87,9 @@ HRESULT __stdcall validate(Control*, const wchar_t* path, DWORD flags, BYTE* res
     wcsncpy(g_journal.lastPath, path ? path : L"", MAX_PATH - 1);
     wchar_t verdict[64];
     if (!result || !envText(L"DRELLIN_DOUBLE_VERDICT", verdict, 64))
+        return E_FAIL;
+    wchar_t flag[8];
+    if (envText(L"DRELLIN_DOUBLE_SIGNED_ONLY", flag, 8) && (!path || !signatureIntact(path)))
         return E_FAIL;
     unsigned first = 0, word = 0;
     if (swscanf(verdict, L"%x,%x", &first, &word) != 2)

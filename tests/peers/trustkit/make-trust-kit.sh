@@ -3,12 +3,15 @@
 # certificates (valid, expired, without the code-signing usage, an unlisted
 # name), signed, tampered and unsigned copies of a sample library, signed
 # doubles of the validation library and of a COM server, list files and
-# cabinets with and without a list file inside.
+# cabinets with and without a list file inside; signed, unsigned and tampered
+# copies of the bus library double, and signed copies of a family library
+# double with and without all of its exports.
 #
-# usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll
+# usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll BUS.dll FAMILY.dll INCOMPLETE.dll
 # Nothing here is shipped; the keys are made fresh for every build folder.
 set -euo pipefail
 out=${1:?out dir}; sample=${2:?sample dll}; validation=${3:?validation dll}; comserver=${4:?com server dll}
+bus=${5:?bus library dll}; family=${6:?family library dll}; incomplete=${7:?incomplete family library dll}
 surgery=$(cd "$(dirname "$0")" && pwd)/signature-surgery.py
 mkdir -p "$out"
 cd "$out"
@@ -106,6 +109,15 @@ python3 "$surgery" embed "$validation" work/moved-ts.p7 sample-moved-timestamp.d
 # One changed byte in the DOS stub's text: the file still loads, its hash no longer matches.
 cp sample-signed.dll sample-tampered.dll
 python3 "$surgery" tamper sample-tampered.dll
+
+# The bus library double as the test set-up installs it, and the copies the
+# loader must refuse.
+sign "$bus" bus-signed.dll signer
+cp "$bus" bus-unsigned.dll
+cp bus-signed.dll bus-tampered.dll
+python3 "$surgery" tamper bus-tampered.dll
+sign "$family" family-signed.dll signer
+sign "$incomplete" family-incomplete-signed.dll signer
 
 # A signer that carries the valid certificate but whose signature value is
 # damaged: it cannot speak for the content it claims.

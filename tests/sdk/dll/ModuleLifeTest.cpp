@@ -3,6 +3,9 @@
 // what the module publishes and answers, and what it leaves of the host's bus.
 #include "HostedModuleTest.h"
 
+#include "SignedLibraryTrust.h"
+#include "TestNames.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -85,14 +88,23 @@ TEST_F(ModuleLife, WithoutTheHostsBusHandleOrTableBaseInitializeIsNeverReached)
     EXPECT_EQ((Lines{"createModule", "destroyModule"}), journal());
 }
 
-TEST_F(ModuleLife, InitializeModuleOpensAConnectionOfItsOwnWhereTheBusLibraryIsFound)
+// The module's own connection: the bus library beside the host program,
+// loaded only when its signature is trusted.
+class OwnConnection : public ModuleLife {
+protected:
+    // The host and the given kit copy of the bus library in one folder.
+    std::wstring hostBeside(const wchar_t* busKitName)
+    {
+        const std::wstring host = m_folder.file(L"module_host.exe");
+        EXPECT_TRUE(CopyFileW(TestSupport::buildMachinePath(MODULE_HOST_PATH).c_str(), host.c_str(), FALSE));
+        EXPECT_TRUE(CopyFileW(TrustKit::kitPath(busKitName).c_str(), m_folder.file(L"Ondrel.dll").c_str(), FALSE));
+        return host;
+    }
+};
+
+TEST_F(OwnConnection, InitializeModuleOpensAConnectionOfItsOwnWhereTheBusLibraryIsFound)
 {
-    // The default connection looks for the bus library beside the program, so
-    // the host runs from a folder that holds both.
-    const std::wstring host = m_folder.file(L"module_host.exe");
-    ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(MODULE_HOST_PATH).c_str(), host.c_str(), FALSE));
-    ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(BUS_LIBRARY_PATH).c_str(), m_folder.file(L"Ondrel.dll").c_str(),
-                          FALSE));
+    const std::wstring host = hostBeside(L"bus-signed.dll");
     const auto result = runHost(L"base", {},
                                 {L"new=Tester", L"init=Tester;Second;a=1", L"start", L"stop", L"uninit", L"destroy"},
                                 host);
@@ -102,6 +114,36 @@ TEST_F(ModuleLife, InitializeModuleOpensAConnectionOfItsOwnWhereTheBusLibraryIsF
     const Lines seen = journal();
     ASSERT_GE(seen.size(), 2u);
     EXPECT_EQ("initialize name=Tester second=Second parameters=a=1; container=bus", seen[1]);
+}
+
+TEST_F(OwnConnection, TheModulesOwnConnectionTalksToTheHostsOnTheSameBus)
+{
+    const std::wstring host = hostBeside(L"bus-signed.dll");
+    const auto result = runHost(L"base", {L"--bus=" + m_folder.file(L"Ondrel.dll")},
+                                {L"new=Tester", L"init=Tester", L"bus-connections", L"start",
+                                 L"await=TestModule.Started", L"request=TestModule.Echo;{\"x\":1}", L"stop", L"uninit",
+                                 L"destroy", L"bus-connections"},
+                                host);
+    const Lines out = result.lines();
+    EXPECT_EQ(0u, result.exitCode) << result.output;
+    EXPECT_TRUE(has(out, "InitializeModule 0x00000000"));
+    EXPECT_TRUE(has(out, "OpenConnections 2")) << result.output;
+    EXPECT_TRUE(has(out, "Received TestModule.Started {} source=Tester")) << result.output;
+    EXPECT_TRUE(has(out, "Request 0x00000000 TestModule.Echo.Reply {\"x\":1} source=Tester")) << result.output;
+    EXPECT_TRUE(has(out, "OpenConnections 1")) << "the module's own connection is released";
+    EXPECT_TRUE(has(journal(), "echo {\"x\":1} from ModuleHost"));
+}
+
+TEST_F(OwnConnection, AnUntrustedBusLibraryIsNeverLoaded)
+{
+    for (const wchar_t* copy : {L"bus-unsigned.dll", L"bus-tampered.dll"}) {
+        const std::wstring host = hostBeside(copy);
+        const auto result = runHost(L"base", {}, {L"new=Tester", L"init=Tester", L"destroy"}, host);
+        EXPECT_EQ((Lines{"NewModule 0x00000000 handle=set", "InitializeModule 0x8000000F", "DestroyModule 0x00000000"}),
+                  result.lines())
+            << TestSupport::narrow(copy);
+    }
+    EXPECT_FALSE(anyContains(journal(), "initialize"));
 }
 
 TEST_F(ModuleLife, InitializeModuleWithoutABusLibraryToLoadFails)
