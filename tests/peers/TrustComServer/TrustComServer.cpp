@@ -6,32 +6,15 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "TrustedComParts.h"
+
 #include <cwchar>
 
 namespace {
 
-const GUID kPrivateFirst = {0xFD542581, 0x722E, 0x45BE, {0xBE, 0xD4, 0x62, 0xA1, 0xBE, 0x46, 0xAF, 0x03}};
-const GUID kPrivateSecond = {0x6058502E, 0x6069, 0x43F4, {0xB7, 0x33, 0x12, 0x86, 0x49, 0xA2, 0x0B, 0xD5}};
+using namespace TrustComParts;
 
 volatile LONG g_created = 0;
-
-// Reference counting shared by the objects below; the last Release deletes.
-template <class Interface>
-class RefCounted : public Interface {
-public:
-    virtual ~RefCounted() = default;
-    ULONG __stdcall AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_refs)); }
-    ULONG __stdcall Release() override
-    {
-        LONG left = InterlockedDecrement(&m_refs);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
-
-private:
-    LONG m_refs = 1;
-};
 
 class Object final : public RefCounted<IUnknown> {
 public:
@@ -62,13 +45,6 @@ HRESULT makeObject(REFIID iid, void** out)
         InterlockedIncrement(&g_created);
     return hr;
 }
-
-// The private class object: slots 0-2 IUnknown, slot 3 creates from
-// (interface id, out). Declared as an interface so that slot 3 comes before
-// anything the implementation adds (its destructor).
-struct TrustedFactoryInterface : public IUnknown {
-    virtual HRESULT __stdcall CreateObject(REFIID iid, void** out) = 0;
-};
 
 class PrivateFactory final : public RefCounted<TrustedFactoryInterface> {
 public:
