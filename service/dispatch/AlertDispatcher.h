@@ -1,0 +1,39 @@
+#pragma once
+#include "alert/Alert.h"
+#include "message/MessageBus.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace Kest {
+
+class PluginRegistrar;
+class ViewerRegistrar;
+
+// Carries one alert through its plugin, a viewer and the wait for its
+// outcome, and takes down the alert on screen when asked.
+class AlertDispatcher {
+public:
+    // Without a bus the dispatcher opens a connection of its own.
+    AlertDispatcher(std::shared_ptr<ViewerRegistrar> viewers, std::shared_ptr<PluginRegistrar> plugins,
+                    std::shared_ptr<Ostrand::MessageBus> bus = nullptr);
+    // Dismisses the current alert first.
+    virtual ~AlertDispatcher();
+    AlertDispatcher(const AlertDispatcher&) = delete;
+    AlertDispatcher& operator=(const AlertDispatcher&) = delete;
+
+    // True when the alert is to be queued (its information possibly rewritten
+    // by the plugin); false when suppressed or the plugin's output is unreadable.
+    virtual bool process(const std::shared_ptr<Alert>& alert);
+    // True when a viewer showed the alert; it then becomes the current alert.
+    virtual bool show(std::shared_ptr<Alert> alert);
+    // True when the current alert's outcome came (or its session crashed);
+    // false on time-out or when there is no current alert.
+    virtual bool wait();
+    // Dismisses the current alert when it has this instance id.
+    virtual bool deleteAlert(const std::wstring& instanceId);
+    virtual bool dismissCurrent();
+};
+
+} // namespace Kest

@@ -1,0 +1,38 @@
+#pragma once
+#include "settings/SettingsManager.h"
+
+#include "ModuleStatus.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace Kest {
+
+class AlertPluginLib;
+
+// The service's single entry to product plugins: finds or loads a product's
+// plugin (the default plugin when it cannot be loaded) and runs one plugin
+// call at a time.
+class PluginRegistrar {
+public:
+    // Without a settings client the registrar makes one that opens its own
+    // bus connection.
+    explicit PluginRegistrar(std::shared_ptr<Ostrand::SettingsManager> settings = nullptr);
+    virtual ~PluginRegistrar();
+    PluginRegistrar(const PluginRegistrar&) = delete;
+    PluginRegistrar& operator=(const PluginRegistrar&) = delete;
+
+    virtual void start();
+    virtual void stop();
+    // MODULE_STATUS_BUFFER_TOO_SMALL when no plugin can be had; otherwise the
+    // plugin's own status. `suppress` is read by the caller whatever the status.
+    virtual MODULE_STATUS processAlert(const std::wstring& productId, const std::wstring& alertJson,
+                                       std::wstring& outJson, uint32_t* suppress, std::wstring& extra);
+    virtual MODULE_STATUS getAlertContent(const std::wstring& productId, const std::wstring& alertJson,
+                                          const std::wstring& viewerName, std::wstring& content);
+};
+
+} // namespace Kest
