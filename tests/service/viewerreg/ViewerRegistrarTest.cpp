@@ -180,14 +180,21 @@ TEST_F(ViewerRegistrarTest, GetViewerReloadsOnlyAnEmptyList)
 
 TEST_F(ViewerRegistrarTest, StoppedOrGoneItNoLongerFollowsTheRegistrations)
 {
+    const std::wstring setNotice = L"SettingsManager.Notify.Set.Sentrel/Viewer/";
+    const std::wstring deleteNotice = L"SettingsManager.Notify.Delete.Sentrel/Viewer/";
     registrar->start();
     registerKey(L"Sentrel/Viewer/kept");
     ASSERT_EQ(Names{registered(L"kept")}, noticeNames(1));
+    ASSERT_EQ(1u, deliveries(setNotice + L"kept"));
 
+    // No settings notice reaches it any more; those already out have had their time
+    // once the stragglers of the viewer notices are in.
     registrar->stop();
     registerKey(L"Sentrel/Viewer/late");
     unregisterKey(L"Sentrel/Viewer/kept");
     EXPECT_EQ(Names{registered(L"kept")}, noticeNames(1));
+    EXPECT_EQ(0u, deliveries(setNotice + L"late"));
+    EXPECT_EQ(0u, deliveries(deleteNotice + L"kept"));
     EXPECT_TRUE(registrar->getViewer(L"kept")) << "stopping leaves the list as it is";
     EXPECT_FALSE(registrar->getViewer(L"late"));
 
@@ -198,6 +205,8 @@ TEST_F(ViewerRegistrarTest, StoppedOrGoneItNoLongerFollowsTheRegistrations)
     registerKey(L"Sentrel/Viewer/after");
     unregisterKey(L"Sentrel/Viewer/late");
     EXPECT_EQ(2u, noticeNames(2).size());
+    EXPECT_EQ(0u, deliveries(setNotice + L"after"));
+    EXPECT_EQ(0u, deliveries(deleteNotice + L"late"));
 }
 
 TEST_F(ViewerRegistrarTest, AViewerRegisteredThroughTheSettingsServiceIsReachedThroughItsProxy)

@@ -71,6 +71,17 @@ std::vector<std::wstring> RegistrarFixture::noticeNames(size_t count)
     return names;
 }
 
+size_t RegistrarFixture::deliveries(const std::wstring& name)
+{
+    size_t count = 0;
+    BusDouble::JournalEntry entry{};
+    for (uint32_t i = 0; control().journalEntry(i, &entry); ++i) {
+        if (entry.call == BusDouble::Call::DeliverMessage && name == entry.name)
+            ++count;
+    }
+    return count;
+}
+
 void RegistrarFixture::registerKey(const std::wstring& key)
 {
     ASSERT_TRUE(m_tool->setProperty(key, std::wstring(L"{}"), kTimeout)) << key;

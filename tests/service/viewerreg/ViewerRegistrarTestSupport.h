@@ -44,6 +44,9 @@ protected:
     std::vector<BusDouble::RawBusPeer::Delivery> notices(size_t count);
     std::vector<std::wstring> noticeNames(size_t count);
 
+    // How often the bus double handed a message of that name to a subscriber.
+    static size_t deliveries(const std::wstring& name);
+
     // Registers or unregisters a viewer as the registration tool does.
     void registerKey(const std::wstring& key);
     void unregisterKey(const std::wstring& key);
