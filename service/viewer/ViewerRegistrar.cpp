@@ -55,6 +55,8 @@ ViewerRegistrar::~ViewerRegistrar()
 void ViewerRegistrar::start()
 {
     using namespace std::placeholders;
+    // Started twice, it would hear, and announce, every change twice.
+    stop();
     if (!m_settings->subscribePropertySetByPrefix(std::bind(&ViewerRegistrar::onViewerKeySet, this, _1, _2),
                                                   kViewerPrefix)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::start",
@@ -65,11 +67,18 @@ void ViewerRegistrar::start()
         ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::start",
                 L"Failed to subscribe for alert viewer unregister operations.");
     }
+    m_following = true;
     loadViewers();
 }
 
 void ViewerRegistrar::stop()
 {
+    // Stopped once by the module and again by the destructor: the second
+    // time there is nothing to remove, and the bus client would log the
+    // unknown aliases.
+    if (!m_following)
+        return;
+    m_following = false;
     m_settings->unsubscribePropertySetByPrefix(kViewerPrefix);
     m_settings->unsubscribePropertyDeleteByPrefix(kViewerPrefix);
 }

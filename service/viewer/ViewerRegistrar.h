@@ -51,6 +51,8 @@ private:
     std::unordered_map<std::wstring, std::shared_ptr<AlertViewer>> m_viewers;
     const std::shared_ptr<Ostrand::MessageBus> m_bus;
     const std::shared_ptr<Ostrand::SettingsManager> m_settings;
+    // Between start and stop; both run on the host's thread.
+    bool m_following = false;
 };
 
 } // namespace Kest
