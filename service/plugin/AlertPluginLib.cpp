@@ -233,23 +233,28 @@ MODULE_STATUS AlertPluginLib::verifyState()
     return load();
 }
 
+MODULE_STATUS AlertPluginLib::readyForCall(const wchar_t* function, const wchar_t* intro)
+{
+    ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, function, intro, m_productId.c_str(), pluginStateName(m_state));
+    const MODULE_STATUS verified = verifyState();
+    if (verified != MODULE_STATUS_SUCCESS)
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to verify the plugin state for product: %ls",
+                m_productId.c_str());
+    return verified;
+}
+
 MODULE_STATUS AlertPluginLib::processAlert(const std::wstring& alertJson, std::wstring& outJson, uint32_t* suppress,
                                            std::wstring& extra)
 {
     const wchar_t* function = L"Kest::AlertPluginLib::processAlert";
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, function, L"Processing alert. Plugin for %ls in state %ls.",
-            m_productId.c_str(), pluginStateName(m_state));
     if (!suppress) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Invalid suppress flag specified. Returning.");
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    const MODULE_STATUS verified = verifyState();
-    if (verified != MODULE_STATUS_SUCCESS) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to verify the plugin state for product: %ls",
-                m_productId.c_str());
-        return verified;
-    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const MODULE_STATUS ready = readyForCall(function, L"Processing alert. Plugin for %ls in state %ls.");
+    if (ready != MODULE_STATUS_SUCCESS)
+        return ready;
 
     wchar_t* json = nullptr;
     wchar_t* more = nullptr;
@@ -272,16 +277,11 @@ MODULE_STATUS AlertPluginLib::processAlert(const std::wstring& alertJson, std::w
 MODULE_STATUS AlertPluginLib::getAlertContent(const std::wstring& alertJson, const std::wstring& viewerName,
                                               std::wstring& content)
 {
-    const wchar_t* function = L"Kest::AlertPluginLib::getAlertContent";
     std::lock_guard<std::mutex> lock(m_mutex);
-    ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, function, L"Getting alert content. Plugin for %ls in state %ls.",
-            m_productId.c_str(), pluginStateName(m_state));
-    const MODULE_STATUS verified = verifyState();
-    if (verified != MODULE_STATUS_SUCCESS) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to verify the plugin state for product: %ls",
-                m_productId.c_str());
-        return verified;
-    }
+    const MODULE_STATUS ready =
+        readyForCall(L"Kest::AlertPluginLib::getAlertContent", L"Getting alert content. Plugin for %ls in state %ls.");
+    if (ready != MODULE_STATUS_SUCCESS)
+        return ready;
 
     wchar_t* text = nullptr;
     const uint32_t status = m_api->GetAlertContent(m_instance, alertJson.c_str(), viewerName.c_str(), &text);

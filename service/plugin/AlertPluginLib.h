@@ -52,11 +52,14 @@ public:
 
     // The settings key of a product's registration.
     static std::wstring productKey(const std::wstring& productId);
-    // The folder the default plugin is loaded from.
-    static std::wstring defaultPluginFolder();
 
 private:
+    // The folder the default plugin is loaded from.
+    static std::wstring defaultPluginFolder();
     MODULE_STATUS verifyState();
+    // The head of every plugin call, under the mutex: the line `intro` (product
+    // and state), then the reload when one is needed.
+    MODULE_STATUS readyForCall(const wchar_t* function, const wchar_t* intro);
     MODULE_STATUS createInstance();
     void destroyInstance();
     MODULE_STATUS readDefinition(std::wstring& file, std::wstring& folder);

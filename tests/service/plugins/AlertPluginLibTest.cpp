@@ -383,6 +383,19 @@ TEST_F(AlertPluginLibTest, AfterInvalidationTheNextCallReloadsTheLibraryRegister
     EXPECT_TRUE(mapped(next));
 }
 
+TEST_F(AlertPluginLibTest, AnyStateButLoadedMakesTheNextCallReload)
+{
+    registerPlugin(L"P", folder, L"productplugin.dll");
+    auto host = this->host();
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, process(*host));
+    host->setState(static_cast<PluginState>(7));
+    ASSERT_EQ(MODULE_STATUS_SUCCESS, process(*host));
+    EXPECT_EQ(1u, hostLines(1, L"Kest::AlertPluginLib::setState", L"Changing state of plugin for P to UNKNOWN."));
+    EXPECT_EQ(1u, hostLines(1, L"Kest::AlertPluginLib::verifyState",
+                            L"Plugin for P is in state UNKNOWN. Attempting to reload."));
+    EXPECT_EQ(2u, plugin.calls(L"CreatePluginInstance").size());
+}
+
 // Gone for good: every later call tries again and answers the load's code,
 // until a registration is back.
 TEST_F(AlertPluginLibTest, AReloadWithoutARegistrationFailsUntilOneIsBack)
