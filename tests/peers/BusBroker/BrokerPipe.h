@@ -11,6 +11,10 @@
 
 namespace BusBroker {
 
+// Set and not empty: the bus library double's connections opened from then on
+// go through the broker listening under this pipe name.
+const wchar_t* const kBrokerPipeVariable = L"ONDREL_BROKER_PIPE";
+
 // Owns a kernel handle (a pipe or an event).
 class OwnedHandle {
 public:

@@ -21,8 +21,15 @@ void BrokerSession::send(std::vector<uint8_t> frame)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_ended)
+        if (m_ended || m_overflowed)
             return;
+        if (m_queuedBytes + frame.size() > kMaxQueuedBytes) {
+            // Ends both threads' waits; the reading thread then closes the connection.
+            m_overflowed = true;
+            SetEvent(m_stop.get());
+            return;
+        }
+        m_queuedBytes += frame.size();
         m_queue.push_back(std::move(frame));
     }
     m_queued.notify_one();
@@ -33,6 +40,9 @@ void BrokerSession::readLoop(FrameHandler onFrame, EndHandler onEnd)
     std::vector<uint8_t> bytes;
     const char* reason = nullptr; // a client that closes or dies is no fault
     for (;;) {
+        // A read that finds its frame waiting ends without looking at the stop event.
+        if (WaitForSingleObject(m_stop.get(), 0) == WAIT_OBJECT_0)
+            break;
         const BrokerPipe::ReadResult result = m_pipe->read(bytes, m_stop.get());
         if (result == BrokerPipe::ReadResult::TooLong) {
             reason = faultText(FrameFault::Long);
@@ -55,6 +65,8 @@ void BrokerSession::readLoop(FrameHandler onFrame, EndHandler onEnd)
     }
     {
         std::lock_guard<std::mutex> guard(m_lock);
+        if (m_overflowed)
+            reason = "the client left too many frames unread";
         m_ended = true;
         m_queue.clear();
     }
@@ -76,6 +88,7 @@ void BrokerSession::writeLoop()
                 return;
             frame = std::move(m_queue.front());
             m_queue.pop_front();
+            m_queuedBytes -= frame.size();
         }
         if (!m_pipe->write(frame, m_stop.get())) {
             // The client is gone; the reading thread sees it too.

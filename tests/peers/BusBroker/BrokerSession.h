@@ -32,8 +32,11 @@ public:
     uint64_t id() const { return m_id; }
     // Starts both threads; the session keeps itself alive until it ends.
     void start(FrameHandler onFrame, EndHandler onEnd);
-    // Queues a frame; dropped once the session ends.
+    // Queues a frame; dropped once the session ends. A client that lets more
+    // than kMaxQueuedBytes pile up unread loses its connection.
     void send(std::vector<uint8_t> frame);
+
+    static const size_t kMaxQueuedBytes = 64u << 20;
 
 private:
     void readLoop(FrameHandler onFrame, EndHandler onEnd);
@@ -45,6 +48,8 @@ private:
     std::mutex m_lock;
     std::condition_variable m_queued;
     std::deque<std::vector<uint8_t>> m_queue;
+    size_t m_queuedBytes = 0;
+    bool m_overflowed = false;
     bool m_ended = false;
     std::thread m_writer;
 };

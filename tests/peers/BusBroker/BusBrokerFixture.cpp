@@ -8,9 +8,7 @@
 
 namespace BusBroker {
 
-namespace {
-
-std::wstring besideThisProgram(const wchar_t* file)
+std::wstring besideThisProgram(const std::wstring& file)
 {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
@@ -25,6 +23,8 @@ std::wstring besideThisProgram(const wchar_t* file)
     }
     return path.substr(0, path.find_last_of(L'\\') + 1) + file;
 }
+
+namespace {
 
 // Pipe names take no backslash; gtest names may hold a slash.
 std::wstring pipeSafe(std::wstring name)

@@ -12,7 +12,8 @@
 
 namespace BusBroker {
 
-const wchar_t* const kBrokerPipeVariable = L"ONDREL_BROKER_PIPE";
+// A file in the running program's folder, where the broker program is put.
+std::wstring besideThisProgram(const std::wstring& file);
 
 class BusBrokerFixture {
 public:

@@ -46,11 +46,17 @@ BrokerBus& BrokerBus::instance()
 
 std::wstring BrokerBus::configuredPipe()
 {
-    wchar_t buffer[256];
-    const DWORD length = GetEnvironmentVariableW(L"ONDREL_BROKER_PIPE", buffer, sizeof(buffer) / sizeof(buffer[0]));
-    if (length == 0 || length >= sizeof(buffer) / sizeof(buffer[0]))
-        return L"";
-    return std::wstring(buffer, length);
+    std::wstring value(64, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetEnvironmentVariableW(BusBroker::kBrokerPipeVariable, &value[0], static_cast<DWORD>(value.size()));
+        if (length < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        // Too small: the length asked for counts the terminator.
+        value.resize(length);
+    }
 }
 
 bool BrokerBus::owns(void* handle) const

@@ -4,6 +4,7 @@
 // threads publishing at once.
 #include "BrokerFrame.h"
 #include "BrokerPipe.h"
+#include "BrokerSession.h"
 #include "BusBrokerFixture.h"
 #include "RawBusPeer.h"
 #include "SettingsServicePeer.h"
@@ -34,17 +35,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::wstring besideThisProgram(const std::wstring& file)
-{
-    wchar_t path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + file;
-}
-
 TestSupport::ChildProcessResult runChild(const std::vector<std::wstring>& arguments)
 {
-    return TestSupport::runChildProcess(besideThisProgram(L"BrokerChild.exe"), arguments, 60s);
+    return TestSupport::runChildProcess(BusBroker::besideThisProgram(L"BrokerChild.exe"), arguments, 60s);
 }
 
 bool hasLine(const TestSupport::ChildProcessResult& result, const std::string& line)
@@ -244,6 +237,37 @@ TEST_F(BusBrokerTest, AMalformedFrameDropsItsSenderAndNothingElse)
         EXPECT_EQ(payload, routed.payload);
     }
     EXPECT_TRUE(broker.running());
+}
+
+TEST_F(BusBrokerTest, AClientThatStopsReadingLosesItsConnectionAlone)
+{
+    const std::wstring name = L"Broker.Flood." + tag();
+    RawConnection sleeper(broker.pipeName());
+    ASSERT_TRUE(sleeper.connected());
+    ASSERT_TRUE(sleeper.write(frameOf(Operation::Subscribe, 1, name)));
+    RawBusPeer sender, receiver;
+    receiver.subscribe(name);
+
+    // Enough to pass what the broker keeps for one client, sent while the sleeper reads nothing.
+    const std::wstring big(BusBroker::kMaxFrameBytes / 2 - 1024, L'x');
+    const size_t frames = BusBroker::BrokerSession::kMaxQueuedBytes / (big.size() * 2) + 8;
+    for (size_t i = 0; i < frames; ++i)
+        ASSERT_EQ(0u, sender.publish(name, L"s", big));
+    for (size_t i = 0; i < frames; ++i) {
+        RawBusPeer::Delivery delivery;
+        ASSERT_TRUE(receiver.waitForDelivery(delivery, 20s)) << i;
+    }
+    // What was already in the pipe may still be read, then the connection ends.
+    std::vector<uint8_t> received;
+    BrokerPipe::ReadResult result = BrokerPipe::ReadResult::Frame;
+    for (size_t i = 0; i <= frames && result == BrokerPipe::ReadResult::Frame; ++i)
+        result = sleeper.read(received);
+    EXPECT_EQ(BrokerPipe::ReadResult::Closed, result);
+
+    ASSERT_EQ(0u, sender.publish(name, L"s", L"still here"));
+    RawBusPeer::Delivery delivery;
+    ASSERT_TRUE(receiver.waitForDelivery(delivery, 10s));
+    EXPECT_EQ(L"still here", delivery.payload);
 }
 
 TEST_F(BusBrokerTest, ManyProcessesAndThreadsPublishAtOnceNothingLostOrDuplicated)
