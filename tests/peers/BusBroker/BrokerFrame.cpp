@@ -32,15 +32,15 @@ size_t textBytes(const std::wstring& text)
 // false when no NUL comes before `end`.
 bool takeText(const uint8_t* bytes, size_t& offset, size_t end, std::wstring& text)
 {
-    text.clear();
     for (size_t at = offset; at + sizeof(wchar_t) <= end; at += sizeof(wchar_t)) {
-        wchar_t unit;
-        std::memcpy(&unit, bytes + at, sizeof(unit));
-        if (unit == L'\0') {
-            offset = at + sizeof(wchar_t);
-            return true;
-        }
-        text += unit;
+        if (bytes[at] != 0 || bytes[at + 1] != 0)
+            continue;
+        // The bytes need not be aligned for wchar_t: copied, never cast.
+        text.resize((at - offset) / sizeof(wchar_t));
+        if (!text.empty())
+            std::memcpy(&text[0], bytes + offset, at - offset);
+        offset = at + sizeof(wchar_t);
+        return true;
     }
     return false;
 }

@@ -1,7 +1,8 @@
-// OndrelBroker <pipe name>: routes the bus library double's traffic between
-// processes over the named pipe \\.\pipe\<pipe name>. It ends when its
-// standard input is a pipe that closes, or when it is killed; exit code 2
-// means the name was missing or already taken.
+// OndrelBroker <pipe name> [<most unread bytes per client>]: routes the bus
+// library double's traffic between processes over the named pipe
+// \\.\pipe\<pipe name>. It ends when its standard input is a pipe that
+// closes, or when it is killed; exit code 2 means bad arguments or a name
+// already taken.
 #include "BrokerPipe.h"
 #include "BrokerRouter.h"
 
@@ -10,18 +11,27 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
-std::wstring pipeNameArgument()
+std::vector<std::wstring> arguments()
 {
+    std::vector<std::wstring> result;
     int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!arguments)
-        return L"";
-    const std::wstring name = count >= 2 ? arguments[1] : L"";
-    LocalFree(arguments);
-    return name;
+    wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; list && i < count; ++i)
+        result.push_back(list[i]);
+    LocalFree(list);
+    return result;
+}
+
+// 0 when the text is not a positive decimal number.
+size_t byteCount(const std::wstring& text)
+{
+    if (text.empty() || text.size() > 15 || text.find_first_not_of(L"0123456789") != std::wstring::npos)
+        return 0;
+    return static_cast<size_t>(std::stoull(text));
 }
 
 // Whoever started the broker with a pipe as its input ends it by closing that pipe.
@@ -36,7 +46,9 @@ void endWithInput()
         while (ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
         }
         std::fflush(stderr);
-        ExitProcess(0);
+        // Nothing is left to clean up, and under Wine 8 ExitProcess took about
+        // 8 s here while the other threads waited on pipes.
+        TerminateProcess(GetCurrentProcess(), 0);
     }).detach();
 }
 
@@ -44,9 +56,12 @@ void endWithInput()
 
 int main()
 {
-    const std::wstring name = pipeNameArgument();
-    if (name.empty() || name.find(L'\\') != std::wstring::npos) {
-        std::fprintf(stderr, "OndrelBroker: usage: OndrelBroker <pipe name>\n");
+    const std::vector<std::wstring> args = arguments();
+    const std::wstring name = args.empty() ? L"" : args[0];
+    const size_t maxUnreadBytes =
+        args.size() >= 2 ? byteCount(args[1]) : BusBroker::BrokerSession::kDefaultMaxUnreadBytes;
+    if (name.empty() || name.find(L'\\') != std::wstring::npos || args.size() > 2 || maxUnreadBytes == 0) {
+        std::fprintf(stderr, "OndrelBroker: usage: OndrelBroker <pipe name> [<most unread bytes per client>]\n");
         return 2;
     }
     // The first instance claims the name, so two brokers never share one.
@@ -56,7 +71,7 @@ int main()
         return 2;
     }
     endWithInput();
-    BusBroker::BrokerRouter* router = new BusBroker::BrokerRouter(); // lives until the process ends
+    BusBroker::BrokerRouter* router = new BusBroker::BrokerRouter(maxUnreadBytes); // lives until the process ends
     for (;;) {
         if (!next->accept(nullptr)) {
             next = BusBroker::BrokerPipe::listen(name, false);

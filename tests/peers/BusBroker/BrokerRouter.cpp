@@ -17,7 +17,8 @@ const uint64_t kLongestTimeoutMs = 1000000000ull;
 
 } // namespace
 
-BrokerRouter::BrokerRouter() : m_timers([this]() { runTimers(); })
+BrokerRouter::BrokerRouter(size_t maxUnreadBytes)
+    : m_maxUnreadBytes(maxUnreadBytes), m_timers([this]() { runTimers(); })
 {
 }
 
@@ -36,7 +37,7 @@ void BrokerRouter::serve(std::unique_ptr<BrokerPipe> pipe)
     std::shared_ptr<BrokerSession> session;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        session = std::make_shared<BrokerSession>(++m_nextSession, std::move(pipe));
+        session = std::make_shared<BrokerSession>(++m_nextSession, std::move(pipe), m_maxUnreadBytes);
         m_sessions[session->id()] = session;
     }
     session->start([this](BrokerSession& from, const Frame& frame) { return onFrame(from, frame); },

@@ -22,7 +22,7 @@ namespace BusBroker {
 
 class BrokerRouter {
 public:
-    BrokerRouter();
+    explicit BrokerRouter(size_t maxUnreadBytes = BrokerSession::kDefaultMaxUnreadBytes);
     ~BrokerRouter();
     BrokerRouter(const BrokerRouter&) = delete;
     BrokerRouter& operator=(const BrokerRouter&) = delete;
@@ -60,6 +60,7 @@ private:
 
     void runTimers();
 
+    const size_t m_maxUnreadBytes;
     std::mutex m_lock;
     std::map<uint64_t, std::shared_ptr<BrokerSession>> m_sessions;
     std::map<SubscriptionKey, Subscription> m_subscriptions;

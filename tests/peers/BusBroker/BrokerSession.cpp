@@ -2,8 +2,8 @@
 
 namespace BusBroker {
 
-BrokerSession::BrokerSession(uint64_t id, std::unique_ptr<BrokerPipe> pipe)
-    : m_id(id), m_pipe(std::move(pipe)), m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
+BrokerSession::BrokerSession(uint64_t id, std::unique_ptr<BrokerPipe> pipe, size_t maxUnreadBytes)
+    : m_id(id), m_maxUnreadBytes(maxUnreadBytes), m_pipe(std::move(pipe)), m_stop(CreateEventW(nullptr, TRUE, FALSE, nullptr))
 {
 }
 
@@ -23,7 +23,7 @@ void BrokerSession::send(std::vector<uint8_t> frame)
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_ended || m_overflowed)
             return;
-        if (m_queuedBytes + frame.size() > kMaxQueuedBytes) {
+        if (m_queuedBytes + frame.size() > m_maxUnreadBytes) {
             // Ends both threads' waits; the reading thread then closes the connection.
             m_overflowed = true;
             SetEvent(m_stop.get());

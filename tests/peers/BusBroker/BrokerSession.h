@@ -24,7 +24,8 @@ public:
     // says what was wrong with the client's last frame, null when nothing was.
     using EndHandler = std::function<void(BrokerSession&, const char* reason)>;
 
-    BrokerSession(uint64_t id, std::unique_ptr<BrokerPipe> pipe);
+    // A client that lets more than `maxUnreadBytes` of frames pile up unread loses its connection.
+    BrokerSession(uint64_t id, std::unique_ptr<BrokerPipe> pipe, size_t maxUnreadBytes);
     ~BrokerSession();
     BrokerSession(const BrokerSession&) = delete;
     BrokerSession& operator=(const BrokerSession&) = delete;
@@ -32,17 +33,17 @@ public:
     uint64_t id() const { return m_id; }
     // Starts both threads; the session keeps itself alive until it ends.
     void start(FrameHandler onFrame, EndHandler onEnd);
-    // Queues a frame; dropped once the session ends. A client that lets more
-    // than kMaxQueuedBytes pile up unread loses its connection.
+    // Queues a frame; dropped once the session ends.
     void send(std::vector<uint8_t> frame);
 
-    static const size_t kMaxQueuedBytes = 64u << 20;
+    static const size_t kDefaultMaxUnreadBytes = 64u << 20;
 
 private:
     void readLoop(FrameHandler onFrame, EndHandler onEnd);
     void writeLoop();
 
     const uint64_t m_id;
+    const size_t m_maxUnreadBytes;
     std::unique_ptr<BrokerPipe> m_pipe;
     OwnedHandle m_stop;
     std::mutex m_lock;

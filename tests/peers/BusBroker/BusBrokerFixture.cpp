@@ -38,7 +38,7 @@ std::wstring pipeSafe(std::wstring name)
 
 } // namespace
 
-BusBrokerFixture::BusBrokerFixture(const std::wstring& pipeName)
+BusBrokerFixture::BusBrokerFixture(const std::wstring& pipeName, size_t maxUnreadBytes)
     : m_pipeName(pipeName.empty() ? pipeSafe(L"OndrelBroker." + TestSupport::uniqueName()) : pipeName)
 {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
@@ -52,6 +52,8 @@ BusBrokerFixture::BusBrokerFixture(const std::wstring& pipeName)
 
     const std::wstring program = besideThisProgram(L"OndrelBroker.exe");
     std::wstring commandLine = L"\"" + program + L"\" \"" + m_pipeName + L"\"";
+    if (maxUnreadBytes)
+        commandLine += L" " + std::to_wstring(maxUnreadBytes);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;

@@ -17,9 +17,10 @@ std::wstring besideThisProgram(const std::wstring& file);
 
 class BusBrokerFixture {
 public:
-    // An empty name picks one unique to this test and process. Throws
+    // An empty name picks one unique to this test and process; a
+    // `maxUnreadBytes` of 0 keeps the broker's own limit. Throws
     // std::runtime_error when the broker does not start listening.
-    explicit BusBrokerFixture(const std::wstring& pipeName = L"");
+    explicit BusBrokerFixture(const std::wstring& pipeName = L"", size_t maxUnreadBytes = 0);
     ~BusBrokerFixture();
     BusBrokerFixture(const BusBrokerFixture&) = delete;
     BusBrokerFixture& operator=(const BusBrokerFixture&) = delete;

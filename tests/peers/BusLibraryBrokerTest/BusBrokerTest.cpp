@@ -4,7 +4,6 @@
 // threads publishing at once.
 #include "BrokerFrame.h"
 #include "BrokerPipe.h"
-#include "BrokerSession.h"
 #include "BusBrokerFixture.h"
 #include "RawBusPeer.h"
 #include "SettingsServicePeer.h"
@@ -48,11 +47,7 @@ bool hasLine(const TestSupport::ChildProcessResult& result, const std::string& l
 
 class BusBrokerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        TrustKit::trustSignedLibraries();
-        RawBusPeer::control().reset();
-    }
+    void SetUp() override { RawBusPeer::control().reset(); }
     void TearDown() override { EXPECT_TRUE(broker.running()) << "the broker ended during the test"; }
 
     // A tag no other test process uses, fit for message names and arguments.
@@ -66,6 +61,8 @@ protected:
 TEST_F(BusBrokerTest, AChildProcessAndThisOneExchangeMessagesRequestsAndSettings)
 {
     const std::wstring me = tag();
+    // The child's settings client loads the bus library through the trust check.
+    TrustKit::trustSignedLibraries();
     SettingsPeer::SettingsServicePeer settings;
     settings.service().seed(L"Broker/" + me + L"/Seeded", L"seeded value");
     RawBusPeer peer;
@@ -239,18 +236,30 @@ TEST_F(BusBrokerTest, AMalformedFrameDropsItsSenderAndNothingElse)
     EXPECT_TRUE(broker.running());
 }
 
-TEST_F(BusBrokerTest, AClientThatStopsReadingLosesItsConnectionAlone)
+namespace {
+
+// A broker that keeps little for a client that does not read.
+class UnreadLimitTest : public ::testing::Test {
+protected:
+    static const size_t kLimit = 1u << 20;
+    void SetUp() override { RawBusPeer::control().reset(); }
+    BusBrokerFixture broker{L"", kLimit};
+};
+
+} // namespace
+
+TEST_F(UnreadLimitTest, AClientThatStopsReadingLosesItsConnectionAlone)
 {
-    const std::wstring name = L"Broker.Flood." + tag();
+    const std::wstring name = L"Broker.Flood." + std::to_wstring(GetCurrentProcessId());
     RawConnection sleeper(broker.pipeName());
     ASSERT_TRUE(sleeper.connected());
     ASSERT_TRUE(sleeper.write(frameOf(Operation::Subscribe, 1, name)));
     RawBusPeer sender, receiver;
     receiver.subscribe(name);
 
-    // Enough to pass what the broker keeps for one client, sent while the sleeper reads nothing.
-    const std::wstring big(BusBroker::kMaxFrameBytes / 2 - 1024, L'x');
-    const size_t frames = BusBroker::BrokerSession::kMaxQueuedBytes / (big.size() * 2) + 8;
+    // More than the broker keeps for one client, sent while the sleeper reads nothing.
+    const std::wstring big(32 * 1024, L'x');
+    const size_t frames = kLimit / (big.size() * sizeof(wchar_t)) + 8;
     for (size_t i = 0; i < frames; ++i)
         ASSERT_EQ(0u, sender.publish(name, L"s", big));
     for (size_t i = 0; i < frames; ++i) {
@@ -268,6 +277,7 @@ TEST_F(BusBrokerTest, AClientThatStopsReadingLosesItsConnectionAlone)
     RawBusPeer::Delivery delivery;
     ASSERT_TRUE(receiver.waitForDelivery(delivery, 10s));
     EXPECT_EQ(L"still here", delivery.payload);
+    EXPECT_TRUE(broker.running());
 }
 
 TEST_F(BusBrokerTest, ManyProcessesAndThreadsPublishAtOnceNothingLostOrDuplicated)
