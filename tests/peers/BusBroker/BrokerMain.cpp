@@ -5,6 +5,7 @@
 // already taken.
 #include "BrokerPipe.h"
 #include "BrokerRouter.h"
+#include "CommandArguments.h"
 
 #include <windows.h>
 
@@ -14,17 +15,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::wstring> arguments()
-{
-    std::vector<std::wstring> result;
-    int count = 0;
-    wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; list && i < count; ++i)
-        result.push_back(list[i]);
-    LocalFree(list);
-    return result;
-}
 
 // 0 when the text is not a positive decimal number.
 size_t byteCount(const std::wstring& text)
@@ -56,7 +46,7 @@ void endWithInput()
 
 int main()
 {
-    const std::vector<std::wstring> args = arguments();
+    const std::vector<std::wstring> args = BusBroker::commandArguments();
     const std::wstring name = args.empty() ? L"" : args[0];
     const size_t maxUnreadBytes =
         args.size() >= 2 ? byteCount(args[1]) : BusBroker::BrokerSession::kDefaultMaxUnreadBytes;

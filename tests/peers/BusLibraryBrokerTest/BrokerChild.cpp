@@ -5,6 +5,7 @@
 //     "Broker.Echo.<tag>", asks nobody, reads and writes a setting.
 //   BrokerChild publish <tag> <threads> <count>: every thread publishes
 //     <count> messages "Broker.Load" with the payload <tag>/<thread>/<n>.
+#include "CommandArguments.h"
 #include "RawBusPeer.h"
 
 #include "settings/SettingsManagerClient.h"
@@ -22,17 +23,6 @@ using BusDouble::RawBusPeer;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::vector<std::wstring> arguments()
-{
-    std::vector<std::wstring> result;
-    int count = 0;
-    wchar_t** list = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; list && i < count; ++i)
-        result.push_back(list[i]);
-    LocalFree(list);
-    return result;
-}
 
 std::string narrow(const std::wstring& text)
 {
@@ -108,7 +98,7 @@ int publish(const std::wstring& tag, int threads, int count)
 
 int main()
 {
-    const std::vector<std::wstring> args = arguments();
+    const std::vector<std::wstring> args = BusBroker::commandArguments();
     try {
         if (args.size() == 2 && args[0] == L"exchange")
             return exchange(args[1]);
