@@ -1,10 +1,7 @@
 #include "session/AlertGlobalSession.h"
 
 #include "dispatch/AlertDispatcher.h"
-#include "telemetry/AlertStatusLines.h"
-#include "telemetry/AlertTelemetry.h"
-
-#include "Logging/Log.h"
+#include "session/SessionSteps.h"
 
 #include <vector>
 
@@ -29,30 +26,17 @@ AlertGlobalSession::~AlertGlobalSession() = default;
 
 void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppressed)
 {
+    const wchar_t function[] = L"Kest::AlertGlobalSession::queueAlert";
     suppressed = true;
-    if (!alert) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertGlobalSession::queueAlert",
-                L"No alert to queue. Returning.");
+    SessionSteps::RequestIds ids;
+    if (!SessionSteps::admit(*m_dispatcher, alert, ids, kSource, function))
         return;
-    }
-    // The plugin may rewrite the information: the reports name the request.
-    const std::wstring alertId = alert->getInfo().alertId;
-    const std::wstring instanceId = alert->getInfo().instanceId;
-    const std::wstring product = alert->getInfo().product;
-
-    if (!m_dispatcher->process(alert)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::AlertGlobalSession::queueAlert",
-                L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", alertId.c_str(), instanceId.c_str());
-        return;
-    }
 
     std::vector<std::function<void()>> wakeUps;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (!m_queue.insert(alert)) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertGlobalSession::queueAlert",
-                    StatusLine::kSuppressedDuplicate, alertId.c_str(), instanceId.c_str());
-            AlertTelemetry::sendSuppressedDuplicate(alertId, product);
+            SessionSteps::reportDuplicate(ids, kSource, function);
             return;
         }
         wakeUps.reserve(m_wakeUps.size());
@@ -70,9 +54,7 @@ bool AlertGlobalSession::deleteAlert(const std::wstring& instanceId, const std::
     std::lock_guard<std::mutex> guard(m_mutex);
     if (!m_queue.remove(instanceId))
         return false;
-    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::AlertGlobalSession::deleteAlert",
-            StatusLine::kDelete, alertId.c_str(), instanceId.c_str());
-    AlertTelemetry::sendAlertDelete(alertId);
+    SessionSteps::reportDelete(alertId, instanceId, kSource, L"Kest::AlertGlobalSession::deleteAlert");
     return true;
 }
 

@@ -5,6 +5,7 @@
 #include "session/ActiveSession.h"
 #include "session/AlertGlobalSession.h"
 #include "session/SessionStartDelay.h"
+#include "session/SessionSteps.h"
 #include "telemetry/AlertStatusLines.h"
 #include "telemetry/AlertTelemetry.h"
 
@@ -121,28 +122,15 @@ void AlertUserSession::unsubscribeEvents()
 
 void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppressed)
 {
+    const wchar_t function[] = L"Kest::AlertUserSession::queueAlert";
     suppressed = true;
-    if (!alert) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::queueAlert",
-                L"No alert to queue. Returning.");
+    SessionSteps::RequestIds ids;
+    if (!SessionSteps::admit(*m_dispatcher, alert, ids, kSource, function))
         return;
-    }
-    // The plugin may rewrite the information: the reports name the request.
-    const std::wstring alertId = alert->getInfo().alertId;
-    const std::wstring instanceId = alert->getInfo().instanceId;
-    const std::wstring product = alert->getInfo().product;
-
-    if (!m_dispatcher->process(alert)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::AlertUserSession::queueAlert",
-                L"Plugin suppressed the alert. Alert id: %ls, Instance: %ls.", alertId.c_str(), instanceId.c_str());
-        return;
-    }
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (!m_queue.insert(alert)) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::queueAlert",
-                    StatusLine::kSuppressedDuplicate, alertId.c_str(), instanceId.c_str());
-            AlertTelemetry::sendSuppressedDuplicate(alertId, product);
+            SessionSteps::reportDuplicate(ids, kSource, function);
             return;
         }
     }
@@ -152,20 +140,19 @@ void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppressed
 
 bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId)
 {
+    const wchar_t function[] = L"Kest::AlertUserSession::deleteAlert";
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (m_queue.remove(instanceId)) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::AlertUserSession::deleteAlert",
-                    StatusLine::kDelete, alertId.c_str(), instanceId.c_str());
-            AlertTelemetry::sendAlertDelete(alertId);
+            SessionSteps::reportDelete(alertId, instanceId, kSource, function);
             return true;
         }
     }
     // Not waiting: perhaps on screen, which the dispatcher takes down.
     if (!m_dispatcher->deleteAlert(instanceId))
         return false;
-    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::AlertUserSession::deleteAlert",
-            StatusLine::kDismissedByRequest, alertId.c_str(), instanceId.c_str());
+    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, function, StatusLine::kDismissedByRequest, alertId.c_str(),
+            instanceId.c_str());
     AlertTelemetry::sendAlertDelete(alertId);
     return true;
 }

@@ -136,13 +136,7 @@ void SessionFixture::SetUp()
 
 std::vector<Record> SessionFixture::events(const std::wstring& id) const
 {
-    std::vector<Record> found;
-    for (const auto& text : telemetry.records()) {
-        Record record;
-        if (TestSupport::parseFlatRecord(text, record) && record[L"UniqueIdentifier"] == id)
-            found.push_back(record);
-    }
-    return found;
+    return telemetry.events(id);
 }
 
 std::shared_ptr<Kest::Alert> SessionFixture::makeAlert(const std::wstring& alertId, const std::wstring& instanceId,
@@ -177,6 +171,18 @@ bool SessionFixture::waitForLine(uint32_t level, const std::wstring& file, const
         std::this_thread::sleep_for(10ms);
     }
     return true;
+}
+
+void SessionFixture::expectDuplicateReported(const std::wstring& file, const std::wstring& alertId,
+                                             const std::wstring& instanceId) const
+{
+    EXPECT_TRUE(logged(ETWLogging::LOG_LEVEL_ERROR, file,
+                       L"Sentrel Alert Status SuppressedDuplicate. Alert id: " + alertId + L", Instance id: " +
+                           instanceId + L"."));
+    const auto duplicates = events(L"Sentrel.Alert.SuppressedDuplicate");
+    ASSERT_EQ(1u, duplicates.size());
+    EXPECT_EQ(alertId, duplicates[0].at(L"Hit.GUID"));
+    EXPECT_EQ(L"prod", duplicates[0].at(L"Hit.Label.1"));
 }
 
 bool SessionFixture::waitForListing(uint32_t calls, std::chrono::milliseconds timeout) const

@@ -83,6 +83,10 @@ protected:
     bool logged(uint32_t level, const std::wstring& file, const std::wstring& text) const;
     bool waitForLine(uint32_t level, const std::wstring& file, const std::wstring& text,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    // The status line (written by `file`) and the one event of an alert
+    // refused as a duplicate of a waiting one.
+    void expectDuplicateReported(const std::wstring& file, const std::wstring& alertId,
+                                 const std::wstring& instanceId) const;
     // Waits until the double has been asked for the session list more than `calls` times.
     bool waitForListing(uint32_t calls, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 

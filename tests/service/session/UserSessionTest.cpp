@@ -233,12 +233,7 @@ TEST_F(UserSessionTest, DuplicatesAndSuppressedAlertsStayOutOfTheQueue)
     auto session = start();
     ASSERT_TRUE(queue(*session, makeAlert(L"{A}", L"1", 2, L"Disk full")));
     EXPECT_FALSE(queue(*session, makeAlert(L"{B}", L"2", 1, L"Disk full")));
-    EXPECT_TRUE(logged(ETWLogging::LOG_LEVEL_ERROR, L"AlertUserSession",
-                       L"Sentrel Alert Status SuppressedDuplicate. Alert id: {B}, Instance id: 2."));
-    const auto duplicates = events(L"Sentrel.Alert.SuppressedDuplicate");
-    ASSERT_EQ(1u, duplicates.size());
-    EXPECT_EQ(L"{B}", duplicates[0].at(L"Hit.GUID"));
-    EXPECT_EQ(L"prod", duplicates[0].at(L"Hit.Label.1"));
+    expectDuplicateReported(L"AlertUserSession", L"{B}", L"2");
 
     dispatcher->suppress(L"3");
     EXPECT_FALSE(queue(*session, makeAlert(L"{C}", L"3")));
