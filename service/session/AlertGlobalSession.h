@@ -30,6 +30,14 @@ public:
     virtual bool isEmpty();
     virtual void registerSessionCallback(uint32_t sessionId, std::function<void()> callback);
     virtual void unregisterSessionCallback(uint32_t sessionId);
+
+private:
+    std::shared_ptr<ViewerRegistrar> m_viewers;
+    std::shared_ptr<PluginRegistrar> m_plugins;
+    std::shared_ptr<AlertDispatcher> m_dispatcher;
+    std::mutex m_mutex;
+    AlertQueue m_queue;
+    std::unordered_map<uint32_t, std::function<void()>> m_wakeUps;
 };
 
 } // namespace Kest

@@ -1,9 +1,11 @@
 #pragma once
 #include "alert/AlertQueue.h"
+#include "alert/AlertTimeScale.h"
 #include "message/MessageBus.h"
 #include "session/AlertSession.h"
 
 #include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -21,11 +23,13 @@ class ViewerRegistrar;
 class AlertUserSession : public AlertSession {
 public:
     // Without a dispatcher one is made from the two registrars; without a bus
-    // the session opens a connection of its own.
+    // the session opens a connection of its own. The time scale shortens the
+    // wait after a log-on (tests); without one it takes real time.
     AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerRegistrar> viewers,
                      std::shared_ptr<PluginRegistrar> plugins, std::shared_ptr<AlertGlobalSession> global,
                      std::shared_ptr<AlertDispatcher> dispatcher = nullptr,
-                     std::shared_ptr<Ostrand::MessageBus> bus = nullptr);
+                     std::shared_ptr<Ostrand::MessageBus> bus = nullptr,
+                     std::shared_ptr<AlertTimeScale> timeScale = nullptr);
     ~AlertUserSession() override;
 
     void queueAlert(std::shared_ptr<Alert> alert, bool& suppressed) override;
@@ -34,6 +38,43 @@ public:
     virtual bool isEmpty();
     virtual bool isBusy();
     bool isActiveSession();
+
+    // The messages of the system monitor after which the session asks again
+    // whether it is the active one.
+    static const wchar_t* const kSessionEvents[3];
+
+private:
+    struct WakeUp;
+
+    void dispatchThread();
+    uint64_t startDelay();
+    // Waits, the session mutex held by `session` except while waiting, until
+    // there is something to show and this session is the active one; false
+    // when the session stops.
+    bool waitForWork(std::unique_lock<std::mutex>& session);
+    bool hasWork();
+    std::shared_ptr<Alert> pickAlert();
+    void unsubscribeEvents();
+
+    uint32_t m_sessionId;
+    std::shared_ptr<ViewerRegistrar> m_viewers;
+    std::shared_ptr<PluginRegistrar> m_plugins;
+    std::shared_ptr<AlertGlobalSession> m_global;
+    std::shared_ptr<AlertDispatcher> m_dispatcher;
+    std::shared_ptr<Ostrand::MessageBus> m_bus;
+    std::shared_ptr<AlertTimeScale> m_timeScale;
+    std::mutex m_mutex;
+    AlertQueue m_queue;
+    bool m_stop = false;
+    std::atomic<bool> m_busy{true};
+    // Shared with the bus and global-session callbacks, so that a late wake-up
+    // never reaches a destroyed session.
+    std::shared_ptr<WakeUp> m_wakeUp;
+    std::mutex m_startDelayMutex;
+    std::condition_variable m_startDelaySignal;
+    bool m_startDelayOver = false;
+    std::wstring m_aliasSuffix;
+    std::thread m_thread;
 };
 
 } // namespace Kest

@@ -118,6 +118,17 @@ std::vector<std::wstring> TelemetryServerFixture::readLines(const std::wstring& 
     return result;
 }
 
+std::vector<std::map<std::wstring, std::wstring>> TelemetryServerFixture::events(const std::wstring& id) const
+{
+    std::vector<std::map<std::wstring, std::wstring>> found;
+    for (const auto& text : records()) {
+        std::map<std::wstring, std::wstring> record;
+        if (parseFlatRecord(text, record) && record[L"UniqueIdentifier"] == id)
+            found.push_back(record);
+    }
+    return found;
+}
+
 namespace {
 
 bool readString(const std::wstring& json, size_t& at, std::wstring& out)

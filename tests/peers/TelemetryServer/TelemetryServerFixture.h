@@ -24,6 +24,8 @@ public:
 
     // Every record captured so far, as the JSON texts the server received.
     std::vector<std::wstring> records() const;
+    // The records of the events of that id ("UniqueIdentifier"), oldest first.
+    std::vector<std::map<std::wstring, std::wstring>> events(const std::wstring& id) const;
 
     // How each server object so far was made, in order: "plain" or "trusted".
     std::vector<std::wstring> creations() const;

@@ -23,13 +23,7 @@ std::vector<BusDouble::JournalEntry> ShowingFixture::journal(BusDouble::Call cal
 
 std::vector<Record> ShowingFixture::events(const std::wstring& id) const
 {
-    std::vector<Record> found;
-    for (const auto& text : telemetry.records()) {
-        Record record;
-        if (TestSupport::parseFlatRecord(text, record) && record[L"UniqueIdentifier"] == id)
-            found.push_back(record);
-    }
-    return found;
+    return telemetry.events(id);
 }
 
 Kest::AlertInfo makeInfo(const std::wstring& alertId, const std::wstring& instanceId, uint32_t sessionId,

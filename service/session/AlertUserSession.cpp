@@ -1,0 +1,279 @@
+#include "session/AlertUserSession.h"
+
+#include "dispatch/AlertDispatcher.h"
+#include "message/MessageBusClient.h"
+#include "session/ActiveSession.h"
+#include "session/AlertGlobalSession.h"
+#include "session/SessionStartDelay.h"
+#include "session/SessionSteps.h"
+#include "telemetry/AlertStatusLines.h"
+#include "telemetry/AlertTelemetry.h"
+
+#include "Logging/Log.h"
+
+#include <exception>
+
+namespace Kest {
+
+namespace {
+
+const wchar_t kSource[] = L"AlertUserSession";
+
+uint64_t nextSessionNumber()
+{
+    static std::atomic<uint64_t> number{0};
+    return ++number;
+}
+
+} // namespace
+
+const wchar_t* const AlertUserSession::kSessionEvents[3] = {
+    L"SystemMonitor.UserSession.Console.Connect",
+    L"SystemMonitor.UserSession.Remote.Connect",
+    L"SystemMonitor.UserSession.Logon",
+};
+
+// A raised flag, not a bare notification: a wake-up that comes while the
+// dispatch thread is between its test and its wait is still seen. It has a
+// lock of its own so that no waker ever waits for a show in progress.
+struct AlertUserSession::WakeUp {
+    std::mutex lock;
+    std::condition_variable signal;
+    bool pending = false;
+
+    void raise()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            pending = true;
+        }
+        signal.notify_all();
+    }
+};
+
+AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerRegistrar> viewers,
+                                   std::shared_ptr<PluginRegistrar> plugins,
+                                   std::shared_ptr<AlertGlobalSession> global,
+                                   std::shared_ptr<AlertDispatcher> dispatcher,
+                                   std::shared_ptr<Ostrand::MessageBus> bus,
+                                   std::shared_ptr<AlertTimeScale> timeScale)
+    : m_sessionId(sessionId),
+      m_viewers(std::move(viewers)),
+      m_plugins(std::move(plugins)),
+      m_global(std::move(global)),
+      m_dispatcher(std::move(dispatcher)),
+      m_bus(std::move(bus)),
+      m_timeScale(std::move(timeScale)),
+      m_wakeUp(std::make_shared<WakeUp>()),
+      // Aliases of this session alone, so that sessions sharing a bus never
+      // remove each other's subscriptions.
+      m_aliasSuffix(L"#" + std::to_wstring(nextSessionNumber()))
+{
+    if (!m_dispatcher)
+        m_dispatcher = std::make_shared<AlertDispatcher>(m_viewers, m_plugins);
+    if (!m_bus)
+        m_bus = std::make_shared<Ostrand::MessageBusClient>();
+    if (!m_timeScale)
+        m_timeScale = std::make_shared<AlertTimeScale>();
+
+    const std::shared_ptr<WakeUp> wakeUp = m_wakeUp;
+    for (const wchar_t* name : kSessionEvents) {
+        m_bus->subscribe(name, name + m_aliasSuffix, [wakeUp](std::shared_ptr<Ostrand::Message>) -> uint32_t {
+            wakeUp->raise();
+            return 0;
+        });
+    }
+    if (m_global)
+        m_global->registerSessionCallback(m_sessionId, [wakeUp] { wakeUp->raise(); });
+    try {
+        m_thread = std::thread(&AlertUserSession::dispatchThread, this);
+    } catch (...) {
+        unsubscribeEvents();
+        if (m_global)
+            m_global->unregisterSessionCallback(m_sessionId);
+        throw;
+    }
+}
+
+AlertUserSession::~AlertUserSession()
+{
+    unsubscribeEvents();
+    if (m_global)
+        m_global->unregisterSessionCallback(m_sessionId);
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_stop = true;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_startDelayMutex);
+        m_startDelayOver = true;
+    }
+    m_startDelaySignal.notify_all();
+    m_wakeUp->raise();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void AlertUserSession::unsubscribeEvents()
+{
+    for (const wchar_t* name : kSessionEvents)
+        m_bus->unsubscribe(name + m_aliasSuffix);
+}
+
+void AlertUserSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppressed)
+{
+    const wchar_t function[] = L"Kest::AlertUserSession::queueAlert";
+    suppressed = true;
+    SessionSteps::RequestIds ids;
+    if (!SessionSteps::admit(*m_dispatcher, alert, ids, kSource, function))
+        return;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (!m_queue.insert(alert)) {
+            SessionSteps::reportDuplicate(ids, kSource, function);
+            return;
+        }
+    }
+    suppressed = false;
+    m_wakeUp->raise();
+}
+
+bool AlertUserSession::deleteAlert(const std::wstring& instanceId, const std::wstring& alertId)
+{
+    const wchar_t function[] = L"Kest::AlertUserSession::deleteAlert";
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_queue.remove(instanceId)) {
+            SessionSteps::reportDelete(alertId, instanceId, kSource, function);
+            return true;
+        }
+    }
+    // Not waiting: perhaps on screen, which the dispatcher takes down.
+    if (!m_dispatcher->deleteAlert(instanceId))
+        return false;
+    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, function, StatusLine::kDismissedByRequest, alertId.c_str(),
+            instanceId.c_str());
+    AlertTelemetry::sendAlertDelete(alertId);
+    return true;
+}
+
+bool AlertUserSession::isEmpty()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_queue.count() == 0;
+}
+
+bool AlertUserSession::isBusy()
+{
+    return m_busy.load();
+}
+
+bool AlertUserSession::isActiveSession()
+{
+    const ActiveSession active = findActiveSession();
+    if (!active.enumerated) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::isActiveSession",
+                L"Failed to EnumerateSessions. Error: %lu.", static_cast<unsigned long>(active.error));
+        AlertTelemetry::sendUserSessionFailed(m_sessionId, active.error);
+        return false;
+    }
+    if (!active.found) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::AlertUserSession::isActiveSession",
+                L"No active session was found.");
+        return false;
+    }
+    return active.sessionId == m_sessionId;
+}
+
+uint64_t AlertUserSession::startDelay()
+{
+    const SessionLogon logon = SessionStartDelay::queryLogon(m_sessionId);
+    if (logon.answer == SessionLogon::Answer::UnexpectedSize) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Unexpected session info size, using default delay");
+    } else if (logon.answer == SessionLogon::Answer::Failed) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Failed to get session info (%lu), using default delay", static_cast<unsigned long>(logon.error));
+    }
+    return SessionStartDelay::seconds(logon, SessionStartDelay::now());
+}
+
+void AlertUserSession::dispatchThread()
+{
+    try {
+        const uint64_t delay = startDelay();
+        ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Starting user session alert thread for session %u with %lld delay", m_sessionId,
+                static_cast<long long>(delay));
+        {
+            std::unique_lock<std::mutex> lock(m_startDelayMutex);
+            m_startDelaySignal.wait_for(lock, m_timeScale->toWait(static_cast<int64_t>(delay)),
+                                        [this] { return m_startDelayOver; });
+        }
+
+        std::unique_lock<std::mutex> session(m_mutex);
+        while (!m_stop) {
+            m_busy = false;
+            if (!waitForWork(session))
+                break;
+            m_busy = true;
+            if (!m_dispatcher->show(pickAlert())) {
+                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                        L"Failed to show alert.");
+                continue;
+            }
+            // Released while the alert is on screen, so that a delete request
+            // can take it down.
+            session.unlock();
+            if (!m_dispatcher->wait()) {
+                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                        L"Failed to wait for alert.");
+                m_dispatcher->dismissCurrent();
+            }
+            session.lock();
+        }
+    } catch (const std::exception& error) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Alert thread of session %u failed: %hs. Ending the thread.", m_sessionId, error.what());
+    }
+    m_busy = false;
+}
+
+bool AlertUserSession::waitForWork(std::unique_lock<std::mutex>& session)
+{
+    for (;;) {
+        // Wake-ups raised before this point are answered by the test below.
+        {
+            std::lock_guard<std::mutex> guard(m_wakeUp->lock);
+            m_wakeUp->pending = false;
+        }
+        if (m_stop)
+            return false;
+        if (hasWork() && isActiveSession())
+            return true;
+        std::unique_lock<std::mutex> wake(m_wakeUp->lock);
+        session.unlock();
+        m_wakeUp->signal.wait(wake, [this] { return m_wakeUp->pending; });
+        wake.unlock();
+        session.lock();
+    }
+}
+
+bool AlertUserSession::hasWork()
+{
+    return m_queue.count() != 0 || (m_global && !m_global->isEmpty());
+}
+
+std::shared_ptr<Alert> AlertUserSession::pickAlert()
+{
+    const std::shared_ptr<Alert> own = m_queue.peek();
+    if (!m_global)
+        return m_queue.pop();
+    // Another session may take the global front meanwhile: the pop then
+    // gives the next one, or nothing.
+    if (!own || m_global->hasPriorityOver(own))
+        return m_global->popAlert();
+    return m_queue.pop();
+}
+
+} // namespace Kest
