@@ -1,5 +1,7 @@
 // The bus library double: the four exports of the library family, and the
-// ten-entry bus table over an in-process bus.
+// ten-entry bus table over an in-process bus, or over a broker in another
+// process for the connections opened while ONDREL_BROKER_PIPE names one.
+#include "BrokerBus.h"
 #include "BusDoubleControl.h"
 #include "InProcessBus.h"
 
@@ -9,27 +11,45 @@
 
 namespace {
 
+using BusDouble::BrokerBus;
 using BusDouble::InProcessBus;
+
+bool viaBroker(void* handle)
+{
+    return handle && BrokerBus::instance().owns(handle);
+}
 
 MODULE_STATUS getHandle(void** handle)
 {
-    return InProcessBus::instance().getHandle(handle);
+    const std::wstring pipe = BrokerBus::configuredPipe();
+    if (pipe.empty())
+        return InProcessBus::instance().getHandle(handle);
+    InProcessBus& switches = InProcessBus::instance();
+    if (handle && switches.getHandleStatus() != MODULE_STATUS_SUCCESS)
+        return switches.getHandleStatus();
+    return BrokerBus::instance().getHandle(handle, pipe);
 }
 
 MODULE_STATUS release(void* handle)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().release(handle);
     return InProcessBus::instance().release(handle);
 }
 
 MODULE_STATUS publish(void* handle, const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
                       const wchar_t* payload)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().publish(handle, header, name, source, payload);
     return InProcessBus::instance().publish(handle, header, name, source, payload, false);
 }
 
 MODULE_STATUS publishEx(void* handle, const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
                         const wchar_t* payload)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().publish(handle, header, name, source, payload);
     return InProcessBus::instance().publish(handle, header, name, source, payload, true);
 }
 
@@ -37,6 +57,9 @@ MODULE_STATUS request(void* handle, uint64_t replyIndex, void* context, MessageB
                       const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
                       const wchar_t* payload, uint64_t timeoutMs)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
+                                             timeoutMs);
     return InProcessBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
                                             timeoutMs, false);
 }
@@ -45,27 +68,38 @@ MODULE_STATUS requestEx(void* handle, uint64_t replyIndex, void* context, Messag
                         const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
                         const wchar_t* payload, uint64_t timeoutMs)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
+                                             timeoutMs);
     return InProcessBus::instance().request(handle, replyIndex, context, callback, header, name, source, payload,
                                             timeoutMs, true);
 }
 
 uint32_t subscribe(void* handle, void* context, MessageBusSubscriptionCallback callback, const wchar_t* name)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().subscribe(handle, context, callback, name, false);
     return InProcessBus::instance().subscribe(handle, context, callback, name, false);
 }
 
 uint32_t subscribeFilter(void* handle, void* context, MessageBusSubscriptionCallback callback, const wchar_t* pattern)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().subscribe(handle, context, callback, pattern, true);
     return InProcessBus::instance().subscribe(handle, context, callback, pattern, true);
 }
 
 MODULE_STATUS unsubscribe(void* handle, uint32_t id)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().unsubscribe(handle, id);
     return InProcessBus::instance().unsubscribe(handle, id);
 }
 
 MODULE_STATUS detachReplyCallback(void* handle, MessageBusReplyCallback callback)
 {
+    if (viaBroker(handle))
+        return BrokerBus::instance().detachReplyCallback(handle, callback);
     return InProcessBus::instance().detachReplyCallback(handle, callback);
 }
 

@@ -1,5 +1,7 @@
 #include "InProcessBus.h"
 
+#include "BrokerBus.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -459,6 +461,18 @@ void InProcessBus::setTimeScale(double scale)
     m_timeScale = scale > 0 ? scale : 1.0;
 }
 
+double InProcessBus::timeScale() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_timeScale;
+}
+
+uint32_t InProcessBus::getHandleStatus() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_getHandleStatus;
+}
+
 void InProcessBus::setGetHandleStatus(uint32_t status)
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -478,16 +492,21 @@ void InProcessBus::setDeliverVersion1(bool on)
     m_deliverVersion1 = on;
 }
 
+// Both count the connections through a broker too.
 uint32_t InProcessBus::openConnections()
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return static_cast<uint32_t>(m_connections.size());
+    std::unique_lock<std::mutex> guard(m_lock);
+    const uint32_t here = static_cast<uint32_t>(m_connections.size());
+    guard.unlock();
+    return here + BrokerBus::instance().openConnections();
 }
 
 uint32_t InProcessBus::pendingRequests()
 {
-    std::lock_guard<std::mutex> guard(m_lock);
-    return static_cast<uint32_t>(m_pending.size());
+    std::unique_lock<std::mutex> guard(m_lock);
+    const uint32_t here = static_cast<uint32_t>(m_pending.size());
+    guard.unlock();
+    return here + BrokerBus::instance().pendingRequests();
 }
 
 uint32_t InProcessBus::journalSize()

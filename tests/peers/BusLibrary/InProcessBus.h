@@ -47,6 +47,10 @@ public:
     MODULE_STATUS unsubscribe(void* handle, uint32_t id);
     MODULE_STATUS detachReplyCallback(void* handle, MessageBusReplyCallback callback);
 
+    // What a connection through the broker takes from this process's switches.
+    double timeScale() const;
+    uint32_t getHandleStatus() const;
+
     void reset() override;
     void setTimeScale(double scale) override;
     void setGetHandleStatus(uint32_t status) override;

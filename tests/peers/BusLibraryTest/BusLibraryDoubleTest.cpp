@@ -1,5 +1,7 @@
 // The bus library double on its own, through its table only: the routing
-// every SDK and service test relies on.
+// every SDK and service test relies on, inside one process and through the
+// broker alike.
+#include "BusBrokerFixture.h"
 #include "RawBusPeer.h"
 
 #include "PackedField.h"
@@ -12,6 +14,7 @@
 #include <atomic>
 #include <cstring>
 #include <future>
+#include <memory>
 #include <thread>
 
 using BusDouble::RawBusPeer;
@@ -30,6 +33,31 @@ protected:
     }
     const MessageBusFunctions& table = RawBusPeer::table();
 };
+
+enum class Route { InProcess, Broker };
+
+// The same routing, with every connection of the test going through a broker.
+class BusDoubleRouteTest : public BusDoubleTest, public ::testing::WithParamInterface<Route> {
+protected:
+    void SetUp() override
+    {
+        BusDoubleTest::SetUp();
+        if (GetParam() == Route::Broker)
+            broker = std::make_unique<BusBroker::BusBrokerFixture>();
+    }
+    void TearDown() override
+    {
+        if (broker) {
+            EXPECT_TRUE(broker->running()) << "the broker ended during the test";
+        }
+    }
+    std::unique_ptr<BusBroker::BusBrokerFixture> broker;
+};
+
+INSTANTIATE_TEST_SUITE_P(Routes, BusDoubleRouteTest, ::testing::Values(Route::InProcess, Route::Broker),
+                         [](const ::testing::TestParamInfo<Route>& info) {
+                             return info.param == Route::Broker ? "Broker" : "InProcess";
+                         });
 
 struct Counting {
     WaitableCounter calls;
@@ -61,7 +89,7 @@ TEST_F(BusDoubleTest, TheTableAndTheVersionExports)
     EXPECT_EQ(2001000u, reinterpret_cast<Number>(reinterpret_cast<void*>(GetProcAddress(module, "GetVersionNum")))());
 }
 
-TEST_F(BusDoubleTest, MessagesReachEveryMatchingSubscriptionTheSendersToo)
+TEST_P(BusDoubleRouteTest, MessagesReachEveryMatchingSubscriptionTheSendersToo)
 {
     RawBusPeer sender, receiver;
     sender.subscribe(L"news");
@@ -79,7 +107,7 @@ TEST_F(BusDoubleTest, MessagesReachEveryMatchingSubscriptionTheSendersToo)
     EXPECT_NE(0u, field(delivery.header.messageId));
 }
 
-TEST_F(BusDoubleTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
+TEST_P(BusDoubleRouteTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
 {
     RawBusPeer requester, answerer;
     answerer.subscribe(L"q");
@@ -106,7 +134,7 @@ TEST_F(BusDoubleTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
     EXPECT_EQ(0u, RawBusPeer::control().pendingRequests());
 }
 
-TEST_F(BusDoubleTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
+TEST_P(BusDoubleRouteTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
 {
     RawBusPeer requester, silent;
     EXPECT_EQ(MODULE_STATUS_NO_SUBSCRIBERS, requester.request(L"nobody", L"", 5000, 1));
@@ -120,7 +148,7 @@ TEST_F(BusDoubleTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
 }
 
-TEST_F(BusDoubleTest, BadCallsAreRefused)
+TEST_P(BusDoubleRouteTest, BadCallsAreRefused)
 {
     RawBusPeer peer;
     int notAHandle = 0;
@@ -136,7 +164,7 @@ TEST_F(BusDoubleTest, BadCallsAreRefused)
     EXPECT_EQ(MODULE_STATUS_UNSUCCESSFUL, table.getHandle(&handle));
 }
 
-TEST_F(BusDoubleTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
+TEST_P(BusDoubleRouteTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
 {
     RawBusPeer sender, owner;
     std::promise<void> release;
@@ -165,7 +193,7 @@ TEST_F(BusDoubleTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
     EXPECT_EQ(1, counting.calls.value());
 }
 
-TEST_F(BusDoubleTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
+TEST_P(BusDoubleRouteTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
 {
     RawBusPeer sender, owner;
     Counting counting;
@@ -176,7 +204,7 @@ TEST_F(BusDoubleTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
     ASSERT_TRUE(counting.calls.waitFor(1, 10s));
 }
 
-TEST_F(BusDoubleTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOtherDeliveries)
+TEST_P(BusDoubleRouteTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOtherDeliveries)
 {
     RawBusPeer outside, inner, middle;
     inner.subscribe(L"inner");
