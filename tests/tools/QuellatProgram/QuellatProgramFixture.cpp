@@ -1,6 +1,5 @@
 #include "QuellatProgramFixture.h"
 
-#include "ChildProcess.h"
 #include "TestNames.h"
 
 #include <windows.h>
@@ -50,9 +49,14 @@ void QuellatProgram::TearDown()
     EXPECT_EQ("", TestSupport::ScratchFolder::read(marker)) << "a planted library loaded";
 }
 
+TestSupport::ChildProcessResult QuellatProgram::launch(const std::vector<std::wstring>& arguments) const
+{
+    return TestSupport::runChildProcess(program, arguments);
+}
+
 uint32_t QuellatProgram::run(const std::vector<std::wstring>& arguments) const
 {
-    const TestSupport::ChildProcessResult result = TestSupport::runChildProcess(program, arguments);
+    const TestSupport::ChildProcessResult result = launch(arguments);
     EXPECT_TRUE(result.finished) << describe(arguments);
     EXPECT_EQ("", result.output) << describe(arguments);
     return result.exitCode;

@@ -1,4 +1,5 @@
 #pragma once
+#include "ChildProcess.h"
 #include "ScratchFolder.h"
 #include "ToolLogFolder.h"
 
@@ -28,8 +29,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Runs the program; its exit code. It never writes to the console.
+    // Runs the program to its end; its exit code. It never writes to the console.
     uint32_t run(const std::vector<std::wstring>& arguments) const;
+    // The same without assertions, for a thread of the test's own.
+    TestSupport::ChildProcessResult launch(const std::vector<std::wstring>& arguments) const;
     // The program's own log lines since the last call, as "<level>: <text>".
     Lines logged() const;
 
