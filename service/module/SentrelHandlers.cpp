@@ -19,6 +19,37 @@ namespace {
 const wchar_t kSource[] = L"SentrelImpl";
 const wchar_t kResponseSource[] = L"Sentrel";
 const size_t kLoggedPayloadChars = 100;
+
+enum class RequestKind { Show, Delete };
+
+// What show and delete requests share: the instance text from the name, the
+// record from the payload, and the two must agree. False after an error line.
+bool readAlertRequest(const SentrelImpl& module, const Ostrand::Message& message, const wchar_t* function,
+                      RequestKind kind, std::wstring& instanceId, AlertInfo& info)
+{
+    if (!module.parseInstanceId(message.name(), instanceId)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to parse instance id from message name: %ls.",
+                message.name().c_str());
+        return false;
+    }
+    if (!AlertInfo::fromJson(message.payload(), info)) {
+        if (kind == RequestKind::Show)
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                    L"Failed to parse message payload %s. Instance: %ls.", message.payload().c_str(),
+                    instanceId.c_str());
+        else
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                    L"Failed to parse message payload. Instance: %ls. Message Payload : %ls", instanceId.c_str(),
+                    message.payload().c_str());
+        return false;
+    }
+    if (info.instanceId != instanceId) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Invalid input. Instance name and payload are mismatched.");
+        return false;
+    }
+    return true;
+}
 } // namespace
 
 uint32_t SentrelImpl::onShowAlertMessage(std::shared_ptr<Ostrand::Message> message)
@@ -48,25 +79,10 @@ uint32_t SentrelImpl::deleteAlertTask(std::shared_ptr<Ostrand::Message> message)
 uint32_t SentrelImpl::showAlertHandler(std::shared_ptr<Ostrand::Message> message)
 {
     const wchar_t kFunction[] = L"Kest::SentrelImpl::showAlertHandler";
-    if (!message)
-        return MODULE_STATUS_INVALID_PARAMETER;
     std::wstring instanceId;
-    if (!parseInstanceId(message->name(), instanceId)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Failed to parse instance id from message name: %ls.", message->name().c_str());
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
     AlertInfo info;
-    if (!AlertInfo::fromJson(message->payload(), info)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction, L"Failed to parse message payload %s. Instance: %ls.",
-                message->payload().c_str(), instanceId.c_str());
+    if (!message || !readAlertRequest(*this, *message, kFunction, RequestKind::Show, instanceId, info))
         return MODULE_STATUS_INVALID_PARAMETER;
-    }
-    if (info.instanceId != instanceId) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Invalid input. Instance name and payload are mismatched.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
 
     ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kFunction, StatusLine::kRequest, info.alertId.c_str(),
             instanceId.c_str());
@@ -97,26 +113,10 @@ uint32_t SentrelImpl::showAlertHandler(std::shared_ptr<Ostrand::Message> message
 uint32_t SentrelImpl::deleteAlertHandler(std::shared_ptr<Ostrand::Message> message)
 {
     const wchar_t kFunction[] = L"Kest::SentrelImpl::deleteAlertHandler";
-    if (!message)
-        return MODULE_STATUS_INVALID_PARAMETER;
     std::wstring instanceId;
-    if (!parseInstanceId(message->name(), instanceId)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Failed to parse instance id from message name: %ls.", message->name().c_str());
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
     AlertInfo info;
-    if (!AlertInfo::fromJson(message->payload(), info)) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Failed to parse message payload. Instance: %ls. Message Payload : %ls", instanceId.c_str(),
-                message->payload().c_str());
+    if (!message || !readAlertRequest(*this, *message, kFunction, RequestKind::Delete, instanceId, info))
         return MODULE_STATUS_INVALID_PARAMETER;
-    }
-    if (info.instanceId != instanceId) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
-                L"Invalid input. Instance name and payload are mismatched.");
-        return MODULE_STATUS_INVALID_PARAMETER;
-    }
 
     // A delete reply names no alert: "Sentrel.Alert." is followed directly
     // by the outcome.
