@@ -4,31 +4,8 @@
 #include "session/AlertGlobalSession.h"
 #include "session/AlertSessionFactory.h"
 #include "session/AlertUserSession.h"
-#include "plugin/PluginRegistrar.h"
-#include "viewer/ViewerRegistrar.h"
 
 namespace Kest {
-
-ViewerRegistrar::ViewerRegistrar(std::shared_ptr<Ostrand::MessageBus>, std::shared_ptr<Ostrand::SettingsManager>) {}
-ViewerRegistrar::~ViewerRegistrar() = default;
-std::shared_ptr<AlertViewer> ViewerRegistrar::getViewer(const std::wstring&) { return nullptr; }
-void ViewerRegistrar::start() {}
-void ViewerRegistrar::stop() {}
-
-PluginRegistrar::PluginRegistrar(std::shared_ptr<Ostrand::SettingsManager>) {}
-PluginRegistrar::~PluginRegistrar() = default;
-void PluginRegistrar::start() {}
-void PluginRegistrar::stop() {}
-MODULE_STATUS PluginRegistrar::processAlert(const std::wstring&, const std::wstring&, std::wstring&, uint32_t*,
-                                            std::wstring&)
-{
-    return MODULE_STATUS_SUCCESS;
-}
-MODULE_STATUS PluginRegistrar::getAlertContent(const std::wstring&, const std::wstring&, const std::wstring&,
-                                               std::wstring&)
-{
-    return MODULE_STATUS_SUCCESS;
-}
 
 AlertGlobalSession::AlertGlobalSession(std::shared_ptr<ViewerRegistrar>, std::shared_ptr<PluginRegistrar>,
                                        std::shared_ptr<AlertDispatcher>)
