@@ -31,8 +31,8 @@ public:
     // An empty list is reloaded from the settings service first.
     virtual std::shared_ptr<AlertViewer> getViewer(const std::wstring& viewerId);
 
-    void start();
-    void stop();
+    virtual void start();
+    virtual void stop();
     void loadViewers();
     void addViewer(const std::wstring& key);
     void removeViewer(const std::wstring& key);

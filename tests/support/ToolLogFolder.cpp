@@ -10,7 +10,8 @@
 
 #include <cwchar>
 
-ToolLogFolder::ToolLogFolder(const std::wstring& moduleName) : m_moduleName(moduleName)
+ToolLogFolder::ToolLogFolder(const std::wstring& moduleName, const std::wstring& group, const std::wstring& host)
+    : m_moduleName(moduleName), m_host(host)
 {
     // The same lock as the logging tests that change the mechanism value.
     m_lock = CreateMutexW(nullptr, FALSE, L"Global\\SentrelTests.LoggingMechanism");
@@ -32,7 +33,7 @@ ToolLogFolder::ToolLogFolder(const std::wstring& moduleName) : m_moduleName(modu
     std::wstring programData;
     if (!Halvex::internal::GetKnownFolderPath(shell, FOLDERID_ProgramData, programData))
         return;
-    m_folder = programData + L"\\Corvane\\CVLOGS\\_no_group\\" + m_moduleName;
+    m_folder = programData + L"\\Corvane\\CVLOGS\\" + group + L"\\" + m_moduleName;
     Halvex::RemoveDirectoryTree(m_folder.c_str());
     if (Halvex::CreateDirectoryPath(m_folder.c_str()) != ERROR_SUCCESS)
         return;
@@ -59,12 +60,12 @@ ToolLogFolder::~ToolLogFolder()
         CloseHandle(m_lock);
 }
 
-// <folder>\<module>_<host>NNN.log; the default host is "_no_host".
+// <folder>\<module>_<host>NNN.log, or <folder>\<module>NNN.log without a host.
 std::wstring ToolLogFolder::file(unsigned index) const
 {
     wchar_t suffix[16];
     swprintf(suffix, 16, L"%03u.log", index);
-    return m_folder + L"\\" + m_moduleName + L"__no_host" + suffix;
+    return m_folder + L"\\" + m_moduleName + (m_host.empty() ? L"" : L"_" + m_host) + suffix;
 }
 
 std::vector<TestSupport::LogLine> ToolLogFolder::lines() const

@@ -6,15 +6,18 @@
 #include <string>
 #include <vector>
 
-// The log of a tool that runs in a process of its own and sets no logging
-// identity: its lines go to the folder _no_group\<module> below the logs folder
-// once the machine's logging mechanism selects the file logger. For its
+// The log of a program that runs in a process of its own: its lines go to the
+// folder <group>\<module> below the logs folder once the machine's logging
+// mechanism selects the file logger. A tool sets no logging identity, so its
+// group is "_no_group" and its host "_no_host"; a hosted module's group is the
+// name the host gave it, and it has no host (empty). For its
 // life the object holds the machine-wide logging lock that other tests of the
 // mechanism value take too, selects the file logger, and gives the tool's
 // folder settings that let every level through; then it puts everything back.
 class ToolLogFolder {
 public:
-    explicit ToolLogFolder(const std::wstring& moduleName);
+    explicit ToolLogFolder(const std::wstring& moduleName, const std::wstring& group = L"_no_group",
+                           const std::wstring& host = L"_no_host");
     ~ToolLogFolder();
     ToolLogFolder(const ToolLogFolder&) = delete;
     ToolLogFolder& operator=(const ToolLogFolder&) = delete;
@@ -36,4 +39,5 @@ private:
     DWORD m_mechanism = 0;
     std::wstring m_folder;
     std::wstring m_moduleName;
+    std::wstring m_host;
 };
