@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -95,23 +97,36 @@ public:
     }
 };
 
-// Records the seconds each wait of an alert asks for and lets it last 50 ms.
+// Records the seconds each wait of an alert asks for and lets it last as set.
 class RecordingTimeScale : public Kest::AlertTimeScale {
 public:
+    explicit RecordingTimeScale(std::chrono::nanoseconds lasts = 50ms) : m_lasts(lasts) {}
+
     std::chrono::nanoseconds toWait(int64_t seconds) const override
     {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_asked.push_back(seconds);
-        return 50ms;
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_asked.push_back(seconds);
+        }
+        m_changed.notify_all();
+        return m_lasts;
     }
     std::vector<int64_t> asked() const
     {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_asked;
     }
+    // False when no wait began within ten seconds.
+    bool waitForAsk() const
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_changed.wait_for(guard, 10s, [this] { return !m_asked.empty(); });
+    }
 
 private:
+    const std::chrono::nanoseconds m_lasts;
     mutable std::mutex m_lock;
+    mutable std::condition_variable m_changed;
     mutable std::vector<int64_t> m_asked;
 };
 
@@ -513,6 +528,27 @@ TEST_F(DispatcherTest, ADeleteRequestTakesDownOnlyTheCurrentInstance)
     EXPECT_FALSE(dispatcher->dismissCurrent());
     EXPECT_FALSE(dispatcher->wait());
     EXPECT_EQ(2u, viewer.requests().size());
+}
+
+TEST_F(DispatcherTest, ADeleteRequestEndsTheWaitOfTheDispatchThread)
+{
+    registerViewer(L"v1");
+    auto scale = std::make_shared<RecordingTimeScale>(20s);
+    ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", L"1", {L"v1"}, scale)));
+    bool outcome = false;
+    std::chrono::steady_clock::duration waited{};
+    std::thread dispatch([&] {
+        const auto start = std::chrono::steady_clock::now();
+        outcome = dispatcher->wait();
+        waited = std::chrono::steady_clock::now() - start;
+    });
+    // The waiting dispatch thread must not hold what the deletion needs.
+    EXPECT_TRUE(scale->waitForAsk());
+    EXPECT_TRUE(dispatcher->deleteAlert(L"1"));
+    dispatch.join();
+    EXPECT_TRUE(outcome);
+    EXPECT_LT(waited, 15s);
+    EXPECT_TRUE(events(L"Sentrel.Alert.TimeOut").empty());
 }
 
 TEST_F(DispatcherTest, ARefusedDismissalStillForgetsTheAlert)
