@@ -150,6 +150,17 @@ private:
     HANDLE m_event;
 };
 
+// Every expected dimension is in the event, with that value.
+void expectDimensions(const ShowingTest::Record& event, const ShowingTest::Record& expected)
+{
+    for (const auto& dimension : expected) {
+        const std::string name(dimension.first.begin(), dimension.first.end());
+        const auto found = event.find(dimension.first);
+        ASSERT_NE(event.end(), found) << name;
+        EXPECT_EQ(dimension.second, found->second) << name;
+    }
+}
+
 class DispatcherTest : public ShowingFixture {
 protected:
     std::shared_ptr<Alert> makeAlert(const std::wstring& alertId, const std::wstring& instanceId,
@@ -204,9 +215,7 @@ TEST_F(DispatcherTest, ASuppressFlagOfExactlyOneSuppressesWhateverTheStatus)
     EXPECT_TRUE(logged(ETWLogging::LOG_LEVEL_INFORMATION, kProcess,
                        L"Sentrel Alert Status Suppressed. Alert id: {A}, Instance id: 1"));
     auto event = onlyEvent(L"Sentrel.Alert.Suppressed");
-    EXPECT_EQ(L"{A}", event[L"Hit.GUID"]);
-    EXPECT_EQ(L"prod", event[L"Hit.Label.1"]);
-    EXPECT_EQ(L"why not", event[L"Hit.Label.2"]);
+    expectDimensions(event, {{L"Hit.GUID", L"{A}"}, {L"Hit.Label.1", L"prod"}, {L"Hit.Label.2", L"why not"}});
 
     // Any other flag lets the alert on, rewritten by the plugin's output.
     AlertInfo rewritten = makeInfo(L"{A}", L"1");
@@ -253,12 +262,9 @@ TEST_F(DispatcherTest, AFailedOrEmptyProcessingLetsTheUnprocessedAlertOn)
         const auto found = events(L"Sentrel.Failed.PluginProcess");
         ASSERT_EQ(++failures, found.size());
         auto event = found.back();
-        EXPECT_EQ(L"{A}", event[L"Hit.GUID"]);
-        EXPECT_EQ(L"prod", event[L"Event.Label"]);
-        EXPECT_EQ(c.result, event[L"Hit.Result"]);
-        EXPECT_EQ(L"NoViewer", event[L"Hit.Label.1"]);
-        EXPECT_EQ(L"v1,v2", event[L"Hit.Label.2"]);
-        EXPECT_EQ(c.updateRunning ? L"1" : L"0", event[L"Hit.Label.3"]);
+        expectDimensions(event, {{L"Hit.GUID", L"{A}"}, {L"Event.Label", L"prod"}, {L"Hit.Result", c.result},
+                                 {L"Hit.Label.1", L"NoViewer"}, {L"Hit.Label.2", L"v1,v2"},
+                                 {L"Hit.Label.3", c.updateRunning ? L"1" : L"0"}});
     }
 }
 
@@ -288,12 +294,8 @@ TEST_F(DispatcherTest, UnreadablePluginOutputStopsTheAlert)
         const auto found = events(L"Sentrel.Failed.AlertInfoParse");
         ASSERT_EQ(++failures, found.size());
         auto event = found.back();
-        EXPECT_EQ(c.parsedId, event[L"Hit.GUID"]);
-        EXPECT_EQ(L"parseFailed", event[L"Event.Label"]);
-        EXPECT_EQ(L"0", event[L"Hit.Result"]);
-        EXPECT_EQ(L"NoViewer", event[L"Hit.Label.1"]);
-        EXPECT_EQ(L"v1", event[L"Hit.Label.2"]);
-        EXPECT_EQ(L"prod", event[L"Hit.Label.3"]);
+        expectDimensions(event, {{L"Hit.GUID", c.parsedId}, {L"Event.Label", L"parseFailed"}, {L"Hit.Result", L"0"},
+                                 {L"Hit.Label.1", L"NoViewer"}, {L"Hit.Label.2", L"v1"}, {L"Hit.Label.3", L"prod"}});
     }
     EXPECT_TRUE(events(L"Sentrel.Failed.PluginProcess").empty());
 }
@@ -347,11 +349,8 @@ TEST_F(DispatcherTest, TheFirstViewerThatTakesTheAlertShowsIt)
     EXPECT_LT(lineTaken, 60000);
 
     auto event = onlyEvent(L"Sentrel.Alert.Shown");
-    EXPECT_EQ(L"true", event[L"Interactive"]);
-    EXPECT_EQ(L"{A}", event[L"Hit.GUID"]);
-    EXPECT_EQ(L"v2", event[L"Hit.Label.1"]);
-    EXPECT_EQ(L"v1,v2", event[L"Hit.Label.2"]);
-    EXPECT_EQ(L"prod", event[L"Hit.Label.3"]);
+    expectDimensions(event, {{L"Interactive", L"true"}, {L"Hit.GUID", L"{A}"}, {L"Hit.Label.1", L"v2"},
+                             {L"Hit.Label.2", L"v1,v2"}, {L"Hit.Label.3", L"prod"}});
     EXPECT_GE(std::stoll(event[L"Hit.Label.4"]), lineTaken);
     EXPECT_LT(std::stoll(event[L"Hit.Label.4"]), 60000);
     EXPECT_EQ(1u, events(L"Sentrel.Warning.ViewerFailure").size());
@@ -385,18 +384,12 @@ TEST_F(DispatcherTest, WhenNoViewerShowsItTheMasksSayWhyPerViewer)
                        L"v1,v2,v3. PluginErrorCode: 2 ViewerErrorCode: 4"));
 
     auto content = onlyEvent(L"Sentrel.Warning.GetContentFailed");
-    EXPECT_EQ(L"{A}", content[L"Hit.GUID"]);
-    EXPECT_EQ(L"prod", content[L"Event.Label"]);
-    EXPECT_EQ(L"2147483650", content[L"Hit.Result"]);
-    EXPECT_EQ(L"v2", content[L"Hit.Label.1"]);
+    expectDimensions(content, {{L"Hit.GUID", L"{A}"}, {L"Event.Label", L"prod"}, {L"Hit.Result", L"2147483650"},
+                               {L"Hit.Label.1", L"v2"}});
 
     auto failed = onlyEvent(L"Sentrel.Failed.Show");
-    EXPECT_EQ(L"{A}", failed[L"Hit.GUID"]);
-    EXPECT_EQ(L"prod", failed[L"Event.Label"]);
-    EXPECT_EQ(L"516", failed[L"Hit.Result"]);
-    EXPECT_EQ(L"All", failed[L"Hit.Label.1"]);
-    EXPECT_EQ(L"v1,v2,v3", failed[L"Hit.Label.2"]);
-    EXPECT_EQ(L"1", failed[L"Hit.Label.3"]);
+    expectDimensions(failed, {{L"Hit.GUID", L"{A}"}, {L"Event.Label", L"prod"}, {L"Hit.Result", L"516"},
+                              {L"Hit.Label.1", L"All"}, {L"Hit.Label.2", L"v1,v2,v3"}, {L"Hit.Label.3", L"1"}});
 
     BusDouble::RawBusPeer::Delivery outcome;
     ASSERT_TRUE(watcher.waitForDelivery(outcome));
@@ -444,9 +437,7 @@ TEST_F(DispatcherTest, AnEmptyViewerListFailsWithCodeZeroAndOneProductIsCollecte
         const auto found = events(L"Sentrel.Failed.Show");
         ASSERT_EQ(++failures, found.size());
         auto event = found.back();
-        EXPECT_EQ(L"0", event[L"Hit.Result"]);
-        EXPECT_EQ(L"", event[L"Hit.Label.2"]);
-        EXPECT_EQ(L"0", event[L"Hit.Label.3"]);
+        expectDimensions(event, {{L"Hit.Result", L"0"}, {L"Hit.Label.2", L""}, {L"Hit.Label.3", L"0"}});
     }
     EXPECT_TRUE(viewers->lookups().empty());
     EXPECT_TRUE(plugin->contentCalls.empty());
@@ -488,8 +479,7 @@ TEST_F(DispatcherTest, TheWaitAddsThirtySecondsToTheTimeoutUnlessThatPassesThirt
         const auto found = events(L"Sentrel.Alert.TimeOut");
         ASSERT_EQ(++timeouts, found.size());
         auto event = found.back();
-        EXPECT_EQ(L"{A}", event[L"Hit.GUID"]);
-        EXPECT_EQ(L"v1", event[L"Hit.Label.1"]);
+        expectDimensions(event, {{L"Hit.GUID", L"{A}"}, {L"Hit.Label.1", L"v1"}});
     }
 }
 
