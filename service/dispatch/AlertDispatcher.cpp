@@ -26,7 +26,8 @@ const wchar_t kWait[] = L"Kest::AlertDispatcher::wait";
 
 // Beyond the alert's own time on screen, the viewer gets this long to report.
 constexpr uint32_t kOutcomeGraceSeconds = 30;
-// From here on the grace would carry the sum past 32 bits.
+// A timeout from here on is waited as it stands: with the grace it would
+// reach the end of the 32-bit range the viewers know.
 constexpr uint32_t kLongestGracedTimeout = 0xFFFFFFE1u;
 // The log collector samples requests of every product but this one.
 const wchar_t kFullyCollectedProduct[] = L"DIDERE";

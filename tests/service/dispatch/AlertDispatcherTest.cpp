@@ -357,6 +357,21 @@ TEST_F(DispatcherTest, TheFirstViewerThatTakesTheAlertShowsIt)
     EXPECT_TRUE(events(L"Sentrel.Failed.Show").empty());
 }
 
+TEST_F(DispatcherTest, AClockSetBackShowsAsZeroInTheLineAndNegativeInTheEvent)
+{
+    registerViewer(L"v1");
+    AlertInfo info = makeInfo(L"{A}", L"1");
+    info.preferredViewer = {L"v1"};
+    // Made an hour "later": the clock went back since.
+    info.creationTime += 3600 * 10000000LL;
+    ASSERT_TRUE(dispatcher->show(std::make_shared<Alert>(info, nullptr, timeScale)));
+
+    EXPECT_TRUE(logged(ETWLogging::LOG_LEVEL_INFORMATION, kShow,
+                       L"Sentrel Alert Status Shown. Alert id: {A}, Instance id: 1 TimeTaken: 0"));
+    auto event = onlyEvent(L"Sentrel.Alert.Shown");
+    EXPECT_LT(std::stoll(event[L"Hit.Label.4"]), -3500000);
+}
+
 TEST_F(DispatcherTest, WhenNoViewerShowsItTheMasksSayWhyPerViewer)
 {
     // v1 is not registered, v2 gets no content, v3 refuses the Show request.
