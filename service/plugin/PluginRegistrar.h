@@ -33,6 +33,25 @@ public:
                                        std::wstring& outJson, uint32_t* suppress, std::wstring& extra);
     virtual MODULE_STATUS getAlertContent(const std::wstring& productId, const std::wstring& alertJson,
                                           const std::wstring& viewerName, std::wstring& content);
+
+private:
+    // Deletion notices hold this weakly and run only while the registrar
+    // lives; its destructor waits for a notice that is running.
+    struct Lifeline {
+        std::mutex mutex;
+        PluginRegistrar* owner = nullptr;
+    };
+
+    // The product's host, loaded; the default plugin's when the product's
+    // cannot be loaded; none when neither can. Called with m_mutex held.
+    std::shared_ptr<AlertPluginLib> getPlugin(const std::wstring& productId);
+    // `key` is the full settings key of a deleted registration.
+    void onProductKeyDeleted(const std::wstring& key);
+
+    std::shared_ptr<Ostrand::SettingsManager> m_settings;
+    std::mutex m_mutex;
+    std::unordered_map<std::wstring, std::shared_ptr<AlertPluginLib>> m_plugins;
+    std::shared_ptr<Lifeline> m_lifeline;
 };
 
 } // namespace Kest

@@ -39,6 +39,20 @@ public:
 
     static bool parseViewerId(const std::wstring& key, std::wstring& viewerId);
     static std::wstring makeViewerMessageName(const std::wstring& viewerId, const std::wstring& suffix);
+
+private:
+    void onViewerKeySet(const std::wstring& key, const std::wstring& value);
+    void onViewerKeyDeleted(const std::wstring& key);
+    void announce(const std::wstring& viewerId, const wchar_t* suffix);
+    bool isEmpty();
+
+    // Guards only the map: queries, proxies and notices stay outside it.
+    std::mutex m_lock;
+    std::unordered_map<std::wstring, std::shared_ptr<AlertViewer>> m_viewers;
+    const std::shared_ptr<Ostrand::MessageBus> m_bus;
+    const std::shared_ptr<Ostrand::SettingsManager> m_settings;
+    // Between start and stop; both run on the host's thread.
+    bool m_following = false;
 };
 
 } // namespace Kest

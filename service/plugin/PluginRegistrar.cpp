@@ -1,0 +1,106 @@
+#include "plugin/PluginRegistrar.h"
+
+#include "plugin/AlertPluginLib.h"
+#include "settings/SettingsManagerClient.h"
+#include "telemetry/AlertTelemetry.h"
+
+#include <utility>
+
+namespace Kest {
+
+namespace {
+
+std::shared_ptr<Ostrand::SettingsManager> settingsOrOwn(std::shared_ptr<Ostrand::SettingsManager> settings)
+{
+    if (settings)
+        return settings;
+    return std::make_shared<Ostrand::SettingsManagerClient>();
+}
+
+} // namespace
+
+PluginRegistrar::PluginRegistrar(std::shared_ptr<Ostrand::SettingsManager> settings)
+    : m_settings(settingsOrOwn(std::move(settings))), m_lifeline(std::make_shared<Lifeline>())
+{
+    m_lifeline->owner = this;
+}
+
+PluginRegistrar::~PluginRegistrar()
+{
+    stop();
+    // The subscription may outlive this object in a shared bus client, and a
+    // notice may be running right now.
+    std::lock_guard<std::mutex> lock(m_lifeline->mutex);
+    m_lifeline->owner = nullptr;
+}
+
+void PluginRegistrar::start()
+{
+    std::weak_ptr<Lifeline> lifeline = m_lifeline;
+    m_settings->subscribePropertyDeleteByPrefix(
+        [lifeline](const std::wstring& key) {
+            const std::shared_ptr<Lifeline> held = lifeline.lock();
+            if (!held)
+                return;
+            std::lock_guard<std::mutex> lock(held->mutex);
+            if (held->owner)
+                held->owner->onProductKeyDeleted(key);
+        },
+        AlertPluginLib::kProductKeyPrefix);
+}
+
+void PluginRegistrar::stop()
+{
+    m_settings->unsubscribePropertyDeleteByPrefix(AlertPluginLib::kProductKeyPrefix);
+}
+
+MODULE_STATUS PluginRegistrar::processAlert(const std::wstring& productId, const std::wstring& alertJson,
+                                            std::wstring& outJson, uint32_t* suppress, std::wstring& extra)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
+    if (!plugin)
+        return MODULE_STATUS_BUFFER_TOO_SMALL;
+    return plugin->processAlert(alertJson, outJson, suppress, extra);
+}
+
+MODULE_STATUS PluginRegistrar::getAlertContent(const std::wstring& productId, const std::wstring& alertJson,
+                                               const std::wstring& viewerName, std::wstring& content)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
+    if (!plugin)
+        return MODULE_STATUS_BUFFER_TOO_SMALL;
+    return plugin->getAlertContent(alertJson, viewerName, content);
+}
+
+std::shared_ptr<AlertPluginLib> PluginRegistrar::getPlugin(const std::wstring& productId)
+{
+    const auto cached = m_plugins.find(productId);
+    if (cached != m_plugins.end())
+        return cached->second;
+
+    auto plugin = std::make_shared<AlertPluginLib>(productId);
+    const MODULE_STATUS status = plugin->load();
+    if (status == MODULE_STATUS_SUCCESS) {
+        m_plugins.emplace(productId, plugin);
+        return plugin;
+    }
+    AlertTelemetry::sendPluginFailed(productId, status);
+    plugin.reset();
+    if (productId == AlertPluginLib::kDefaultProduct)
+        return nullptr;
+    return getPlugin(AlertPluginLib::kDefaultProduct);
+}
+
+void PluginRegistrar::onProductKeyDeleted(const std::wstring& key)
+{
+    const size_t slash = key.rfind(L'/');
+    const std::wstring productId = slash == std::wstring::npos ? key : key.substr(slash + 1);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const auto cached = m_plugins.find(productId);
+    if (cached != m_plugins.end())
+        cached->second->setState(PluginState::INVALIDATED);
+}
+
+} // namespace Kest
