@@ -38,19 +38,28 @@ std::wstring tempFolder()
 } // namespace
 
 TelemetryServerFixture::TelemetryServerFixture(bool registerServer)
-    : m_capture(tempFolder() + uniqueName(L"telemetry") + L".capture")
+    : TelemetryServerFixture(registerServer ? serverPath() : std::wstring())
+{
+}
+
+TelemetryServerFixture::TelemetryServerFixture(const std::wstring& server)
+    : m_capture(tempFolder() + uniqueName(L"telemetry") + L".capture"),
+      m_creations(tempFolder() + uniqueName(L"telemetry") + L".creations")
 {
     DeleteFileW(m_capture.c_str());
+    DeleteFileW(m_creations.c_str());
     SetEnvironmentVariableW(L"SENTREL_TELEMETRY_CAPTURE", m_capture.c_str());
+    SetEnvironmentVariableW(L"SENTREL_TELEMETRY_CREATIONS", m_creations.c_str());
     SetEnvironmentVariableW(L"SENTREL_TELEMETRY_RESULT", nullptr);
+    SetEnvironmentVariableW(L"SENTREL_TELEMETRY_TRUSTED_RESULT", nullptr);
     unregisterServer();
-    if (!registerServer)
+    if (server.empty())
         return;
     HKEY key = nullptr;
     const std::wstring inproc = std::wstring(kClassKey) + L"\\InprocServer32";
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, inproc.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
         ERROR_SUCCESS) {
-        setString(key, nullptr, serverPath());
+        setString(key, nullptr, server);
         setString(key, L"ThreadingModel", L"Both");
         RegCloseKey(key);
     }
@@ -59,9 +68,11 @@ TelemetryServerFixture::TelemetryServerFixture(bool registerServer)
 TelemetryServerFixture::~TelemetryServerFixture()
 {
     unregisterServer();
-    SetEnvironmentVariableW(L"SENTREL_TELEMETRY_CAPTURE", nullptr);
-    SetEnvironmentVariableW(L"SENTREL_TELEMETRY_RESULT", nullptr);
+    for (const wchar_t* name : {L"SENTREL_TELEMETRY_CAPTURE", L"SENTREL_TELEMETRY_CREATIONS", L"SENTREL_TELEMETRY_RESULT",
+                                L"SENTREL_TELEMETRY_TRUSTED_RESULT"})
+        SetEnvironmentVariableW(name, nullptr);
     DeleteFileW(m_capture.c_str());
+    DeleteFileW(m_creations.c_str());
 }
 
 void TelemetryServerFixture::unregisterServer()
@@ -78,8 +89,18 @@ void TelemetryServerFixture::setResult(long hresult)
 
 std::vector<std::wstring> TelemetryServerFixture::records() const
 {
+    return readLines(m_capture);
+}
+
+std::vector<std::wstring> TelemetryServerFixture::creations() const
+{
+    return readLines(m_creations);
+}
+
+std::vector<std::wstring> TelemetryServerFixture::readLines(const std::wstring& path)
+{
     std::vector<std::wstring> result;
-    HANDLE file = CreateFileW(m_capture.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return result;

@@ -7,6 +7,7 @@
 
 #include <objbase.h>
 
+#include <set>
 #include <thread>
 
 namespace {
@@ -104,6 +105,56 @@ TEST(LegacyTransport, AnotherClassIdIsUsedWhenGivenAndTheDefaultOtherwise)
     EXPECT_TRUE(IsEqualCLSID(serverClass, CLegacyTransport().ClassId()));
     TelemetryServerFixture server;
     EXPECT_FALSE(CLegacyTransport(other).IsAvailable());
+}
+
+TEST(LegacyTransport, AnEventSentTwiceCarriesTheSameDimensionsAgain)
+{
+    TelemetryServerFixture server;
+    v2::CEvent event(L"Sentrel.Alert.Request");
+    event.Category(L"Kest").Add(L"Attempt", L"one");
+    event.Send();
+    event.Send();
+
+    const auto records = server.records();
+    ASSERT_EQ(2u, records.size());
+    std::map<std::wstring, std::wstring> first, second;
+    ASSERT_TRUE(TestSupport::parseFlatRecord(records[0], first)) << records[0];
+    ASSERT_TRUE(TestSupport::parseFlatRecord(records[1], second)) << records[1];
+    // Only the times may differ between the two sends.
+    for (auto* record : {&first, &second}) {
+        EXPECT_EQ(1u, record->erase(L"__record.created"));
+        EXPECT_EQ(1u, record->erase(L"__record.created.seconds"));
+    }
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(L"one", first[L"Attempt"]);
+}
+
+TEST(LegacyTransport, EventsSentFromSeveralThreadsAtOnceAllArriveWhole)
+{
+    TelemetryServerFixture server;
+    const int threads = 4, perThread = 6;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < threads; ++t)
+        senders.emplace_back([t] {
+            for (int i = 0; i < perThread; ++i)
+                v2::CEvent((L"E" + std::to_wstring(t) + L"." + std::to_wstring(i)).c_str())
+                    .Add(L"Payload", std::wstring(200 + i, static_cast<wchar_t>(L'a' + t)))
+                    .Send();
+        });
+    for (auto& sender : senders)
+        sender.join();
+
+    std::set<std::wstring> names;
+    for (const auto& raw : server.records()) {
+        std::map<std::wstring, std::wstring> record;
+        ASSERT_TRUE(TestSupport::parseFlatRecord(raw, record)) << raw;
+        EXPECT_EQ(L"Legacy v1", record[L"__transport.name"]);
+        const std::wstring name = record[L"UniqueIdentifier"];
+        const int t = name.size() > 1 ? name[1] - L'0' : 0, i = name.size() > 3 ? name[3] - L'0' : 0;
+        EXPECT_EQ(std::wstring(200 + i, static_cast<wchar_t>(L'a' + t)), record[L"Payload"]) << name;
+        names.insert(name);
+    }
+    EXPECT_EQ(static_cast<size_t>(threads * perThread), names.size());
 }
 
 } // namespace
