@@ -2,6 +2,7 @@
 #include "alert/Alert.h"
 #include "message/MessageBus.h"
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +35,18 @@ public:
     // Dismisses the current alert when it has this instance id.
     virtual bool deleteAlert(const std::wstring& instanceId);
     virtual bool dismissCurrent();
+
+private:
+    // The failure path once no preferred viewer showed the alert: status
+    // line, event, the alert's ".Failed." outcome and a log-collection request.
+    void reportShowFailure(const Alert& alert, uint32_t pluginErrors, uint32_t viewerErrors);
+
+    std::shared_ptr<ViewerRegistrar> m_viewers;
+    std::shared_ptr<PluginRegistrar> m_plugins;
+    std::shared_ptr<Ostrand::MessageBus> m_bus;
+    // Guards the current alert and keeps show, dismissal and deletion apart.
+    std::mutex m_lock;
+    std::shared_ptr<Alert> m_current;
 };
 
 } // namespace Kest
