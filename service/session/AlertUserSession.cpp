@@ -110,6 +110,15 @@ AlertUserSession::~AlertUserSession()
     }
     m_startDelaySignal.notify_all();
     m_wakeUp->raise();
+    // An alert on screen would hold the thread, and whoever ends the
+    // session, for the rest of the alert's time-out.
+    try {
+        if (m_dispatcher)
+            m_dispatcher->dismissCurrent();
+    } catch (const std::exception& error) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::~AlertUserSession",
+                L"Failed to dismiss the alert on screen: %hs. Continuing.", error.what());
+    }
     if (m_thread.joinable())
         m_thread.join();
 }

@@ -39,6 +39,12 @@ TEST(SentrelLibrary, TheHostDrivesTheModuleThroughItsWholeLife)
     ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(MODULE_HOST_PATH).c_str(), host.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(TestSupport::buildMachinePath(SENTREL_PATH).c_str(), library.c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(TrustKit::kitPath(L"bus-signed.dll").c_str(), bus.c_str(), FALSE));
+    // The tests of this program load the session API double, the host too.
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_NE(0u, GetModuleFileNameW(nullptr, program, MAX_PATH - 1));
+    std::wstring sessionLibrary = program;
+    sessionLibrary = sessionLibrary.substr(0, sessionLibrary.rfind(L'\\') + 1) + L"wtsapi32.dll";
+    ASSERT_TRUE(CopyFileW(sessionLibrary.c_str(), folder.file(L"wtsapi32.dll").c_str(), FALSE));
 
     // The host names the module; the name becomes the group of its log, and
     // the module sets no host.
