@@ -1,7 +1,10 @@
 // Sentrel.dll as the host loads it: the host double drives the module through
-// the library's table in a process of its own, on the bus library double.
+// the library's table in a process of its own, on the bus library double,
+// which reaches the settings service in the test process through a broker.
+#include "BusBrokerFixture.h"
 #include "ChildProcess.h"
 #include "ScratchFolder.h"
+#include "SettingsServicePeer.h"
 #include "SignedLibraryTrust.h"
 #include "TestNames.h"
 #include "ToolLogFolder.h"
@@ -30,6 +33,10 @@ size_t count(const std::vector<TestSupport::LogLine>& lines, uint32_t level, con
 
 TEST(SentrelLibrary, TheHostDrivesTheModuleThroughItsWholeLife)
 {
+    // The registrars ask the settings service when the module starts.
+    BusBroker::BusBrokerFixture broker;
+    SettingsPeer::SettingsServicePeer settings;
+
     // The module opens connections of its own: the bus library must lie
     // beside the host program, as it does in the framework's folder.
     TestSupport::ScratchFolder folder;
