@@ -205,6 +205,28 @@ INSTANTIATE_TEST_SUITE_P(Ends, HugeTimeoutRequest, ::testing::ValuesIn(TestSuppo
                              return std::string(info.param.label);
                          });
 
+// A text the wire would cut at its inner NUL never leaves: the caller is told,
+// instead of a status 0 for a message every receiver drops.
+TEST_F(ClientTest, AMessageWithAnInnerNulIsRefusedAndNeverSent)
+{
+    peer.subscribe(L"n");
+    const std::wstring withNul(L"a\0b", 3);
+    const std::pair<const char*, std::shared_ptr<Message>> cases[] = {
+        {"name", Message::create(std::wstring(L"n\0x", 3), L"s", L"{}")},
+        {"source", Message::create(L"n", withNul, L"{}")},
+        {"payload", Message::create(L"n", L"s", withNul)},
+    };
+    for (const auto& c : cases) {
+        std::shared_ptr<Reply> reply;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->publish(c.second)) << c.first;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->publishEx(c.second)) << c.first;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->request(c.second, reply, BusTest::kAnswered)) << c.first;
+        EXPECT_FALSE(reply) << c.first;
+    }
+    for (const Call call : {Call::Publish, Call::PublishEx, Call::Request, Call::DeliverMessage})
+        EXPECT_EQ(0u, journal(call).size());
+}
+
 TEST_F(ClientTest, ARequestNobodyListensToFails)
 {
     std::shared_ptr<Reply> reply;
