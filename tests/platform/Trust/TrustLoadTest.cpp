@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <algorithm>
+
 using namespace TrustTests;
 
 namespace {
@@ -157,19 +159,45 @@ TEST(ValidationLibraryName, TooLongOrNullArguments)
     EXPECT_EQ(87u, NotComDllGetInterface(L"Drellin.dll", "KytValidationControl2", nullptr, nullptr));
 }
 
-TEST(ValidationInstallPath, CutToCapacity)
+// Folder, separator and name fit whole, or there is no install path: a path
+// cut short would name another file.
+TEST(ValidationInstallPath, WholeOrNothing)
 {
     TestSupport::ScratchRegistryKey registry;
     TrustServiceKey key{registry.root(), registry.path()};
-    wchar_t buffer[16];
-    EXPECT_FALSE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 16));
+    wchar_t buffer[65];
+    EXPECT_FALSE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 64)) << "no value";
     const wchar_t dir[] = L"C:\\Tolgar";
     registry.setRaw(L"szInstallDir64", REG_SZ, dir, sizeof(dir));
-    registry.setRaw(L"szInstallDir32", REG_SZ, L"D:\\x", sizeof(L"D:\\x"));
-    ASSERT_TRUE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 16));
-    EXPECT_STREQ(L"C:\\Tolgar\\Drell", buffer);
-    ASSERT_TRUE(NotComDllGetInstallPath(key, true, L"Drellin.dll", buffer, 16));
-    EXPECT_STREQ(L"D:\\x\\Drellin.dl", buffer);
+    // Stored without its terminator: read as far as the data goes.
+    registry.setRaw(L"szInstallDir32", REG_SZ, L"D:\\x", 4 * sizeof(wchar_t));
+
+    struct Case {
+        bool use32;
+        DWORD capacity;
+        const wchar_t* expected; // null: false
+    };
+    const Case cases[] = {
+        {false, 16, nullptr},  // the folder fits, the name does not
+        {false, 10, nullptr},  // only the folder fits, the separator does not
+        {false, 9, nullptr},   // not even the folder
+        {false, 21, nullptr},  // all but the terminator
+        {false, 22, L"C:\\Tolgar\\Drellin.dll"},
+        {true, 16, nullptr},
+        {true, 17, L"D:\\x\\Drellin.dll"},
+        {true, 64, L"D:\\x\\Drellin.dll"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.use32 ? "32" : "64") << "-bit value, capacity " << c.capacity);
+        std::fill(std::begin(buffer), std::end(buffer), L'#');
+        const bool found = NotComDllGetInstallPath(key, c.use32, L"Drellin.dll", buffer, c.capacity);
+        EXPECT_EQ(c.expected != nullptr, found);
+        if (c.expected)
+            EXPECT_STREQ(c.expected, buffer);
+        else
+            EXPECT_EQ(L'\0', buffer[0]) << "a cut path is left in the buffer";
+        EXPECT_EQ(L'#', buffer[c.capacity]) << "written past the capacity";
+    }
 }
 
 // COM creation through a class registered for this test only.
