@@ -119,6 +119,33 @@ TEST_F(ValidationLibrary, BesideTheBaseModuleWhenNowhereElse)
     EXPECT_NE(nullptr, GetModuleHandleW(kitFile(L"Drellin.dll").c_str()));
 }
 
+// An install folder so long that only a cut name would fit behind it: the
+// file under that cut name is never taken for the library, which is found
+// in the current folder instead.
+TEST_F(ValidationLibrary, NeverUnderACutName)
+{
+    const std::wstring name = L"Drellin.dll";
+    const size_t folderLength = MAX_PATH - 12; // the longest folder that can be made
+    std::wstring dir = folder.path();
+    while (dir.size() < folderLength) {
+        dir += L"\\" + std::wstring(std::min<size_t>(40, folderLength - dir.size() - 1), L'd');
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    ASSERT_EQ(folderLength, dir.size());
+    installIn(dir);
+    const std::wstring cut = dir + L"\\" + name.substr(0, MAX_PATH - 1 - dir.size() - 1);
+    ASSERT_EQ(L"Drellin.dl", cut.substr(dir.size() + 1));
+    ASSERT_TRUE(CopyFileW(kitFile(L"Drellin.dll").c_str(), cut.c_str(), FALSE));
+    const std::wstring current = copyToScratch(L"Drellin.dll", L"Drellin.dll");
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+
+    void* control = nullptr;
+    EXPECT_EQ(0u, NotComDllGetInterface(key, name.c_str(), "KytValidationControl2", &control, nullptr));
+    EXPECT_NE(nullptr, control);
+    EXPECT_NE(nullptr, GetModuleHandleW(current.c_str()));
+    EXPECT_EQ(nullptr, GetModuleHandleW(cut.c_str())) << "loaded under the cut name";
+}
+
 struct LibraryCase {
     const char* label;
     const wchar_t* kitName; // copied into the install folder as Drellin.dll; null: nothing there
