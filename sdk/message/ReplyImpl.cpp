@@ -2,6 +2,7 @@
 
 #include "Logging/Log.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <system_error>
@@ -122,7 +123,9 @@ int32_t ReplyImpl::getReplyMessage()
         // At the deadline itself a zero wait would come straight back and
         // turn this loop into a spin: wait one last millisecond instead.
         finalWait = remaining == 0;
-        readyWithin(m_future, std::chrono::milliseconds(finalWait ? 1 : remaining));
+        // A long remainder is waited a slice at a time, each followed by a
+        // look at the deadline's own clock.
+        m_future.wait_for(std::chrono::milliseconds(finalWait ? 1 : std::min(remaining, kLongestSlice.count())));
     }
     return takeValue();
 }
