@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.label); });
 
 // The bus double hands out its table with one entry null: refused as no
-// table at all, before any entry is called, and the library is let go.
+// table at all, before any entry is called.
 class TableHoleCase : public ::testing::TestWithParam<uint32_t> {
 protected:
     void SetUp() override
