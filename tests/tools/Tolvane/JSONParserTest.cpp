@@ -300,6 +300,39 @@ TEST_F(JSONParserFiles, DamagedFilesAreRefused)
     }
 }
 
+// An escaped low surrogate with no high one before it is no UTF-16 text: it
+// is a parse error like any other, from a string and from a file alike,
+// wherever it stands.
+TEST_F(JSONParserFiles, EscapedLoneLowSurrogatesAreParseErrors)
+{
+    const struct {
+        std::wstring text;
+        bool accepted;
+    } cases[] = {
+        {LR"({"registry":[{"appcode":"\udc00"}]})", false},
+        {LR"({"registry":[{"appcode":"x\uDFFFy"}]})", false},
+        {LR"({"\udc00":1})", false},
+        {LR"({"a":"\\\udc00"})", false},
+        {LR"({"a":"\ud800\ud800\udc00"})", false},
+        {LR"({"a":"\udbff\udfff\udc00"})", false},
+        {LR"(["\uDC00"])", false},
+        {LR"({"a":"\ud800\udc00"})", true},
+        {LR"({"a":"\\udc00"})", true},
+    };
+    for (const auto& c : cases) {
+        JSONParser fromText;
+        EXPECT_EQ(c.accepted, fromText.parse(c.text)) << TestSupport::narrow(c.text);
+        const std::wstring input = folder.write(L"in.json", registryFile(c.text));
+        OpenFile in(input, L"rb");
+        JSONParser fromFile;
+        EXPECT_EQ(c.accepted, fromFile.parse(in.file)) << TestSupport::narrow(c.text);
+        if (!c.accepted) {
+            EXPECT_EQ(L"null", fromText.toString());
+            EXPECT_EQ(L"null", fromFile.toString());
+        }
+    }
+}
+
 // Nesting deep enough to exhaust the stack of a recursive reader or writer
 // is refused; the deepest accepted document can be written.
 TEST_F(JSONParserFiles, DeepNestingIsRefusedBeforeItCanExhaustTheStack)
