@@ -333,6 +333,21 @@ TEST_F(JSONParserFiles, EscapedLoneLowSurrogatesAreParseErrors)
     }
 }
 
+// The JSON library's own checks never end the process: in an optimised
+// build assertions are off, and the library's checks throw an error that
+// its caller handles, whether a caller misuses a value or the library meets
+// text it cannot store.
+TEST(JSONLibraryChecks, ThrowInsteadOfEndingTheProcess)
+{
+#if defined(__OPTIMIZE__) && !defined(NDEBUG)
+    ADD_FAILURE() << "an optimised build with assertions on";
+#endif
+    const JSONParser::Value text(L"x");
+    EXPECT_THROW(text.GetInt(), Ostrand::JSONLibraryError);
+    JSONParser::Document document;
+    EXPECT_THROW(document.Parse(LR"(["\udc00"])"), Ostrand::JSONLibraryError);
+}
+
 // Nesting deep enough to exhaust the stack of a recursive reader or writer
 // is refused; the deepest accepted document can be written.
 TEST_F(JSONParserFiles, DeepNestingIsRefusedBeforeItCanExhaustTheStack)
