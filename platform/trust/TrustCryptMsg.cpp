@@ -20,6 +20,12 @@ bool TrustMsgParam(HCRYPTMSG msg, DWORD type, DWORD index, std::vector<BYTE>& ou
 
 LONG TrustWinVerify(const wchar_t* path, HANDLE file, DWORD providerFlags, bool withState)
 {
+    // The hash is read through the handle when one is given (Wine then
+    // ignores the path); it is read from the start.
+    if (file && file != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER zero{};
+        SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+    }
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;

@@ -119,7 +119,8 @@ bool authenticodePolicyHolds(PCCERT_CHAIN_CONTEXT chain)
            status.dwError == 0;
 }
 
-bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
+bool signerPasses(const wchar_t* path, HANDLE file, HCRYPTMSG msg, HCERTSTORE store, DWORD index,
+                  const wchar_t* const* names,
                   const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
 {
     std::vector<BYTE> buffer;
@@ -173,7 +174,7 @@ bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD in
     if (!CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify))
         return false;
 
-    return TrustVerifyFileHash(path, nullptr) == 0;
+    return TrustVerifyFileHash(path, file) == 0;
 }
 
 } // namespace
@@ -181,7 +182,7 @@ bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD in
 } // namespace Halvex
 
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
-                           DWORD rootCount, const wchar_t* const* serials)
+                           DWORD rootCount, const wchar_t* const* serials, HANDLE file)
 {
     using namespace Halvex::trust;
     if (!path || !*path)
@@ -202,7 +203,7 @@ bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, con
     if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size))
         return false;
     for (DWORD i = 0; i < count; ++i)
-        if (signerPasses(path, msg.get(), store.get(), i, names, roots, rootCount, serials))
+        if (signerPasses(path, file, msg.get(), store.get(), i, names, roots, rootCount, serials))
             return true;
     return false;
 }

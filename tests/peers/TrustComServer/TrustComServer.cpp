@@ -2,7 +2,9 @@
 // IClassFactory and as the private trusted class factory, under one of the
 // two private identifiers or neither, as the test sets in the environment:
 //   TRUST_COM_DOUBLE_PRIVATE  "first" (default), "second" or "none"
-// TrustComDoubleCreated() counts the objects made.
+// TrustComDoubleCreated() counts the objects made. Whenever a copy of it is
+// mapped, its DllMain sets the event "Local\TrustComDoubleLoaded-<process id>"
+// when the process made one: the mark that its code ran.
 #include <windows.h>
 #include <unknwn.h>
 
@@ -102,6 +104,20 @@ int privateChoice()
 }
 
 } // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) {
+        wchar_t name[64];
+        swprintf(name, 64, L"Local\\TrustComDoubleLoaded-%lu", GetCurrentProcessId());
+        HANDLE mark = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+        if (mark) {
+            SetEvent(mark);
+            CloseHandle(mark);
+        }
+    }
+    return TRUE;
+}
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID, REFIID iid, void** out)
 {

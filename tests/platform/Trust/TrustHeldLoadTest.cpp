@@ -1,0 +1,142 @@
+// The file a trust-checked load checks is the file it maps: not a copy that
+// replaced it in between, not another file that the same name stands for.
+#include "FileSwapper.h"
+#include "GlobalListScope.h"
+#include "TrustKit.h"
+
+#include "ScratchFolder.h"
+#include "TestNames.h"
+
+#include "trust/TrustLoad.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+using namespace TrustTests;
+
+namespace {
+
+class TrustedKitLoad : public ::testing::Test {
+protected:
+    void SetUp() override { scope.writeList(listText("8", {kitThumbprintText("root")})); }
+    GlobalListScope scope;
+};
+
+// The signed sample exports TrustSampleAnswer; the unsigned stand-in (the
+// validation library double) does not, so each load tells which file it got.
+bool isSignedSample(HMODULE module)
+{
+    return GetProcAddress(module, "TrustSampleAnswer") != nullptr;
+}
+
+TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
+{
+    TestSupport::ScratchFolder folder(L"swap");
+    const std::wstring target = folder.file(L"swapped.dll");
+    ASSERT_TRUE(CopyFileW(kitFile(L"sample-signed.dll").c_str(), target.c_str(), FALSE));
+    FileSwapper swapper(target, kitFile(L"Drellin-unsigned.dll"), kitFile(L"sample-signed.dll"));
+
+    long loads = 0, refusals = 0, unsignedLoads = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    while (std::chrono::steady_clock::now() < end) {
+        HMODULE module = TrustLoadLibraryExW(target.c_str(), 0);
+        if (!module) {
+            ++refusals;
+            continue;
+        }
+        ++loads;
+        if (!isSignedSample(module))
+            ++unsignedLoads;
+        FreeLibrary(module);
+    }
+    swapper.stop();
+    RecordProperty("loads", static_cast<int>(loads));
+    RecordProperty("refusals", static_cast<int>(refusals));
+    RecordProperty("swaps", static_cast<int>(swapper.swaps()));
+    EXPECT_EQ(0, unsignedLoads) << loads << " loads, " << refusals << " refusals, " << swapper.swaps() << " swaps";
+    // The race was really run: both copies were in place at times, and the
+    // signed one was loaded.
+    EXPECT_GT(swapper.swaps(), 10);
+    EXPECT_GT(loads, 0);
+    EXPECT_GT(refusals, 0);
+}
+
+// A relative name stands for the file the loader would map: a bare name is
+// looked for beside the program before the current folder; a name with a
+// folder part is taken from the current folder.
+class RelativeName : public TrustedKitLoad {
+protected:
+    void SetUp() override
+    {
+        TrustedKitLoad::SetUp();
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
+        ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
+        wchar_t program[MAX_PATH] = {};
+        DWORD n = GetModuleFileNameW(nullptr, program, MAX_PATH);
+        ASSERT_TRUE(n > 0 && n < MAX_PATH);
+        std::wstring folder(program, n);
+        folder.resize(folder.find_last_of(L'\\'));
+        name = L"relative-probe-" + std::to_wstring(GetCurrentProcessId()) + L".dll";
+        besideProgram = folder + L"\\" + name;
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previous);
+        DeleteFileW(besideProgram.c_str());
+    }
+    void place(const wchar_t* inCurrent, const wchar_t* besideTheProgram)
+    {
+        ASSERT_TRUE(CopyFileW(kitFile(inCurrent).c_str(), current.file(name).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(kitFile(besideTheProgram).c_str(), besideProgram.c_str(), FALSE));
+    }
+    static std::wstring fileOf(HMODULE module)
+    {
+        wchar_t path[MAX_PATH] = {};
+        DWORD n = GetModuleFileNameW(module, path, MAX_PATH);
+        return std::wstring(path, n < MAX_PATH ? n : 0);
+    }
+
+    TestSupport::ScratchFolder current{L"current"};
+    std::wstring name, besideProgram;
+    wchar_t m_previous[MAX_PATH] = {};
+};
+
+TEST_F(RelativeName, ASignedCopyInTheCurrentFolderDoesNotVouchForTheOneBesideTheProgram)
+{
+    place(L"sample-signed.dll", L"sample-unsigned.dll");
+    SetLastError(0);
+    HMODULE module = TrustLoadLibraryExW(name.c_str(), 0);
+    EXPECT_EQ(nullptr, module) << TestSupport::narrow(fileOf(module));
+    EXPECT_EQ(5u, GetLastError());
+    EXPECT_EQ(nullptr, GetModuleHandleW(besideProgram.c_str())) << "mapped all the same";
+    if (module)
+        FreeLibrary(module);
+}
+
+TEST_F(RelativeName, TheCopyBesideTheProgramIsCheckedAndLoaded)
+{
+    place(L"sample-unsigned.dll", L"sample-signed.dll");
+    HMODULE module = TrustLoadLibraryExW(name.c_str(), 0);
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(0, lstrcmpiW(besideProgram.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
+    FreeLibrary(module);
+}
+
+TEST_F(RelativeName, ANameWithAFolderPartIsTakenFromTheCurrentFolder)
+{
+    place(L"sample-signed.dll", L"sample-unsigned.dll");
+    const std::wstring dotted = L".\\" + name;
+    HMODULE module = TrustLoadLibraryExW(dotted.c_str(), 0);
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(0, lstrcmpiW(current.file(name).c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
+    FreeLibrary(module);
+
+    place(L"sample-unsigned.dll", L"sample-signed.dll");
+    SetLastError(0);
+    EXPECT_EQ(nullptr, TrustLoadLibraryExW(dotted.c_str(), 0));
+    EXPECT_EQ(5u, GetLastError());
+}
+
+} // namespace
