@@ -11,12 +11,25 @@ const DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARC
                            LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
                            LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
 
-bool hasFolderPart(const wchar_t* name)
+bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool hasSeparator(const wchar_t* name)
 {
     for (const wchar_t* p = name; *p; ++p)
-        if (*p == L'\\' || *p == L'/' || *p == L':')
+        if (isSeparator(*p))
             return true;
     return false;
+}
+
+// "X:...", "\\..." and "\...": a name that does not depend on the search
+// folders (a drive-relative or root-relative one still depends on the
+// current folder, as GetFullPathNameW takes it).
+bool isRooted(const wchar_t* name)
+{
+    return isSeparator(name[0]) || (name[0] && name[1] == L':');
 }
 
 bool isFile(const std::wstring& path)
@@ -152,15 +165,16 @@ bool TrustResolveLibraryPath(const wchar_t* name, DWORD flags, std::wstring& ful
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (hasFolderPart(name)) {
+    if (isRooted(name)) {
         fullPath = TrustFullPathName(name);
-        if (fullPath.empty())
-            return false;
-        return true;
+        return !fullPath.empty();
     }
+    // A relative path is appended to every search folder, as the loader
+    // does; only a bare name can stand for a module already loaded.
     const std::wstring file = withExtension(name);
     HMODULE loaded = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, file.c_str(), &loaded) && loaded)
+    if (!hasSeparator(name) &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, file.c_str(), &loaded) && loaded)
         return TrustModuleFileName(loaded, fullPath);
     for (const std::wstring& folder : searchFolders(flags)) {
         if (folder.empty())

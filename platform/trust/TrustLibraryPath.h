@@ -9,12 +9,13 @@ namespace Halvex {
 namespace trust {
 
 // The full path the loader would map for `name` loaded with `flags`: a name
-// with a folder part is taken relative to the current folder; a bare name is
-// looked for where the loader looks (the folders the LOAD_LIBRARY_SEARCH_*
-// flags name, else the program's folder, the system folder, the Windows
-// folder, the current folder and the PATH folders, in that order); a bare
-// name that is already loaded stands for the loaded module's file. False with
-// the last error set when there is no such file.
+// that starts with a drive or a backslash is made full as GetFullPathNameW
+// does; a bare name or a relative path is looked for where the loader looks,
+// appended to each search folder in turn (the folders the
+// LOAD_LIBRARY_SEARCH_* flags name, else the program's folder, the system
+// folder, the Windows folder, the current folder and the PATH folders); a
+// bare name that is already loaded stands for the loaded module's file.
+// False with the last error set when there is no such file.
 bool TrustResolveLibraryPath(const wchar_t* name, DWORD flags, std::wstring& fullPath);
 
 // GetFullPathNameW into a string; empty on failure.

@@ -63,9 +63,8 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
     EXPECT_GT(refusals, 0);
 }
 
-// A relative name stands for the file the loader would map: a bare name is
-// looked for beside the program before the current folder; a name with a
-// folder part is taken from the current folder.
+// A relative name stands for the file the loader would map: a bare name, or
+// a relative path, is looked for beside the program before the current folder.
 class RelativeName : public TrustedKitLoad {
 protected:
     void SetUp() override
@@ -124,19 +123,23 @@ TEST_F(RelativeName, TheCopyBesideTheProgramIsCheckedAndLoaded)
     FreeLibrary(module);
 }
 
-TEST_F(RelativeName, ANameWithAFolderPartIsTakenFromTheCurrentFolder)
+TEST_F(RelativeName, ARelativePathIsSearchedLikeABareName)
 {
-    place(L"sample-signed.dll", L"sample-unsigned.dll");
     const std::wstring dotted = L".\\" + name;
+    place(L"sample-signed.dll", L"sample-unsigned.dll");
+    SetLastError(0);
     HMODULE module = TrustLoadLibraryExW(dotted.c_str(), 0);
-    ASSERT_NE(nullptr, module);
-    EXPECT_EQ(0, lstrcmpiW(current.file(name).c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
-    FreeLibrary(module);
+    EXPECT_EQ(nullptr, module) << TestSupport::narrow(fileOf(module));
+    EXPECT_EQ(5u, GetLastError());
+    EXPECT_EQ(nullptr, GetModuleHandleW(besideProgram.c_str())) << "mapped all the same";
+    if (module)
+        FreeLibrary(module);
 
     place(L"sample-unsigned.dll", L"sample-signed.dll");
-    SetLastError(0);
-    EXPECT_EQ(nullptr, TrustLoadLibraryExW(dotted.c_str(), 0));
-    EXPECT_EQ(5u, GetLastError());
+    module = TrustLoadLibraryExW(dotted.c_str(), 0);
+    ASSERT_NE(nullptr, module);
+    EXPECT_EQ(0, lstrcmpiW(besideProgram.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
+    FreeLibrary(module);
 }
 
 } // namespace
