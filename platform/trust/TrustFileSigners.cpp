@@ -143,19 +143,11 @@ bool signerPasses(const wchar_t* path, HANDLE file, HCRYPTMSG msg, HCERTSTORE st
     if (stamp == TimestampResult::Failed)
         return false;
 
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-    if (!CertGetCertificateChain(nullptr, cert.get(), stamp == TimestampResult::Time ? &when : nullptr, store, &para,
-                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS,
-                                 nullptr, &rawChain) ||
-        !rawChain)
+    CertChain chain(TrustBuildChain(cert.get(), stamp == TimestampResult::Time ? &when : nullptr, store,
+                                    szOID_PKIX_KP_CODE_SIGNING,
+                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS));
+    if (!chain)
         return false;
-    CertChain chain(rawChain);
     if (chain->TrustStatus.dwErrorStatus != 0)
         return false;
     if (!rootListed(chain.get(), roots, rootCount))

@@ -202,20 +202,9 @@ bool counterSignatureHolds(HCRYPTMSG msg, DWORD index, const CRYPT_ATTR_BLOB& en
 // error, to a trusted root and is meant for time stamping.
 bool authorityTrusted(PCCERT_CONTEXT authority, HCERTSTORE store, const FILETIME& when)
 {
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_TIMESTAMP_SIGNING)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT raw = nullptr;
-    FILETIME at = when;
-    if (!CertGetCertificateChain(nullptr, authority, &at, store, &para, CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr,
-                                 &raw) ||
-        !raw)
-        return false;
-    CertChain chain(raw);
-    return chain->TrustStatus.dwErrorStatus == 0;
+    CertChain chain(TrustBuildChain(authority, &when, store, szOID_PKIX_KP_TIMESTAMP_SIGNING,
+                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL));
+    return chain && chain->TrustStatus.dwErrorStatus == 0;
 }
 
 bool readSigningTime(const CMSG_SIGNER_INFO& counter, bool& found, FILETIME& time)

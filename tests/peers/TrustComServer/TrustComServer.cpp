@@ -3,11 +3,11 @@
 // two private identifiers or neither, as the test sets in the environment:
 //   TRUST_COM_DOUBLE_PRIVATE  "first" (default), "second" or "none"
 // TrustComDoubleCreated() counts the objects made. Whenever a copy of it is
-// mapped, its DllMain sets the event "Local\TrustComDoubleLoaded-<process id>"
-// when the process made one: the mark that its code ran.
+// mapped, it leaves the load mark "TrustComDoubleLoaded" (LoadMark.h).
 #include <windows.h>
 #include <unknwn.h>
 
+#include "LoadMark.h"
 #include "TrustedComParts.h"
 
 #include <cwchar>
@@ -107,15 +107,8 @@ int privateChoice()
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        wchar_t name[64];
-        swprintf(name, 64, L"Local\\TrustComDoubleLoaded-%lu", GetCurrentProcessId());
-        HANDLE mark = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
-        if (mark) {
-            SetEvent(mark);
-            CloseHandle(mark);
-        }
-    }
+    if (reason == DLL_PROCESS_ATTACH)
+        LoadMark::leave(L"TrustComDoubleLoaded");
     return TRUE;
 }
 

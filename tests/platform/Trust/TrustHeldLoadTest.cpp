@@ -64,8 +64,18 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
 }
 
 // A relative name stands for the file the loader would map: a bare name, or
-// a relative path, is looked for beside the program before the current folder.
-class RelativeName : public TrustedKitLoad {
+// a relative path, is looked for beside the program before the current
+// folder. A signed copy in the current folder must not vouch for an unsigned
+// one beside the program.
+struct RelativeCase {
+    const char* label;
+    bool dotted; // ".\name" rather than "name"
+    const wchar_t* inCurrent;
+    const wchar_t* besideTheProgram;
+    bool loads; // the copy beside the program
+};
+
+class RelativeName : public TrustedKitLoad, public ::testing::WithParamInterface<RelativeCase> {
 protected:
     void SetUp() override
     {
@@ -85,11 +95,6 @@ protected:
         SetCurrentDirectoryW(m_previous);
         DeleteFileW(besideProgram.c_str());
     }
-    void place(const wchar_t* inCurrent, const wchar_t* besideTheProgram)
-    {
-        ASSERT_TRUE(CopyFileW(kitFile(inCurrent).c_str(), current.file(name).c_str(), FALSE));
-        ASSERT_TRUE(CopyFileW(kitFile(besideTheProgram).c_str(), besideProgram.c_str(), FALSE));
-    }
     static std::wstring fileOf(HMODULE module)
     {
         wchar_t path[MAX_PATH] = {};
@@ -102,44 +107,37 @@ protected:
     wchar_t m_previous[MAX_PATH] = {};
 };
 
-TEST_F(RelativeName, ASignedCopyInTheCurrentFolderDoesNotVouchForTheOneBesideTheProgram)
+TEST_P(RelativeName, TheFileCheckedIsTheFileTheLoaderWouldMap)
 {
-    place(L"sample-signed.dll", L"sample-unsigned.dll");
+    const RelativeCase& c = GetParam();
+    ASSERT_TRUE(CopyFileW(kitFile(c.inCurrent).c_str(), current.file(name).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(kitFile(c.besideTheProgram).c_str(), besideProgram.c_str(), FALSE));
+    const std::wstring spelled = c.dotted ? L".\\" + name : name;
     SetLastError(0);
-    HMODULE module = TrustLoadLibraryExW(name.c_str(), 0);
-    EXPECT_EQ(nullptr, module) << TestSupport::narrow(fileOf(module));
-    EXPECT_EQ(5u, GetLastError());
-    EXPECT_EQ(nullptr, GetModuleHandleW(besideProgram.c_str())) << "mapped all the same";
+    HMODULE module = TrustLoadLibraryExW(spelled.c_str(), 0);
+    const DWORD error = GetLastError();
+    if (c.loads) {
+        ASSERT_NE(nullptr, module);
+        EXPECT_EQ(0, lstrcmpiW(besideProgram.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
+    } else {
+        EXPECT_EQ(nullptr, module) << TestSupport::narrow(fileOf(module));
+        EXPECT_EQ(5u, error);
+        EXPECT_EQ(nullptr, GetModuleHandleW(besideProgram.c_str())) << "mapped all the same";
+    }
     if (module)
         FreeLibrary(module);
 }
 
-TEST_F(RelativeName, TheCopyBesideTheProgramIsCheckedAndLoaded)
-{
-    place(L"sample-unsigned.dll", L"sample-signed.dll");
-    HMODULE module = TrustLoadLibraryExW(name.c_str(), 0);
-    ASSERT_NE(nullptr, module);
-    EXPECT_EQ(0, lstrcmpiW(besideProgram.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
-    FreeLibrary(module);
-}
-
-TEST_F(RelativeName, ARelativePathIsSearchedLikeABareName)
-{
-    const std::wstring dotted = L".\\" + name;
-    place(L"sample-signed.dll", L"sample-unsigned.dll");
-    SetLastError(0);
-    HMODULE module = TrustLoadLibraryExW(dotted.c_str(), 0);
-    EXPECT_EQ(nullptr, module) << TestSupport::narrow(fileOf(module));
-    EXPECT_EQ(5u, GetLastError());
-    EXPECT_EQ(nullptr, GetModuleHandleW(besideProgram.c_str())) << "mapped all the same";
-    if (module)
-        FreeLibrary(module);
-
-    place(L"sample-unsigned.dll", L"sample-signed.dll");
-    module = TrustLoadLibraryExW(dotted.c_str(), 0);
-    ASSERT_NE(nullptr, module);
-    EXPECT_EQ(0, lstrcmpiW(besideProgram.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
-    FreeLibrary(module);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Names, RelativeName,
+    ::testing::Values(RelativeCase{"BareSignedOnlyInTheCurrentFolder", false, L"sample-signed.dll",
+                                   L"sample-unsigned.dll", false},
+                      RelativeCase{"BareSignedBesideTheProgram", false, L"sample-unsigned.dll", L"sample-signed.dll",
+                                   true},
+                      RelativeCase{"PathSignedOnlyInTheCurrentFolder", true, L"sample-signed.dll",
+                                   L"sample-unsigned.dll", false},
+                      RelativeCase{"PathSignedBesideTheProgram", true, L"sample-unsigned.dll", L"sample-signed.dll",
+                                   true}),
+    [](const ::testing::TestParamInfo<RelativeCase>& info) { return std::string(info.param.label); });
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "GlobalListScope.h"
+#include "LoadMark.h"
 #include "TrustKit.h"
 
 #include "ScratchFolder.h"
@@ -192,15 +193,19 @@ protected:
     }
     void registerServer(const wchar_t* kitName)
     {
+        m_server = kitFile(kitName);
+        registerValue(REG_SZ, m_server);
+    }
+    // The class's InprocServer32 value, as COM reads it.
+    void registerValue(DWORD type, const std::wstring& value)
+    {
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_key + L"\\InprocServer32").c_str(), 0, nullptr,
                                                  0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        std::wstring path = kitFile(kitName);
-        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
         RegCloseKey(key);
-        m_server = path;
     }
     LONG created() const
     {
@@ -283,16 +288,10 @@ protected:
     {
         TrustedCom::SetUp();
         GetCurrentDirectoryW(MAX_PATH, m_previous);
-        wchar_t name[64];
-        swprintf(name, 64, L"Local\\TrustComDoubleLoaded-%lu", GetCurrentProcessId());
-        m_mark = CreateEventW(nullptr, TRUE, FALSE, name);
-        ASSERT_NE(nullptr, m_mark);
-        ResetEvent(m_mark);
+        ASSERT_TRUE(mark.ready());
     }
     void TearDown() override
     {
-        if (m_mark)
-            CloseHandle(m_mark);
         SetCurrentDirectoryW(m_previous);
         SetEnvironmentVariableW(L"TRUST_COM_TEST_DIR", nullptr);
         TrustedCom::TearDown();
@@ -314,18 +313,12 @@ protected:
             ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
             value = file;
         }
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_key + L"\\InprocServer32").c_str(), 0, nullptr,
-                                                 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
-        RegCloseKey(key);
+        registerValue(type, value);
     }
-    bool marked() const { return WaitForSingleObject(m_mark, 0) == WAIT_OBJECT_0; }
+    bool marked() const { return mark.seen(); }
 
     TestSupport::ScratchFolder folder{L"servers"};
-    HANDLE m_mark = nullptr;
+    LoadMark::Watch mark{L"TrustComDoubleLoaded"};
     wchar_t m_previous[MAX_PATH] = {};
 };
 

@@ -1,19 +1,12 @@
-// Stands in for a planted Cabinet.dll: mapping it sets the event
-// "Local\CabinetDoubleLoaded-<process id>" when the process made one.
-#include <windows.h>
+// Stands in for a planted Cabinet.dll: mapping it leaves the load mark
+// "CabinetDoubleLoaded".
+#include "LoadMark.h"
 
-#include <cwchar>
+#include <windows.h>
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        wchar_t name[64];
-        swprintf(name, 64, L"Local\\CabinetDoubleLoaded-%lu", GetCurrentProcessId());
-        HANDLE mark = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
-        if (mark) {
-            SetEvent(mark);
-            CloseHandle(mark);
-        }
-    }
+    if (reason == DLL_PROCESS_ATTACH)
+        LoadMark::leave(L"CabinetDoubleLoaded");
     return TRUE;
 }

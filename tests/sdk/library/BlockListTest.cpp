@@ -35,6 +35,18 @@ private:
     std::wstring m_text;
 };
 
+// Whether the library can be made; a refusal must be the loading one.
+bool constructs(const LibraryDescriptor& descriptor, std::shared_ptr<Halvex::FileVersionInfo> version = {})
+{
+    try {
+        SharedLibrary library(descriptor, nullptr, nullptr, nullptr, std::move(version));
+        return true;
+    } catch (const Ostrand::ModuleException& error) {
+        EXPECT_STREQ("Failed to load library", error.what());
+        return false;
+    }
+}
+
 struct BlockCase {
     const char* label;
     const wchar_t* kitName;
@@ -62,14 +74,7 @@ TEST_P(BlockListCase, LoadsUnlessTheListNamesThisVersion)
     if (c.versionText)
         version = std::make_shared<VersionText>(c.versionText);
 
-    bool loaded = false;
-    try {
-        SharedLibrary library(LibraryDescriptor{name, {folder.path()}}, nullptr, nullptr, nullptr, version);
-        loaded = true;
-    } catch (const Ostrand::ModuleException& error) {
-        EXPECT_STREQ("Failed to load library", error.what());
-    }
-    EXPECT_EQ(!c.blocked, loaded);
+    EXPECT_EQ(!c.blocked, constructs(LibraryDescriptor{name, {folder.path()}}, version));
     EXPECT_EQ(c.blocked, log.contains(3, L"Blocked library: " + folder.path() + L"\\" + name + L"."));
 }
 
@@ -143,14 +148,7 @@ TEST_P(NameSpelling, OnlyAPlainNameIsSearchedAndTheListKnowsItInAnyCase)
     BlockList list(blocked, {{L"3.2.1.0", L"3.2.1.0"}});
 
     const std::wstring name = spelled(c.spelling, blocked, outside);
-    bool loaded = false;
-    try {
-        SharedLibrary library(LibraryDescriptor{name, {search}});
-        loaded = true;
-    } catch (const Ostrand::ModuleException& error) {
-        EXPECT_STREQ("Failed to load library", error.what());
-    }
-    EXPECT_EQ(c.loads, loaded) << TestSupport::narrow(name);
+    EXPECT_EQ(c.loads, constructs(LibraryDescriptor{name, {search}})) << TestSupport::narrow(name);
     EXPECT_EQ(c.refusedAsName, log.contains(4, L"Refusing library name \"" + name + L"\": not a plain file name."));
     EXPECT_EQ(nullptr, GetModuleHandleW((folder.path() + L"\\" + outside).c_str())) << "a file outside was mapped";
 }
