@@ -2,6 +2,8 @@
 
 #include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
+#include "trust/TrustLibraryPath.h"
 
 #include <softpub.h>
 #include <wintrust.h>
@@ -14,9 +16,20 @@ namespace {
 
 using GetInterfaceFn = HRESULT(__stdcall*)(const char*, void**);
 
-LONG verifySignature(const wchar_t* path)
+// Holds the file and checks its signature through the handle. A file that
+// is not there gives "not found", as the signature check would; one that
+// cannot be held is refused with the reason.
+LONG verifySignature(const std::wstring& path, Halvex::trust::FileHandle& held)
 {
-    return Halvex::trust::TrustWinVerify(path, nullptr, WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL, true);
+    held = Halvex::trust::TrustHoldFile(path);
+    if (!held.valid()) {
+        DWORD error = GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME || error == 0)
+            error = ERROR_FILE_NOT_FOUND;
+        return static_cast<LONG>(error);
+    }
+    return Halvex::trust::TrustWinVerify(path.c_str(), held.get(),
+                                         WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL, true);
 }
 
 bool acceptable(LONG answer)
@@ -28,24 +41,6 @@ bool acceptable(LONG answer)
 bool notFound(LONG answer)
 {
     return answer == ERROR_FILE_NOT_FOUND || answer == static_cast<LONG>(CRYPT_E_FILE_ERROR);
-}
-
-// The module's file name, the buffer grown once when too small. Wine does
-// not terminate a truncated result, so the length decides.
-bool moduleFileName(HMODULE module, std::wstring& out)
-{
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        DWORD n = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (n == 0)
-            return false;
-        if (n < buffer.size()) {
-            out.assign(buffer.data(), n);
-            return true;
-        }
-        buffer.resize(buffer.size() * 8);
-    }
-    return false;
 }
 
 DWORD currentFolderPath(const wchar_t* name, std::wstring& out)
@@ -102,22 +97,27 @@ DWORD locateAndLoad(const TrustServiceKey& key, const wchar_t* name, HMODULE bas
             path = name;
     }
 
-    LONG answer = verifySignature(path.c_str());
+    // The file is held from its check to its load, and loaded by the full
+    // name it was checked under.
+    if (!path.empty())
+        path = Halvex::trust::TrustFullPathName(path);
+    Halvex::trust::FileHandle held;
+    LONG answer = path.empty() ? static_cast<LONG>(ERROR_FILE_NOT_FOUND) : verifySignature(path, held);
     if (notFound(answer) && !fullPath) {
         OutputDebugStringW(L"NotComDllGetInterface: DLL not found in install location, looking in current directory\n");
         std::wstring beside;
-        if (moduleFileName(base, beside)) {
+        if (Halvex::trust::TrustModuleFileName(base, beside)) {
             size_t slash = beside.find_last_of(L'\\');
             beside = (slash == std::wstring::npos ? std::wstring() : beside.substr(0, slash + 1)) + name;
-            path = beside;
-            answer = verifySignature(path.c_str());
+            path = Halvex::trust::TrustFullPathName(beside);
+            answer = path.empty() ? static_cast<LONG>(ERROR_FILE_NOT_FOUND) : verifySignature(path, held);
         }
     }
     if (!acceptable(answer)) {
-        debugRefusal(path, answer);
+        debugRefusal(path.empty() ? std::wstring(name) : path, answer);
         return static_cast<DWORD>(answer);
     }
-    module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    module = Halvex::trust::TrustLoadHeldFile(path, LOAD_WITH_ALTERED_SEARCH_PATH);
     return 0;
 }
 

@@ -98,7 +98,9 @@ int CabinetExtractTrustedList(const wchar_t* cabinetPath)
 {
     if (!cabinetPath || !*cabinetPath)
         return 0;
-    HMODULE cabinet = LoadLibraryW(L"Cabinet.dll");
+    // From the system folder only: a Cabinet.dll beside the program or in
+    // the current folder must never be the one that runs.
+    HMODULE cabinet = LoadLibraryExW(L"Cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!cabinet)
         return 0;
     int result = 0;

@@ -18,8 +18,32 @@ bool TrustMsgParam(HCRYPTMSG msg, DWORD type, DWORD index, std::vector<BYTE>& ou
     return size > 0;
 }
 
+PCCERT_CHAIN_CONTEXT TrustBuildChain(PCCERT_CONTEXT cert, const FILETIME* when, HCERTSTORE store, const char* usage,
+                                     DWORD flags)
+{
+    LPSTR usages[] = {const_cast<LPSTR>(usage)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof(para);
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    para.RequestedUsage.Usage.cUsageIdentifier = 1;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    FILETIME at{};
+    if (when)
+        at = *when;
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, cert, when ? &at : nullptr, store, &para, flags, nullptr, &chain))
+        return nullptr;
+    return chain;
+}
+
 LONG TrustWinVerify(const wchar_t* path, HANDLE file, DWORD providerFlags, bool withState)
 {
+    // The hash is read through the handle when one is given (Wine then
+    // ignores the path); it is read from the start.
+    if (file && file != INVALID_HANDLE_VALUE) {
+        LARGE_INTEGER zero{};
+        SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
+    }
     WINTRUST_FILE_INFO fileInfo{};
     fileInfo.cbStruct = sizeof(fileInfo);
     fileInfo.pcwszFilePath = path;

@@ -119,7 +119,8 @@ bool authenticodePolicyHolds(PCCERT_CHAIN_CONTEXT chain)
            status.dwError == 0;
 }
 
-bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
+bool signerPasses(const wchar_t* path, HANDLE file, HCRYPTMSG msg, HCERTSTORE store, DWORD index,
+                  const wchar_t* const* names,
                   const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
 {
     std::vector<BYTE> buffer;
@@ -142,19 +143,11 @@ bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD in
     if (stamp == TimestampResult::Failed)
         return false;
 
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_CODE_SIGNING)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof(para);
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    PCCERT_CHAIN_CONTEXT rawChain = nullptr;
-    if (!CertGetCertificateChain(nullptr, cert.get(), stamp == TimestampResult::Time ? &when : nullptr, store, &para,
-                                 CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS,
-                                 nullptr, &rawChain) ||
-        !rawChain)
+    CertChain chain(TrustBuildChain(cert.get(), stamp == TimestampResult::Time ? &when : nullptr, store,
+                                    szOID_PKIX_KP_CODE_SIGNING,
+                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL | CERT_CHAIN_RETURN_LOWER_QUALITY_CONTEXTS));
+    if (!chain)
         return false;
-    CertChain chain(rawChain);
     if (chain->TrustStatus.dwErrorStatus != 0)
         return false;
     if (!rootListed(chain.get(), roots, rootCount))
@@ -173,7 +166,7 @@ bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD in
     if (!CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify))
         return false;
 
-    return TrustVerifyFileHash(path, nullptr) == 0;
+    return TrustVerifyFileHash(path, file) == 0;
 }
 
 } // namespace
@@ -181,7 +174,7 @@ bool signerPasses(const wchar_t* path, HCRYPTMSG msg, HCERTSTORE store, DWORD in
 } // namespace Halvex
 
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
-                           DWORD rootCount, const wchar_t* const* serials)
+                           DWORD rootCount, const wchar_t* const* serials, HANDLE file)
 {
     using namespace Halvex::trust;
     if (!path || !*path)
@@ -202,7 +195,7 @@ bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, con
     if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size))
         return false;
     for (DWORD i = 0; i < count; ++i)
-        if (signerPasses(path, msg.get(), store.get(), i, names, roots, rootCount, serials))
+        if (signerPasses(path, file, msg.get(), store.get(), i, names, roots, rootCount, serials))
             return true;
     return false;
 }

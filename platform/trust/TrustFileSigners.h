@@ -9,9 +9,10 @@
 // True when one signer of the file's embedded signature passes every test of
 // the policy lists: serial not excluded, name listed, a chain with the
 // code-signing usage at the signing time up to a listed root, its own
-// signature over the file, and an intact file hash. Never throws.
+// signature over the file, and an intact file hash. `file`, when given, is
+// the open file of `path` and the hash is read through it. Never throws.
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
-                           DWORD rootCount, const wchar_t* const* serials);
+                           DWORD rootCount, const wchar_t* const* serials, HANDLE file = nullptr);
 
 namespace Halvex {
 namespace trust {

@@ -1,6 +1,9 @@
 #include "trust/TrustLoad.h"
 
+#include "trust/TrustComServerPath.h"
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
+#include "trust/TrustLibraryPath.h"
 #include "trust/TrustValidator.h"
 
 #include <psapi.h>
@@ -28,16 +31,42 @@ struct TrustedClassFactory {
 
 const DWORD kMaxModules = 4096;
 
+bool inModule(HMODULE module, const void* address)
+{
+    HMODULE holder = nullptr;
+    return address &&
+           GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCWSTR>(address), &holder) &&
+           holder == module;
+}
+
 } // namespace
 
 HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
 {
-    DWORD answer = TrustVerifyFile(path);
+    using namespace Halvex::trust;
+    if (!path || !*path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // One file from here on: the one the loader would map for this name,
+    // held so that nobody can change or replace it until it is mapped.
+    std::wstring fullPath;
+    if (!TrustResolveLibraryPath(path, flags, fullPath)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    FileHandle held = TrustHoldFile(fullPath);
+    if (!held.valid()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    DWORD answer = TrustVerifyHeldFile(fullPath.c_str(), held.get());
     if (answer != 0) {
         SetLastError(answer);
         return nullptr;
     }
-    return LoadLibraryExW(path, nullptr, flags);
+    return TrustLoadHeldFile(fullPath, flags);
 }
 
 const void* TrustGetObjectCodeAddress(IUnknown* object)
@@ -101,6 +130,25 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
     if (!verify)
         return CoCreateInstance(classId, outer, context, interfaceId, out);
 
+    // The in-process server is checked, and loaded, before COM is asked:
+    // COM would run its code (DllMain, the class object) before any check
+    // of the class object could refuse it.
+    Halvex::trust::Module server;
+    if (context & CLSCTX_INPROC_SERVER) {
+        std::wstring serverPath;
+        switch (Halvex::trust::TrustFindComServerPath(classId, serverPath)) {
+        case Halvex::trust::ComServerPath::None:
+            break;
+        case Halvex::trust::ComServerPath::Unresolved:
+            return E_ACCESSDENIED;
+        case Halvex::trust::ComServerPath::Found:
+            server.reset(TrustLoadLibraryExW(serverPath.c_str(), 0));
+            if (!server)
+                return E_ACCESSDENIED;
+            break;
+        }
+    }
+
     void* raw = nullptr;
     HRESULT hr = CoGetClassObject(classId, context, nullptr, kTrustedFactoryFirst, &raw);
     if (FAILED(hr) || !raw) {
@@ -114,7 +162,10 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
     auto* factory = static_cast<TrustedClassFactory*>(raw);
     if (!factory->vtbl)
         return E_ACCESSDENIED;
-    if (TrustVerifyModuleOfAddress(TrustGetObjectCodeAddress(reinterpret_cast<IUnknown*>(factory))) != 0)
+    const void* code = TrustGetObjectCodeAddress(reinterpret_cast<IUnknown*>(factory));
+    if (server && !inModule(server.get(), code))
+        hr = E_ACCESSDENIED; // COM loaded another file than the one checked
+    else if (TrustVerifyModuleOfAddress(code) != 0)
         hr = E_ACCESSDENIED;
     else
         hr = factory->vtbl->CreateObject(factory, interfaceId, out);

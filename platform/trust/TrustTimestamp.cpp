@@ -118,8 +118,9 @@ bool counterSignerMatches(const CMSG_SIGNER_INFO& counter, const CMSG_SIGNER_INF
 
 // An RFC 3161 token speaks for the signer when the message imprint of its
 // TSTInfo is the hash of the signer's signature value, and its own signer's
-// signature holds.
-bool tokenMatches(HCRYPTMSG token, const CMSG_SIGNER_INFO& signer)
+// signature holds. `authority` and `store` are the token signer's
+// certificate and the token's certificates.
+bool tokenMatches(HCRYPTMSG token, const CMSG_SIGNER_INFO& signer, CertStore& store, CertContext& authority)
 {
     std::vector<BYTE> content;
     if (!TrustMsgParam(token, CMSG_CONTENT_PARAM, 0, content))
@@ -154,22 +155,56 @@ bool tokenMatches(HCRYPTMSG token, const CMSG_SIGNER_INFO& signer)
         return false;
 
     // The token's own signature over the TSTInfo.
-    CertStore store(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, token));
+    store.reset(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, token));
     if (!store)
         return false;
     std::vector<BYTE> certInfo;
     if (!TrustMsgParam(token, CMSG_SIGNER_CERT_INFO_PARAM, 0, certInfo))
         return false;
-    CertContext cert(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                        reinterpret_cast<PCERT_INFO>(certInfo.data())));
-    if (!cert)
+    authority.reset(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                       reinterpret_cast<PCERT_INFO>(certInfo.data())));
+    if (!authority)
         return false;
     CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify{};
     verify.cbSize = sizeof(verify);
     verify.dwSignerIndex = 0;
     verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
-    verify.pvSigner = const_cast<CERT_CONTEXT*>(cert.get());
+    verify.pvSigner = const_cast<CERT_CONTEXT*>(authority.get());
     return CryptMsgControl(token, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify) != FALSE;
+}
+
+// A legacy countersignature's own signature, over its authenticated
+// attributes, by the certificate it names in the signature's certificates.
+// Wine's check of it fails whatever the signature: there no legacy
+// timestamp counts.
+bool counterSignatureHolds(HCRYPTMSG msg, DWORD index, const CRYPT_ATTR_BLOB& encoded,
+                           const CMSG_SIGNER_INFO& counter, CertStore& store, CertContext& authority)
+{
+    store.reset(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, msg));
+    if (!store)
+        return false;
+    CERT_INFO lookup{};
+    lookup.Issuer = counter.Issuer;
+    lookup.SerialNumber = counter.SerialNumber;
+    authority.reset(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, &lookup));
+    if (!authority)
+        return false;
+    std::vector<BYTE> signerBytes;
+    if (!TrustMsgParam(msg, CMSG_ENCODED_SIGNER, index, signerBytes))
+        return false;
+    return CryptMsgVerifyCountersignatureEncodedEx(0, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, signerBytes.data(),
+                                                   static_cast<DWORD>(signerBytes.size()), encoded.pbData,
+                                                   encoded.cbData, CMSG_VERIFY_SIGNER_CERT,
+                                                   const_cast<CERT_CONTEXT*>(authority.get()), 0, nullptr) != FALSE;
+}
+
+// A time counts only from an authority whose certificate chains, without
+// error, to a trusted root and is meant for time stamping.
+bool authorityTrusted(PCCERT_CONTEXT authority, HCERTSTORE store, const FILETIME& when)
+{
+    CertChain chain(TrustBuildChain(authority, &when, store, szOID_PKIX_KP_TIMESTAMP_SIGNING,
+                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL));
+    return chain && chain->TrustStatus.dwErrorStatus == 0;
 }
 
 bool readSigningTime(const CMSG_SIGNER_INFO& counter, bool& found, FILETIME& time)
@@ -272,6 +307,9 @@ TimestampResult TrustReadTimestamp(HCRYPTMSG msg, DWORD index, const CMSG_SIGNER
             continue;
 
         bool found = false;
+        bool holds = false;
+        CertStore store;
+        CertContext authority;
         if (counter) {
             DWORD infoSize = 0;
             if (!CryptDecodeObject(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, PKCS7_SIGNER_INFO, value->pbData,
@@ -284,6 +322,7 @@ TimestampResult TrustReadTimestamp(HCRYPTMSG msg, DWORD index, const CMSG_SIGNER
             const auto& counterSigner = *reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data());
             if (!counterSignerMatches(counterSigner, signer) || !readSigningTime(counterSigner, found, time))
                 return TimestampResult::Failed;
+            holds = found && counterSignatureHolds(msg, index, *value, counterSigner, store, authority);
         } else {
             CryptMsg token(CryptMsgOpenToDecode(X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, 0, nullptr, nullptr));
             if (!token || !CryptMsgUpdate(token.get(), value->pbData, value->cbData, TRUE))
@@ -292,11 +331,15 @@ TimestampResult TrustReadTimestamp(HCRYPTMSG msg, DWORD index, const CMSG_SIGNER
             if (!TrustMsgParam(token.get(), CMSG_SIGNER_INFO_PARAM, 0, info))
                 return TimestampResult::Failed;
             const auto& tokenSigner = *reinterpret_cast<const CMSG_SIGNER_INFO*>(info.data());
-            if (!tokenMatches(token.get(), signer) || !readSigningTime(tokenSigner, found, time))
+            if (!tokenMatches(token.get(), signer, store, authority) || !readSigningTime(tokenSigner, found, time))
                 return TimestampResult::Failed;
+            holds = found;
         }
-        // The first countersigner decides, with or without a time.
-        return found ? TimestampResult::Time : TimestampResult::None;
+        // The first countersigner decides, with or without a time; a time
+        // from an authority nobody trusts leaves the signer to be judged now.
+        if (found && holds && authorityTrusted(authority.get(), store.get(), time))
+            return TimestampResult::Time;
+        return TimestampResult::None;
     }
     return TimestampResult::None;
 }

@@ -2,6 +2,7 @@
 
 #include "trust/TrustFileSigners.h"
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
 #include "trust/TrustedList.h"
 
 #include <shlwapi.h>
@@ -36,22 +37,22 @@ DWORD readServiceVersion(HKEY key)
     return 1504;
 }
 
-bool checkWith(const wchar_t* path, const TrustPolicy& policy)
+bool checkWith(const wchar_t* path, HANDLE file, const TrustPolicy& policy)
 {
-    return TrustCheckFileSigners(path, policy.names, policy.roots, policy.rootCount, policy.serials);
+    return TrustCheckFileSigners(path, policy.names, policy.roots, policy.rootCount, policy.serials, file);
 }
 
 // The loaded list decides only when it is newer than the policy it would
 // replace; an older file never takes over.
-bool checkWithLoadedList(TrustedList& list, const wchar_t* path, const TrustPolicy& fallback)
+bool checkWithLoadedList(TrustedList& list, const wchar_t* path, HANDLE file, const TrustPolicy& fallback)
 {
     bool answered = false;
     bool trusted = list.WithPolicy([&](const TrustPolicy& filePolicy) {
         answered = filePolicy.version > fallback.version;
-        return answered && checkWith(path, filePolicy);
+        return answered && checkWith(path, file, filePolicy);
     });
     if (!answered && list.IsLoaded())
-        return checkWith(path, fallback);
+        return checkWith(path, file, fallback);
     return trusted;
 }
 
@@ -126,53 +127,63 @@ DWORD TrustValidatorCheckService(TrustValidator* validator, const wchar_t* path)
     return vouched ? 0 : ERROR_ACCESS_DENIED;
 }
 
-DWORD TrustValidatorIsTrusted(TrustValidator* validator, const wchar_t* path)
+DWORD TrustValidatorIsTrusted(TrustValidator* validator, const wchar_t* path, HANDLE file)
 {
     if (!path || !*path)
         return ERROR_INVALID_PARAMETER;
     if (TrustValidatorCheckService(validator, path) == 0)
         return 0;
-    return TrustCheckFileOrCabinet(path, TrustBuiltinPolicy()) ? 0 : ERROR_ACCESS_DENIED;
+    return TrustCheckFileOrCabinet(path, TrustBuiltinPolicy(), file) ? 0 : ERROR_ACCESS_DENIED;
+}
+
+DWORD TrustVerifyHeldFile(const wchar_t* path, HANDLE file)
+{
+    if (!path || !*path)
+        return ERROR_INVALID_PARAMETER;
+    try {
+        return TrustValidatorIsTrusted(TrustGetValidator(nullptr), path, file);
+    } catch (...) {
+        return ERROR_ACCESS_DENIED;
+    }
 }
 
 DWORD TrustVerifyFile(const wchar_t* path)
 {
     if (!path || !*path)
         return ERROR_INVALID_PARAMETER;
-    try {
-        return TrustValidatorIsTrusted(TrustGetValidator(nullptr), path);
-    } catch (...) {
+    Halvex::trust::FileHandle held = Halvex::trust::TrustHoldFile(path);
+    if (!held.valid())
         return ERROR_ACCESS_DENIED;
-    }
+    return TrustVerifyHeldFile(path, held.get());
 }
 
-bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy)
+bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy, HANDLE file)
 {
     TrustedList& list = TrustGlobalList();
     if (list.IsLoaded()) {
-        if (checkWithLoadedList(list, path, policy))
+        if (checkWithLoadedList(list, path, file, policy))
             return true;
         // Another process installed a newer list: read it once more.
         if (GlobalFindAtomW(TrustGlobalListAtom().c_str()) == 0 || !list.Reload())
             return false;
-        return checkWithLoadedList(list, path, policy);
+        return checkWithLoadedList(list, path, file, policy);
     }
-    if (checkWith(path, policy))
+    if (checkWith(path, file, policy))
         return true;
     if (!list.LoadLocked() || list.Version() <= policy.version)
         return false;
-    return checkWithLoadedList(list, path, policy);
+    return checkWithLoadedList(list, path, file, policy);
 }
 
-bool TrustCheckFileOrCabinet(const wchar_t* path, const TrustPolicy& policy)
+bool TrustCheckFileOrCabinet(const wchar_t* path, const TrustPolicy& policy, HANDLE file)
 {
     if (!path || !*path)
         return false;
-    if (TrustCheckWithTrustedList(path, policy))
+    if (TrustCheckWithTrustedList(path, policy, file))
         return true;
     if (lstrcmpiW(PathFindExtensionW(path), L".cab") != 0)
         return false;
     if (!CabinetExtractTrustedList(path))
         return false;
-    return TrustCheckWithTrustedList(path, policy);
+    return TrustCheckWithTrustedList(path, policy, file);
 }

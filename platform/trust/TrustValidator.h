@@ -33,17 +33,23 @@ private:
     void* m_control = nullptr;
 };
 
-// 87 for a null or empty path; else the process's validator's answer.
+// 87 for a null or empty path; else the process's validator's answer, with
+// the file held (shared for reading only) while it is checked; a file that
+// cannot be held is not trusted.
 DWORD TrustVerifyFile(const wchar_t* path);
+// The same for a file the caller already holds that way (`file`), so that what
+// is checked is what the caller then uses.
+DWORD TrustVerifyHeldFile(const wchar_t* path, HANDLE file);
 
 // The process's validator, made on the first call; `created` tells whether
 // this call made it. Never released: the service interface is held to the end.
 TrustValidator* TrustGetValidator(bool* created);
 
-// 0 trusted, 5 not trusted, 87 no path.
-DWORD TrustValidatorIsTrusted(TrustValidator* validator, const wchar_t* path);
+// 0 trusted, 5 not trusted, 87 no path. `file`, when given, is the open file
+// of `path`: the file hash is read through it.
+DWORD TrustValidatorIsTrusted(TrustValidator* validator, const wchar_t* path, HANDLE file = nullptr);
 // 0 when the service vouches for the file, else 5.
 DWORD TrustValidatorCheckService(TrustValidator* validator, const wchar_t* path);
 
-bool TrustCheckFileOrCabinet(const wchar_t* path, const TrustPolicy& policy);
-bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy);
+bool TrustCheckFileOrCabinet(const wchar_t* path, const TrustPolicy& policy, HANDLE file = nullptr);
+bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy, HANDLE file = nullptr);

@@ -4,6 +4,7 @@
 #include "Registry/CObfuscatedRegKey.h"
 #include "dll/CallGuarded.h"
 #include "dll/ModuleException.h"
+#include "paths/PlainFileName.h"
 
 #include "ModuleStatus.h"
 
@@ -24,6 +25,18 @@ bool isFrameworkLibrary(const std::wstring& lowerName)
         if (framework == lowerName)
             return true;
     return false;
+}
+
+// The file's own name as the folder holds it (a short name, say, gives the
+// long one); the name as given when the file cannot be looked up.
+std::wstring nameOnDisk(const std::wstring& folder, const std::wstring& name)
+{
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\" + name).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return name;
+    FindClose(search);
+    return found.cFileName[0] ? std::wstring(found.cFileName) : name;
 }
 
 std::wstring lowerCased(const std::wstring& text)
@@ -77,6 +90,13 @@ std::wstring SharedLibrary::blockListKey(const std::wstring& lowerName)
 uint32_t SharedLibrary::loadLibrary()
 {
     const std::wstring& name = m_descriptor.name;
+    // Any other spelling could reach a file outside the search folders, or
+    // one the block list knows under its plain name.
+    if (!IsPlainFileName(name)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::SharedLibrary::loadLibrary",
+                L"Refusing library name \"%ls\": not a plain file name.", name.c_str());
+        return MODULE_STATUS_NOT_FOUND;
+    }
     for (std::wstring& folder : m_descriptor.searchPaths) {
         if (!m_pathHelpers->expand(folder)) {
             ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::SharedLibrary::loadLibrary",
@@ -151,7 +171,7 @@ bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& na
 {
     if (folder.empty() || name.empty())
         return false;
-    const std::wstring lowerName = lowerCased(name);
+    const std::wstring lowerName = lowerCased(nameOnDisk(folder, name));
     if (isFrameworkLibrary(lowerName))
         return false;
     return isVersionBlocked(lowerCased(folder), lowerName);

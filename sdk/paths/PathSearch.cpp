@@ -1,6 +1,7 @@
 #include "paths/PathSearch.h"
 
 #include "Logging/Log.h"
+#include "paths/PlainFileName.h"
 
 namespace Ostrand {
 
@@ -68,6 +69,11 @@ bool PathSearch::findFilePath(const std::wstring& fileName, std::wstring& folder
 {
     ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, L"PathSearch", L"Ostrand::PathSearch::findFilePath",
             L"Entering findFilePath for file %ls", fileName.c_str());
+    if (!IsPlainFileName(fileName)) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, L"PathSearch", L"Ostrand::PathSearch::findFilePath",
+                L"Refusing file name \"%ls\": not a plain file name.", fileName.c_str());
+        return false;
+    }
     for (const std::wstring& candidate : m_paths) {
         if (!isAbsoluteFolder(candidate)) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, L"PathSearch", L"Ostrand::PathSearch::findFilePath",

@@ -29,7 +29,8 @@ public:
     // passes checkIfExists; the folder comes back without a final backslash.
     // Only absolute folders are searched: an empty one, or one still holding a
     // placeholder, would otherwise be looked up relative to the current folder.
-    // On false the out-value is untouched.
+    // A fileName that is not a plain file name (IsPlainFileName) is refused
+    // with an error line. On false the out-value is untouched.
     virtual bool findFilePath(const std::wstring& fileName, std::wstring& folder);
     // An existing file (a folder of that name does not count).
     virtual bool checkIfExists(const std::wstring& path);

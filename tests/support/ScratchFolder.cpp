@@ -37,14 +37,16 @@ void removeTree(const std::wstring& path)
 
 } // namespace
 
-ScratchFolder::ScratchFolder()
+ScratchFolder::ScratchFolder() : ScratchFolder(L"scratch") {}
+
+ScratchFolder::ScratchFolder(const std::wstring& stem)
 {
     wchar_t temp[MAX_PATH + 1] = {};
     DWORD length = GetTempPathW(MAX_PATH, temp);
     std::wstring base = (length > 0 && length <= MAX_PATH) ? std::wstring(temp, length) : L"C:\\windows\\temp\\";
     if (base.back() != L'\\')
         base += L'\\';
-    m_path = base + uniqueName(L"scratch");
+    m_path = base + uniqueName(stem);
     removeTree(m_path);
     CreateDirectoryW(m_path.c_str(), nullptr);
 }

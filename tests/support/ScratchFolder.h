@@ -8,6 +8,9 @@ namespace TestSupport {
 class ScratchFolder {
 public:
     ScratchFolder();
+    // A second folder of the same test needs a stem of its own: folders are
+    // named by stem, test and process.
+    explicit ScratchFolder(const std::wstring& stem);
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;

@@ -2,10 +2,12 @@
 // IClassFactory and as the private trusted class factory, under one of the
 // two private identifiers or neither, as the test sets in the environment:
 //   TRUST_COM_DOUBLE_PRIVATE  "first" (default), "second" or "none"
-// TrustComDoubleCreated() counts the objects made.
+// TrustComDoubleCreated() counts the objects made. Whenever a copy of it is
+// mapped, it leaves the load mark "TrustComDoubleLoaded" (LoadMark.h).
 #include <windows.h>
 #include <unknwn.h>
 
+#include "LoadMark.h"
 #include "TrustedComParts.h"
 
 #include <cwchar>
@@ -102,6 +104,13 @@ int privateChoice()
 }
 
 } // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        LoadMark::leave(L"TrustComDoubleLoaded");
+    return TRUE;
+}
 
 extern "C" __declspec(dllexport) HRESULT __stdcall DllGetClassObject(REFCLSID, REFIID iid, void** out)
 {

@@ -5,7 +5,8 @@
 # doubles of the validation library and of a COM server, list files and
 # cabinets with and without a list file inside; signed, unsigned and tampered
 # copies of the bus library double, and signed copies of a family library
-# double with and without all of its exports.
+# double with and without all of its exports; a rogue time-stamping authority
+# under a root of its own that nothing trusts, and a timestamp from it.
 #
 # usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll BUS.dll FAMILY.dll INCOMPLETE.dll
 # Nothing here is shipped; the keys are made fresh for every build folder.
@@ -64,17 +65,20 @@ leaf() {
 
 root root "Halvex Test Root"
 root otherroot "Halvex Other Test Root"
+root rogueroot "Halvex Rogue Time Root"
 leaf signer "Halvex Test Signer" root codesign 0x5EA1AB01 '2020-01-01 00:00:00' 7300
 leaf stranger "Halvex Stranger" root codesign 0x5EA1AB02 '2020-01-01 00:00:00' 7300
 leaf othersigner "Halvex Test Signer" otherroot codesign 0x5EA1AB03 '2020-01-01 00:00:00' 7300
 leaf expired "Halvex Test Signer" root codesign 0x5EA1AB04 '2020-01-01 00:00:00' 365
 leaf nousage "Halvex Test Signer" root serveronly 0x5EA1AB05 '2020-01-01 00:00:00' 7300
 leaf tsa "Halvex Test Timestamps" root tsa 0x5EA1AB06 '2019-06-01 00:00:00' 7300
+leaf roguetsa "Halvex Test Timestamps" rogueroot tsa 0x5EA1AB07 '2019-06-01 00:00:00' 7300
 
 for c in root otherroot signer; do
   openssl x509 -in "$c.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' > "$c.sha1"
 done
 cat tsa.crt root.crt > work/tsa-chain.pem
+cat roguetsa.crt rogueroot.crt > work/rogue-tsa-chain.pem
 
 # sign IN OUT CERT [extra osslsigncode arguments...]
 sign() {
@@ -98,6 +102,12 @@ faketime '2020-06-01 12:00:00' osslsigncode sign -certs expired.crt -key work/ex
   -ac root.crt -n "Halvex test" -h sha256 -TSA-certs work/tsa-chain.pem -TSA-key work/tsa.key \
   -TSA-time 1591012800 -in "$sample" -out work/expired-ts.dll >/dev/null
 mv work/expired-ts.dll sample-expired-ts.dll
+# The same timestamp made by the rogue authority: well formed, for the right
+# signature value, but its signer chains to no trusted root.
+faketime '2020-06-01 12:00:00' osslsigncode sign -certs expired.crt -key work/expired.key \
+  -ac root.crt -n "Halvex test" -h sha256 -TSA-certs work/rogue-tsa-chain.pem -TSA-key work/roguetsa.key \
+  -TSA-time 1591012800 -in "$sample" -out work/expired-rogue-ts.dll >/dev/null
+mv work/expired-rogue-ts.dll sample-expired-rogue-ts.dll
 # That timestamp moved onto a signature of other content: it vouches for
 # another signature value, so it must not count.
 sign "$validation" work/expired-other.dll expired
@@ -139,6 +149,9 @@ sign "$validation" Drellin-expired.dll expired
 cp "$validation" Drellin-unsigned.dll
 sign "$comserver" comserver-signed.dll signer
 cp "$comserver" comserver-unsigned.dll
+sign "$comserver" comserver-stranger.dll stranger
+cp comserver-signed.dll comserver-tampered.dll
+python3 "$surgery" tamper comserver-tampered.dll
 
 # List files. The signature block is a stand-in the tests' verifier accepts:
 # nothing on this platform can sign or check a script file.

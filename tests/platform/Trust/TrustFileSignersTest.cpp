@@ -33,6 +33,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SignerCase{"ExpiredNoTimestamp", L"sample-expired.dll", false},
                       SignerCase{"ExpiredTimestampInsideValidity", L"sample-expired-ts.dll", true},
                       SignerCase{"TimestampOfAnotherSignature", L"sample-moved-timestamp.dll", false},
+                      // Its own root is trusted by no one: the signer is judged today, expired.
+                      SignerCase{"ExpiredTimestampOfARogueAuthority", L"sample-expired-rogue-ts.dll", false},
                       SignerCase{"NoCodeSigningUsage", L"sample-no-usage.dll", false},
                       SignerCase{"Tampered", L"sample-tampered.dll", false},
                       SignerCase{"Unsigned", L"sample-unsigned.dll", false},

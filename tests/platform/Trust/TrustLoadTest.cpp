@@ -1,4 +1,5 @@
 #include "GlobalListScope.h"
+#include "LoadMark.h"
 #include "TrustKit.h"
 
 #include "ScratchFolder.h"
@@ -247,15 +248,19 @@ protected:
     }
     void registerServer(const wchar_t* kitName)
     {
+        m_server = kitFile(kitName);
+        registerValue(REG_SZ, m_server);
+    }
+    // The class's InprocServer32 value, as COM reads it.
+    void registerValue(DWORD type, const std::wstring& value)
+    {
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_key + L"\\InprocServer32").c_str(), 0, nullptr,
                                                  0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        std::wstring path = kitFile(kitName);
-        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
         RegCloseKey(key);
-        m_server = path;
     }
     LONG created() const
     {
@@ -319,5 +324,91 @@ TEST_F(TrustedCom, ServerWithoutPrivateFactoryGivesItsAnswer)
     EXPECT_EQ(REGDB_E_CLASSNOTREG, TrustCoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                          reinterpret_cast<void**>(&object), TRUE));
 }
+
+// The server file is judged before COM maps it: the double's DllMain sets a
+// per-process event whenever one of its copies is mapped. Each case registers
+// a fresh copy, so that a mapping cannot hide behind an earlier one.
+enum class Spelling { Full, Expanded, Relative };
+
+struct ServerCase {
+    const char* label;
+    const wchar_t* kitName;
+    Spelling spelling;
+    bool trusted;
+};
+
+class MarkingServer : public TrustedCom, public ::testing::WithParamInterface<ServerCase> {
+protected:
+    void SetUp() override
+    {
+        TrustedCom::SetUp();
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
+        ASSERT_TRUE(mark.ready());
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previous);
+        SetEnvironmentVariableW(L"TRUST_COM_TEST_DIR", nullptr);
+        TrustedCom::TearDown();
+    }
+    // Copies the kit's server into the scratch folder and registers it as
+    // COM would find it under the given spelling.
+    void registerCopy(const ServerCase& c)
+    {
+        const std::wstring file = std::wstring(L"marking-") + TestSupport::widen(c.label) + L".dll";
+        m_server = folder.file(file);
+        ASSERT_TRUE(CopyFileW(kitFile(c.kitName).c_str(), m_server.c_str(), FALSE));
+        std::wstring value = m_server;
+        DWORD type = REG_SZ;
+        if (c.spelling == Spelling::Expanded) {
+            SetEnvironmentVariableW(L"TRUST_COM_TEST_DIR", folder.path().c_str());
+            value = L"%TRUST_COM_TEST_DIR%\\" + file;
+            type = REG_EXPAND_SZ;
+        } else if (c.spelling == Spelling::Relative) {
+            ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+            value = file;
+        }
+        registerValue(type, value);
+    }
+    bool marked() const { return mark.seen(); }
+
+    TestSupport::ScratchFolder folder{L"servers"};
+    LoadMark::Watch mark{L"TrustComDoubleLoaded"};
+    wchar_t m_previous[MAX_PATH] = {};
+};
+
+TEST_P(MarkingServer, OnlyATrustedServerIsEverMapped)
+{
+    const ServerCase& c = GetParam();
+    registerCopy(c);
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    HRESULT hr = TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                       reinterpret_cast<void**>(&object), TRUE);
+    if (c.trusted) {
+        EXPECT_EQ(S_OK, hr);
+        EXPECT_NE(nullptr, object);
+        EXPECT_TRUE(marked());
+        EXPECT_EQ(1, created());
+    } else {
+        EXPECT_EQ(E_ACCESSDENIED, hr);
+        EXPECT_EQ(nullptr, object);
+        EXPECT_FALSE(marked()) << "the server's code ran";
+        EXPECT_EQ(nullptr, GetModuleHandleW(m_server.c_str())) << "the server stayed mapped";
+    }
+    if (SUCCEEDED(hr) && object)
+        object->Release();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, MarkingServer,
+    ::testing::Values(ServerCase{"Unsigned", L"comserver-unsigned.dll", Spelling::Full, false},
+                      ServerCase{"Tampered", L"comserver-tampered.dll", Spelling::Full, false},
+                      ServerCase{"WronglySigned", L"comserver-stranger.dll", Spelling::Full, false},
+                      ServerCase{"UnsignedExpanded", L"comserver-unsigned.dll", Spelling::Expanded, false},
+                      ServerCase{"UnsignedRelative", L"comserver-unsigned.dll", Spelling::Relative, false},
+                      ServerCase{"Trusted", L"comserver-signed.dll", Spelling::Full, true},
+                      ServerCase{"TrustedExpanded", L"comserver-signed.dll", Spelling::Expanded, true},
+                      ServerCase{"TrustedRelative", L"comserver-signed.dll", Spelling::Relative, true}),
+    [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.label); });
 
 } // namespace

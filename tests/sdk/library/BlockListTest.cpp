@@ -3,11 +3,14 @@
 #include "LibraryFiles.h"
 
 #include "LogFile.h"
+#include "TestNames.h"
 
 #include "dll/ModuleException.h"
 #include "dll/SharedLibrary.h"
 
 #include <gtest/gtest.h>
+
+#include <cwctype>
 
 namespace {
 
@@ -31,6 +34,18 @@ public:
 private:
     std::wstring m_text;
 };
+
+// Whether the library can be made; a refusal must be the loading one.
+bool constructs(const LibraryDescriptor& descriptor, std::shared_ptr<Halvex::FileVersionInfo> version = {})
+{
+    try {
+        SharedLibrary library(descriptor, nullptr, nullptr, nullptr, std::move(version));
+        return true;
+    } catch (const Ostrand::ModuleException& error) {
+        EXPECT_STREQ("Failed to load library", error.what());
+        return false;
+    }
+}
 
 struct BlockCase {
     const char* label;
@@ -59,14 +74,7 @@ TEST_P(BlockListCase, LoadsUnlessTheListNamesThisVersion)
     if (c.versionText)
         version = std::make_shared<VersionText>(c.versionText);
 
-    bool loaded = false;
-    try {
-        SharedLibrary library(LibraryDescriptor{name, {folder.path()}}, nullptr, nullptr, nullptr, version);
-        loaded = true;
-    } catch (const Ostrand::ModuleException& error) {
-        EXPECT_STREQ("Failed to load library", error.what());
-    }
-    EXPECT_EQ(!c.blocked, loaded);
+    EXPECT_EQ(!c.blocked, constructs(LibraryDescriptor{name, {folder.path()}}, version));
     EXPECT_EQ(c.blocked, log.contains(3, L"Blocked library: " + folder.path() + L"\\" + name + L"."));
 }
 
@@ -91,5 +99,76 @@ INSTANTIATE_TEST_SUITE_P(
         BlockCase{"NoVersionTextAndNothingListedForIt", L"family-signed.dll", nullptr, L"", true,
                   {{L"1.0.0.0", L"1.0.0.0"}}, false}),
     [](const ::testing::TestParamInfo<BlockCase>& info) { return std::string(info.param.label); });
+
+// A library is named by a plain file name: any other spelling could open the
+// blocked file under a name the list does not know, or a file outside the
+// search folder. `{n}` stands for a blocked library in the search folder
+// (`{N}` for its name in capitals), `{o}` for a library one folder above it.
+struct SpellingCase {
+    const char* label;
+    const wchar_t* spelling;
+    bool loads;
+    bool refusedAsName; // refused before any search, with its error line
+};
+
+std::wstring spelled(const std::wstring& pattern, const std::wstring& blocked, const std::wstring& outside)
+{
+    std::wstring text;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == L'{' && i + 2 < pattern.size() && pattern[i + 2] == L'}') {
+            const wchar_t token = pattern[i + 1];
+            std::wstring part = token == L'o' ? outside : blocked;
+            if (token == L'N')
+                for (wchar_t& ch : part)
+                    ch = static_cast<wchar_t>(std::towupper(ch));
+            text += part;
+            i += 2;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
+
+class NameSpelling : public ::testing::TestWithParam<SpellingCase> {};
+
+TEST_P(NameSpelling, OnlyAPlainNameIsSearchedAndTheListKnowsItInAnyCase)
+{
+    const SpellingCase& c = GetParam();
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
+    LibraryFolder folder;
+    const std::wstring search = folder.path() + L"\\search";
+    ASSERT_TRUE(CreateDirectoryW(search.c_str(), nullptr));
+    const std::wstring blocked = uniqueLibraryName(L"blockprobe");
+    const std::wstring outside = uniqueLibraryName(L"outside");
+    folder.install(L"family-signed.dll", L"search\\" + blocked);
+    folder.install(L"family-signed.dll", L"search\\plain.dll");
+    folder.install(L"family-signed.dll", outside);
+    BlockList list(blocked, {{L"3.2.1.0", L"3.2.1.0"}});
+
+    const std::wstring name = spelled(c.spelling, blocked, outside);
+    EXPECT_EQ(c.loads, constructs(LibraryDescriptor{name, {search}})) << TestSupport::narrow(name);
+    EXPECT_EQ(c.refusedAsName, log.contains(4, L"Refusing library name \"" + name + L"\": not a plain file name."));
+    EXPECT_EQ(nullptr, GetModuleHandleW((folder.path() + L"\\" + outside).c_str())) << "a file outside was mapped";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NameSpelling,
+    ::testing::Values(SpellingCase{"Plain", L"plain.dll", true, false},
+                      SpellingCase{"Blocked", L"{n}", false, false},
+                      SpellingCase{"BlockedInOtherCase", L"{N}", false, false},
+                      SpellingCase{"DotFolder", L".\\{n}", false, true},
+                      SpellingCase{"DotDotThroughAFolder", L"x\\..\\{n}", false, true},
+                      SpellingCase{"TrailingDot", L"{n}.", false, true},
+                      SpellingCase{"TrailingBlank", L"{n} ", false, true},
+                      SpellingCase{"ForwardSlash", L"./{n}", false, true},
+                      SpellingCase{"DataStream", L"{n}::$DATA", false, true},
+                      SpellingCase{"DriveRelative", L"C:{n}", false, true},
+                      SpellingCase{"Wildcard", L"*.dll", false, true},
+                      SpellingCase{"DeviceName", L"NUL.dll", false, true},
+                      SpellingCase{"OutsideTheSearchFolder", L"..\\{o}", false, true},
+                      SpellingCase{"Empty", L"", false, true}),
+    [](const ::testing::TestParamInfo<SpellingCase>& info) { return std::string(info.param.label); });
 
 } // namespace

@@ -176,6 +176,25 @@ TEST(PathSearch, OverriddenExistenceTestDecidesWithoutTheFileSystem)
     EXPECT_TRUE(files->asked.empty());
 }
 
+// Only a plain file name is looked for: even where every path "exists", a
+// name that would leave the folder or name the file another way is refused.
+TEST(PathSearch, RefusesAnythingButAPlainFileName)
+{
+    LogFile log;
+    ASSERT_TRUE(log.ready());
+    AlwaysThere search;
+    search.addPath(L"C:\\a");
+    for (const wchar_t* name : {L"..\\x.dll", L"sub\\x.dll", L"x.dll.", L"x.dll ", L"x.dll:s", L"C:x.dll", L""}) {
+        std::wstring folder = L"untouched";
+        EXPECT_FALSE(search.findFilePath(name, folder)) << TestSupport::narrow(name);
+        EXPECT_EQ(L"untouched", folder);
+        EXPECT_TRUE(log.contains(4, std::wstring(L"Refusing file name \"") + name + L"\": not a plain file name."))
+            << TestSupport::narrow(name);
+    }
+    std::wstring folder;
+    EXPECT_TRUE(search.findFilePath(L"x.dll", folder));
+}
+
 TEST(PathSearch, UncFoldersAreSearched)
 {
     auto files = std::make_shared<FakePathAPI>(std::set<std::wstring>{L"\\\\server\\share\\x.dll"});

@@ -177,6 +177,7 @@ enum class Fault {
     NoPluginPath,
     LibraryMissing,
     LibraryUnsigned,
+    FileOutsideTheFolder,
     CreateObjectNull,
     TableWithHole,
     InstanceRefused,
@@ -233,6 +234,14 @@ protected:
             PluginDouble::Control::install(folder.path(), L"unsigned.dll", false);
             seed(registration(folder.path(), L"unsigned.dll"));
             break;
+        case Fault::FileOutsideTheFolder: {
+            // A signed plugin, but named by a path that leaves the registered folder.
+            PluginDouble::Control::install(folder.path(), L"outside.dll", true);
+            const std::wstring inner = folder.path() + L"\\inner";
+            CreateDirectoryW(inner.c_str(), nullptr);
+            seed(registration(inner, L"..\\outside.dll"));
+            break;
+        }
         case Fault::CreateObjectNull:
             registerPlugin(L"P", folder, L"productplugin.dll");
             plugin.refuseCreateObject();
@@ -298,6 +307,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailure{"LibraryMissing", Fault::LibraryMissing, MODULE_STATUS_NOT_SUPPORTED, kLoad, kLibraryRefused, false},
         LoadFailure{"LibraryUnsigned", Fault::LibraryUnsigned, MODULE_STATUS_NOT_SUPPORTED, kLoad, kLibraryRefused,
                     false},
+        LoadFailure{"FileOutsideTheFolder", Fault::FileOutsideTheFolder, MODULE_STATUS_NOT_SUPPORTED, kLoad,
+                    kLibraryRefused, false},
         LoadFailure{"CreateObjectNull", Fault::CreateObjectNull, MODULE_STATUS_NOT_SUPPORTED, kCreate,
                     L"Failed to create object", true},
         LoadFailure{"TableWithHole", Fault::TableWithHole, MODULE_STATUS_NOT_SUPPORTED, kCreate,
