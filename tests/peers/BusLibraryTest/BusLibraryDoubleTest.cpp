@@ -29,7 +29,6 @@ protected:
     void SetUp() override
     {
         RawBusPeer::control().reset();
-        RawBusPeer::control().setTimeScale(0.01);
     }
     const MessageBusFunctions& table = RawBusPeer::table();
 };
@@ -134,18 +133,40 @@ TEST_P(BusDoubleRouteTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
     EXPECT_EQ(0u, RawBusPeer::control().pendingRequests());
 }
 
-TEST_P(BusDoubleRouteTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
+TEST_P(BusDoubleRouteTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOutInScaledTime)
 {
     RawBusPeer requester, silent;
     EXPECT_EQ(MODULE_STATUS_NO_SUBSCRIBERS, requester.request(L"nobody", L"", 5000, 1));
-    silent.subscribe(L"q");
+    silent.subscribeFilter(L".*");
+    RawBusPeer::control().setTimeScale(0.01);
+    // The longest matching prefix counts; requests no prefix matches take the general scale.
+    RawBusPeer::control().setTimeScaleFor(L"Keep.", 1.0);
+    RawBusPeer::control().setTimeScaleFor(L"Keep.Short.", 0.01);
+    const struct {
+        const wchar_t* name;
+        bool timesOut;  // within the 0.9 s its 90 s take when scaled
+    } cases[] = {
+        {L"q", true},
+        {L"Keep.q", false},
+        {L"Keep.Short.q", true},
+        {L"Kee", true},
+    };
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, requester.request(L"q", L"", 90000, 2)); // 90 s of bus time, 0.9 s here
-    RawBusPeer::Answer answer;
-    ASSERT_TRUE(requester.waitForAnswer(answer));
-    EXPECT_EQ(MODULE_STATUS_TIMEOUT, answer.status);
-    EXPECT_EQ(2u, answer.replyIndex);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    uint64_t index = 10;
+    size_t expiring = 0;
+    for (const auto& c : cases) {
+        ASSERT_EQ(0u, requester.request(c.name, L"", 90000, c.timesOut ? ++index : 99)); // 90 s of bus time
+        expiring += c.timesOut ? 1 : 0;
+    }
+    for (size_t i = 0; i < expiring; ++i) {
+        RawBusPeer::Answer answer;
+        ASSERT_TRUE(requester.waitForAnswer(answer, 60s));
+        EXPECT_EQ(MODULE_STATUS_TIMEOUT, answer.status);
+        EXPECT_NE(99u, answer.replyIndex) << "a request in real time timed out";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
+    // The unscaled one is still waiting for its 90 s.
+    EXPECT_EQ(1u, RawBusPeer::control().pendingRequests());
 }
 
 TEST_P(BusDoubleRouteTest, BadCallsAreRefused)
@@ -234,8 +255,6 @@ TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)
 {
     RawBusPeer requester, answerer;
     answerer.subscribe(L"q");
-    RawBusPeer::control().setReplyMode(BusDouble::ReplyMode::Delay, 2000); // 20 ms
-    answerer.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"r", L""); });
     ASSERT_EQ(0u, requester.request(L"q", L"", 600000, 1));
     RawBusPeer::Delivery request;
     ASSERT_TRUE(answerer.waitForDelivery(request));
@@ -246,6 +265,7 @@ TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)
     };
     EXPECT_EQ(0u, table.detachReplyCallback(requester.handle(), &Probe::reply)) << "another callback: no effect";
     EXPECT_EQ(1u, RawBusPeer::control().pendingRequests());
+    ASSERT_EQ(0u, answerer.reply(request, L"r", L""));
     RawBusPeer::Answer answer;
     ASSERT_TRUE(requester.waitForAnswer(answer));
     EXPECT_EQ(0u, answer.status);

@@ -60,7 +60,7 @@ public:
     static std::wstring outcomeName(const std::wstring& alertId, Outcome outcome, const std::wstring& instanceId);
 
     // False when fewer than `count` requests arrived before the deadline.
-    bool waitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::vector<Request> requests();
 
 private:
