@@ -5,6 +5,7 @@
 #include "RawBusPeer.h"
 
 #include "PackedField.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include <gtest/gtest.h>
@@ -200,17 +201,17 @@ TEST_P(BusDoubleRouteTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
     };
     const uint32_t id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"slow");
     sender.publish(L"slow", L"s", L"");
-    ASSERT_TRUE(started.waitFor(1, 10s));
+    ASSERT_TRUE(started.waitFor(1, TestSupport::kGenerousWait));
     auto removal = std::async(std::launch::async, [&]() { return owner.unsubscribe(id); });
     EXPECT_EQ(std::future_status::timeout, removal.wait_for(100ms)) << "returned while a delivery runs";
     release.set_value();
-    ASSERT_EQ(std::future_status::ready, removal.wait_for(10s));
+    ASSERT_EQ(std::future_status::ready, removal.wait_for(TestSupport::kGenerousWait));
     EXPECT_TRUE(finished.load());
     // Once removed, nothing more arrives: a later subscriber sees the next message, this one does not.
     Counting later;
     table.subscribe(owner.handle(), &later, &Counting::callback, L"slow");
     sender.publish(L"slow", L"s", L"");
-    ASSERT_TRUE(later.calls.waitFor(1, 10s));
+    ASSERT_TRUE(later.calls.waitFor(1, TestSupport::kGenerousWait));
     EXPECT_EQ(1, counting.calls.value());
 }
 
@@ -222,7 +223,7 @@ TEST_P(BusDoubleRouteTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
     counting.during = [&]() { EXPECT_EQ(0u, owner.unsubscribe(id)); };
     id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"self");
     sender.publish(L"self", L"s", L"");
-    ASSERT_TRUE(counting.calls.waitFor(1, 10s));
+    ASSERT_TRUE(counting.calls.waitFor(1, TestSupport::kGenerousWait));
 }
 
 TEST_P(BusDoubleRouteTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOtherDeliveries)
@@ -243,12 +244,12 @@ TEST_P(BusDoubleRouteTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOth
         RawBusPeer::Answer answer;
         if (self.waitForAnswer(answer) && answer.status == 0)
             answered.increment();
-        EXPECT_TRUE(other.waitFor(1, 10s)) << "a second delivery waited behind the first";
+        EXPECT_TRUE(other.waitFor(1, TestSupport::kGenerousWait)) << "a second delivery waited behind the first";
     });
     outside.publish(L"outer", L"s", L"");
     outside.publish(L"other", L"s", L"");
-    EXPECT_TRUE(answered.waitFor(1, 10s));
-    EXPECT_TRUE(other.waitFor(1, 10s));
+    EXPECT_TRUE(answered.waitFor(1, TestSupport::kGenerousWait));
+    EXPECT_TRUE(other.waitFor(1, TestSupport::kGenerousWait));
 }
 
 TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)

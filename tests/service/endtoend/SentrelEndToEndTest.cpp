@@ -9,6 +9,7 @@
 #include "TestNames.h"
 #include "ToolLogFolder.h"
 #include "ViewerDouble.h"
+#include "WaitUntil.h"
 #include "WtsDoubleControl.h"
 
 #include "Logging/CLoggingIf.h"
@@ -156,6 +157,13 @@ protected:
         }));
     }
 
+    // The same, once there is one: the service may write a line after what the test saw of its work.
+    size_t awaitedLogLines(uint32_t level, const std::wstring& function, const std::wstring& textStart) const
+    {
+        TestSupport::waitUntil([&] { return logLines(level, function, textStart) > 0; });
+        return logLines(level, function, textStart);
+    }
+
     const std::wstring moduleName = TestSupport::uniqueName(L"Sentrel");
     // The module's lines go to a folder named after the name the host gives it.
     ToolLogFolder log{L"Sentrel", moduleName, L""};
@@ -196,10 +204,10 @@ TEST_F(SentrelEndToEnd, AnAlertReachesTheViewerWithThePluginsContentAndTheNextFo
                                          L"Sentrel.Viewer.EndToEndViewer.Show.2 {E2E-B}"}),
               viewerRequests());
 
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Shown. Alert id: {E2E-A}, Instance id: 1 TimeTaken: "));
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Shown. Alert id: {E2E-B}, Instance id: 2 TimeTaken: "));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Shown. Alert id: {E2E-A}, Instance id: 1 TimeTaken: "));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Shown. Alert id: {E2E-B}, Instance id: 2 TimeTaken: "));
 }
 
 TEST_F(SentrelEndToEnd, DeletedAlertsLeaveTheScreenAndTheQueue)
@@ -262,11 +270,11 @@ TEST_F(SentrelEndToEnd, AnAlertNoRegisteredViewerCanShowFailsAndAsksForTheLogs)
 
     // The viewer that is registered is not asked in its place.
     EXPECT_TRUE(viewer.requests().empty());
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_WARNING, L"Kest::AlertDispatcher::show",
-                           L"Viewer UnknownViewer was not registered."));
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Failed. Alert id: {E2E-F}, Instance id: 1. Preferred viewers list "
-                           L"is UnknownViewer. PluginErrorCode: 0 ViewerErrorCode: 1"));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_WARNING, L"Kest::AlertDispatcher::show",
+                                  L"Viewer UnknownViewer was not registered."));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Failed. Alert id: {E2E-F}, Instance id: 1. Preferred viewers "
+                                  L"list is UnknownViewer. PluginErrorCode: 0 ViewerErrorCode: 1"));
 }
 
 } // namespace
