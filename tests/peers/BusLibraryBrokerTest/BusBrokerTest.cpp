@@ -115,7 +115,8 @@ public:
     bool connected() const { return m_pipe != nullptr; }
     bool write(const std::vector<uint8_t>& frame) { return m_pipe->write(frame, nullptr); }
     // The next frame, or how the connection ended. Gives up after `timeout`.
-    BrokerPipe::ReadResult read(std::vector<uint8_t>& frame, std::chrono::milliseconds timeout = TestSupport::kGenerousWait)
+    BrokerPipe::ReadResult read(std::vector<uint8_t>& frame,
+                                std::chrono::milliseconds timeout = TestSupport::kGenerousWait)
     {
         m_stop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         HANDLE stop = m_stop.get();

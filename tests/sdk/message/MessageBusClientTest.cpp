@@ -332,7 +332,8 @@ TEST_F(ClientTest, UnsubscribeDoesNotHoldTheLockWhileTheBusWaitsForACallback)
     // Let the removal reach the bus's wait before the callback goes on.
     std::this_thread::sleep_for(100ms);
     proceed.set_value();
-    ASSERT_EQ(std::future_status::ready, removal.wait_for(TestSupport::kGenerousWait)) << "unsubscribe and the callback deadlocked";
+    ASSERT_EQ(std::future_status::ready, removal.wait_for(TestSupport::kGenerousWait))
+        << "unsubscribe and the callback deadlocked";
     EXPECT_EQ(0u, removal.get());
     EXPECT_EQ(0u, nested.load());
 }
