@@ -183,7 +183,7 @@ MODULE_STATUS BrokerBus::request(void* handle, uint64_t replyIndex, void* contex
         // A new request attaches its callback again.
         connection->detached.erase(callback);
     }
-    const double scale = InProcessBus::instance().timeScale();
+    const double scale = InProcessBus::instance().timeScaleOf(name);
     const double scaledMs = std::min(static_cast<double>(timeoutMs) * scale, kLongestTimeoutMs);
     Envelope envelope = envelopeOf(Operation::Request, token, static_cast<uint64_t>(scaledMs));
     const uint32_t status = call(connection, envelope, BusBroker::widenedHeader(header), name, source, payload);

@@ -50,7 +50,8 @@ class BusDoubleControl {
 public:
     // Every switch back to normal, journal emptied. Open connections stay.
     virtual void reset() = 0;
-    // Request time-outs and reply delays are multiplied by this (1.0: real time).
+    // Request time-outs and reply delays are multiplied by this (1.0: real
+    // time), for every request no setTimeScaleFor prefix matches.
     virtual void setTimeScale(double scale) = 0;
     // getHandle answers this status (0: it works).
     virtual void setGetHandleStatus(uint32_t status) = 0;
@@ -67,6 +68,11 @@ public:
     // CreateObject hands out a table whose entry `entry` (0 to 9) is null;
     // kNoTableHole (the default, and after reset) hands out the whole table.
     virtual void setTableHole(uint32_t entry) = 0;
+    // The scale for requests whose name starts with `namePrefix` (and the
+    // delays of their replies): a test shortens the time-outs of the service
+    // it means to, while its own requests keep their real time. The longest
+    // matching prefix counts; reset forgets them all.
+    virtual void setTimeScaleFor(const wchar_t* namePrefix, double scale) = 0;
 
 protected:
     ~BusDoubleControl() = default;

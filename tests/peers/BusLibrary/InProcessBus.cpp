@@ -122,7 +122,7 @@ MODULE_STATUS InProcessBus::publish(void* handle, const MessageWireHeader* heade
         auto found = m_pending.find(inReplyTo);
         if (found != m_pending.end() && m_replyMode == ReplyMode::Delay) {
             // The request stays pending meanwhile: its deadline may come first.
-            schedule(Clock::now() + scaled(m_replyDelayMs), [this, inReplyTo, message]() {
+            schedule(Clock::now() + scaled(m_replyDelayMs, found->second.timeScale), [this, inReplyTo, message]() {
                 auto late = m_pending.find(inReplyTo);
                 if (late == m_pending.end())
                     return;
@@ -184,8 +184,9 @@ MODULE_STATUS InProcessBus::request(void* handle, uint64_t replyIndex, void* con
 
     // A new request attaches its callback again.
     connection->detached.erase(callback);
-    m_pending[messageId] = PendingRequest{connection, replyIndex, context, callback};
-    schedule(Clock::now() + scaled(timeoutMs), [this, messageId]() {
+    const double scale = scaleOf(message->name);
+    m_pending[messageId] = PendingRequest{connection, replyIndex, context, callback, scale};
+    schedule(Clock::now() + scaled(timeoutMs, scale), [this, messageId]() {
         auto found = m_pending.find(messageId);
         if (found == m_pending.end())
             return;
@@ -404,9 +405,20 @@ void InProcessBus::waitUntil(std::unique_lock<std::mutex>& guard, const std::fun
     m_changed.wait(guard, done);
 }
 
-InProcessBus::Clock::duration InProcessBus::scaled(uint64_t ms) const
+double InProcessBus::scaleOf(const std::wstring& name) const
 {
-    const double scaledMs = std::min(static_cast<double>(ms) * m_timeScale, 1.0e9);
+    // The map is sorted, so the last prefix of the name found is the longest.
+    double scale = m_timeScale;
+    for (const auto& prefix : m_prefixScales) {
+        if (name.compare(0, prefix.first.size(), prefix.first) == 0)
+            scale = prefix.second;
+    }
+    return scale;
+}
+
+InProcessBus::Clock::duration InProcessBus::scaled(uint64_t ms, double scale)
+{
+    const double scaledMs = std::min(static_cast<double>(ms) * scale, 1.0e9);
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(scaledMs));
 }
 
@@ -446,6 +458,7 @@ void InProcessBus::reset()
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_timeScale = 1.0;
+        m_prefixScales.clear();
         m_getHandleStatus = 0;
         m_replyMode = ReplyMode::Normal;
         m_replyDelayMs = 0;
@@ -462,10 +475,16 @@ void InProcessBus::setTimeScale(double scale)
     m_timeScale = scale > 0 ? scale : 1.0;
 }
 
-double InProcessBus::timeScale() const
+void InProcessBus::setTimeScaleFor(const wchar_t* namePrefix, double scale)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    return m_timeScale;
+    m_prefixScales[namePrefix ? namePrefix : L""] = scale > 0 ? scale : 1.0;
+}
+
+double InProcessBus::timeScaleOf(const wchar_t* name) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return scaleOf(name ? name : L"");
 }
 
 uint32_t InProcessBus::getHandleStatus() const

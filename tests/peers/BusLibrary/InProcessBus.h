@@ -48,7 +48,7 @@ public:
     MODULE_STATUS detachReplyCallback(void* handle, MessageBusReplyCallback callback);
 
     // What a connection through the broker takes from this process's switches.
-    double timeScale() const;
+    double timeScaleOf(const wchar_t* name) const;
     uint32_t getHandleStatus() const;
     uint32_t tableHole() const;
 
@@ -62,6 +62,7 @@ public:
     uint32_t journalSize() override;
     bool journalEntry(uint32_t index, JournalEntry* entry) override;
     void setTableHole(uint32_t entry) override;
+    void setTimeScaleFor(const wchar_t* namePrefix, double scale) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -89,6 +90,7 @@ private:
         uint64_t replyIndex = 0;
         void* context = nullptr;
         MessageBusReplyCallback callback = nullptr;
+        double timeScale = 1.0;
     };
     using RunningReply = std::tuple<Connection*, MessageBusReplyCallback, std::thread::id>;
 
@@ -101,7 +103,8 @@ private:
     void deliverReply(const PendingRequest& pending, const std::shared_ptr<WireMessage>& message, uint32_t status);
     void waitUntil(std::unique_lock<std::mutex>& guard, const std::function<bool()>& done);
     void schedule(Clock::time_point when, std::function<void()> action);
-    Clock::duration scaled(uint64_t ms) const;
+    double scaleOf(const std::wstring& name) const;
+    static Clock::duration scaled(uint64_t ms, double scale);
     std::shared_ptr<WireMessage> carry(const MessageWireHeader* header, const wchar_t* name, const wchar_t* source,
                                        const wchar_t* payload) const;
 
@@ -121,6 +124,7 @@ private:
     uint64_t m_nextMessageId = 0;
 
     double m_timeScale = 1.0;
+    std::map<std::wstring, double> m_prefixScales;
     uint32_t m_getHandleStatus = 0;
     ReplyMode m_replyMode = ReplyMode::Normal;
     uint32_t m_replyDelayMs = 0;

@@ -48,7 +48,7 @@ public:
     void setResponder(Responder responder);
 
     // The next delivery not yet taken; false at the deadline.
-    bool waitForDelivery(Delivery& delivery, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForDelivery(Delivery& delivery, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     size_t deliveryCount();
 
     static MessageWireHeader makeHeader(const std::wstring& name, const std::wstring& source,
@@ -59,7 +59,7 @@ public:
     uint32_t reply(const Delivery& request, const std::wstring& name, const std::wstring& payload,
                    uint32_t extraFlags = 0);
     uint32_t request(const std::wstring& name, const std::wstring& payload, uint64_t timeoutMs, uint64_t replyIndex);
-    bool waitForAnswer(Answer& answer, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForAnswer(Answer& answer, std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 private:
     static MODULE_STATUS onMessage(void* context, const MessageWireHeader* header, const wchar_t* name,

@@ -12,6 +12,7 @@
 #include "ChildProcess.h"
 #include "PackedField.h"
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +86,7 @@ TEST_F(BusBrokerTest, AChildProcessAndThisOneExchangeMessagesRequestsAndSettings
     ASSERT_TRUE(childReady) << child.output;
 
     RawBusPeer::Answer answer;
-    ASSERT_TRUE(peer.waitForAnswer(answer, 1s));
+    ASSERT_TRUE(peer.waitForAnswer(answer));
     EXPECT_EQ(0u, answer.status);
     EXPECT_EQ(3u, answer.replyIndex);
     EXPECT_EQ(L"answered:from parent", answer.reply.payload);
@@ -114,7 +115,8 @@ public:
     bool connected() const { return m_pipe != nullptr; }
     bool write(const std::vector<uint8_t>& frame) { return m_pipe->write(frame, nullptr); }
     // The next frame, or how the connection ended. Gives up after `timeout`.
-    BrokerPipe::ReadResult read(std::vector<uint8_t>& frame, std::chrono::milliseconds timeout = 10s)
+    BrokerPipe::ReadResult read(std::vector<uint8_t>& frame,
+                                std::chrono::milliseconds timeout = TestSupport::kGenerousWait)
     {
         m_stop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
         HANDLE stop = m_stop.get();
@@ -224,7 +226,7 @@ TEST_F(BusBrokerTest, AMalformedFrameDropsItsSenderAndNothingElse)
         const std::wstring payload = std::wstring(L"after ") + TestSupport::widen(malformed.what);
         ASSERT_EQ(0u, sender.publish(name, L"s", payload));
         RawBusPeer::Delivery delivery;
-        ASSERT_TRUE(receiver.waitForDelivery(delivery, 10s));
+        ASSERT_TRUE(receiver.waitForDelivery(delivery, TestSupport::kGenerousWait));
         EXPECT_EQ(payload, delivery.payload) << "a spoilt frame was routed";
         ASSERT_EQ(BrokerPipe::ReadResult::Frame, bystander.read(received));
         BusBroker::Frame routed;
@@ -276,7 +278,7 @@ TEST_F(UnreadLimitTest, AClientThatStopsReadingLosesItsConnectionAlone)
 
     ASSERT_EQ(0u, sender.publish(name, L"s", L"still here"));
     RawBusPeer::Delivery delivery;
-    ASSERT_TRUE(receiver.waitForDelivery(delivery, 10s));
+    ASSERT_TRUE(receiver.waitForDelivery(delivery, TestSupport::kGenerousWait));
     EXPECT_EQ(L"still here", delivery.payload);
     EXPECT_TRUE(broker.running());
 }

@@ -5,6 +5,7 @@
 #include "RawBusPeer.h"
 
 #include "PackedField.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,6 @@ protected:
     void SetUp() override
     {
         RawBusPeer::control().reset();
-        RawBusPeer::control().setTimeScale(0.01);
     }
     const MessageBusFunctions& table = RawBusPeer::table();
 };
@@ -134,18 +134,40 @@ TEST_P(BusDoubleRouteTest, RequestsAreMarkedAndAnsweredOnceTheFirstReplyWins)
     EXPECT_EQ(0u, RawBusPeer::control().pendingRequests());
 }
 
-TEST_P(BusDoubleRouteTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOut)
+TEST_P(BusDoubleRouteTest, RequestsWithoutSubscribersFailAndUnansweredOnesTimeOutInScaledTime)
 {
     RawBusPeer requester, silent;
     EXPECT_EQ(MODULE_STATUS_NO_SUBSCRIBERS, requester.request(L"nobody", L"", 5000, 1));
-    silent.subscribe(L"q");
+    silent.subscribeFilter(L".*");
+    RawBusPeer::control().setTimeScale(0.01);
+    // The longest matching prefix counts; requests no prefix matches take the general scale.
+    RawBusPeer::control().setTimeScaleFor(L"Keep.", 1.0);
+    RawBusPeer::control().setTimeScaleFor(L"Keep.Short.", 0.01);
+    const struct {
+        const wchar_t* name;
+        bool timesOut;  // within the 0.9 s its 90 s take when scaled
+    } cases[] = {
+        {L"q", true},
+        {L"Keep.q", false},
+        {L"Keep.Short.q", true},
+        {L"Kee", true},
+    };
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(0u, requester.request(L"q", L"", 90000, 2)); // 90 s of bus time, 0.9 s here
-    RawBusPeer::Answer answer;
-    ASSERT_TRUE(requester.waitForAnswer(answer));
-    EXPECT_EQ(MODULE_STATUS_TIMEOUT, answer.status);
-    EXPECT_EQ(2u, answer.replyIndex);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    uint64_t index = 10;
+    size_t expiring = 0;
+    for (const auto& c : cases) {
+        ASSERT_EQ(0u, requester.request(c.name, L"", 90000, c.timesOut ? ++index : 99)); // 90 s of bus time
+        expiring += c.timesOut ? 1 : 0;
+    }
+    for (size_t i = 0; i < expiring; ++i) {
+        RawBusPeer::Answer answer;
+        ASSERT_TRUE(requester.waitForAnswer(answer, 60s));
+        EXPECT_EQ(MODULE_STATUS_TIMEOUT, answer.status);
+        EXPECT_NE(99u, answer.replyIndex) << "a request in real time timed out";
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 60s);
+    // The unscaled one is still waiting for its 90 s.
+    EXPECT_EQ(1u, RawBusPeer::control().pendingRequests());
 }
 
 TEST_P(BusDoubleRouteTest, BadCallsAreRefused)
@@ -179,17 +201,17 @@ TEST_P(BusDoubleRouteTest, UnsubscribeWaitsForARunningDeliveryAndStopsTheRest)
     };
     const uint32_t id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"slow");
     sender.publish(L"slow", L"s", L"");
-    ASSERT_TRUE(started.waitFor(1, 10s));
+    ASSERT_TRUE(started.waitFor(1, TestSupport::kGenerousWait));
     auto removal = std::async(std::launch::async, [&]() { return owner.unsubscribe(id); });
     EXPECT_EQ(std::future_status::timeout, removal.wait_for(100ms)) << "returned while a delivery runs";
     release.set_value();
-    ASSERT_EQ(std::future_status::ready, removal.wait_for(10s));
+    ASSERT_EQ(std::future_status::ready, removal.wait_for(TestSupport::kGenerousWait));
     EXPECT_TRUE(finished.load());
     // Once removed, nothing more arrives: a later subscriber sees the next message, this one does not.
     Counting later;
     table.subscribe(owner.handle(), &later, &Counting::callback, L"slow");
     sender.publish(L"slow", L"s", L"");
-    ASSERT_TRUE(later.calls.waitFor(1, 10s));
+    ASSERT_TRUE(later.calls.waitFor(1, TestSupport::kGenerousWait));
     EXPECT_EQ(1, counting.calls.value());
 }
 
@@ -201,7 +223,7 @@ TEST_P(BusDoubleRouteTest, ASubscriberMayRemoveItselfFromItsOwnDelivery)
     counting.during = [&]() { EXPECT_EQ(0u, owner.unsubscribe(id)); };
     id = table.subscribe(owner.handle(), &counting, &Counting::callback, L"self");
     sender.publish(L"self", L"s", L"");
-    ASSERT_TRUE(counting.calls.waitFor(1, 10s));
+    ASSERT_TRUE(counting.calls.waitFor(1, TestSupport::kGenerousWait));
 }
 
 TEST_P(BusDoubleRouteTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOtherDeliveries)
@@ -222,20 +244,18 @@ TEST_P(BusDoubleRouteTest, ASubscriberWaitingForAReplyBlocksNeitherRepliesNorOth
         RawBusPeer::Answer answer;
         if (self.waitForAnswer(answer) && answer.status == 0)
             answered.increment();
-        EXPECT_TRUE(other.waitFor(1, 10s)) << "a second delivery waited behind the first";
+        EXPECT_TRUE(other.waitFor(1, TestSupport::kGenerousWait)) << "a second delivery waited behind the first";
     });
     outside.publish(L"outer", L"s", L"");
     outside.publish(L"other", L"s", L"");
-    EXPECT_TRUE(answered.waitFor(1, 10s));
-    EXPECT_TRUE(other.waitFor(1, 10s));
+    EXPECT_TRUE(answered.waitFor(1, TestSupport::kGenerousWait));
+    EXPECT_TRUE(other.waitFor(1, TestSupport::kGenerousWait));
 }
 
 TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)
 {
     RawBusPeer requester, answerer;
     answerer.subscribe(L"q");
-    RawBusPeer::control().setReplyMode(BusDouble::ReplyMode::Delay, 2000); // 20 ms
-    answerer.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"r", L""); });
     ASSERT_EQ(0u, requester.request(L"q", L"", 600000, 1));
     RawBusPeer::Delivery request;
     ASSERT_TRUE(answerer.waitForDelivery(request));
@@ -246,6 +266,7 @@ TEST_F(BusDoubleTest, DetachedReplyCallbacksAreNeverCalledAgain)
     };
     EXPECT_EQ(0u, table.detachReplyCallback(requester.handle(), &Probe::reply)) << "another callback: no effect";
     EXPECT_EQ(1u, RawBusPeer::control().pendingRequests());
+    ASSERT_EQ(0u, answerer.reply(request, L"r", L""));
     RawBusPeer::Answer answer;
     ASSERT_TRUE(requester.waitForAnswer(answer));
     EXPECT_EQ(0u, answer.status);

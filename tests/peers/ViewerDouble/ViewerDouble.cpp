@@ -36,6 +36,15 @@ bool startsWith(const std::wstring& text, const std::wstring& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// A request to a silent viewer can only time out, so its 90 s pass in 0.9 s;
+// every answered one keeps its real time.
+const double kSilentTimeScale = 0.01;
+
+void timeOutSoonWhenSilent(const std::wstring& prefix, Answer answer)
+{
+    BusDouble::RawBusPeer::control().setTimeScaleFor(prefix.c_str(), answer == Answer::Silent ? kSilentTimeScale : 1.0);
+}
+
 } // namespace
 
 Viewer::Viewer(std::wstring name)
@@ -59,6 +68,7 @@ void Viewer::answerShow(Answer answer, Outcome then)
     std::lock_guard<std::mutex> guard(m_lock);
     m_showAnswer = answer;
     m_afterShow = then;
+    timeOutSoonWhenSilent(m_showPrefix, answer);
 }
 
 void Viewer::answerDelete(Answer answer, Outcome then)
@@ -66,6 +76,7 @@ void Viewer::answerDelete(Answer answer, Outcome then)
     std::lock_guard<std::mutex> guard(m_lock);
     m_deleteAnswer = answer;
     m_afterDelete = then;
+    timeOutSoonWhenSilent(m_deletePrefix, answer);
 }
 
 std::wstring Viewer::outcomeName(const std::wstring& alertId, Outcome outcome, const std::wstring& instanceId)

@@ -20,7 +20,7 @@ enum class Answer {
     Dismissed,  // ... ".Dismissed." ...
     Failed,     // ... ".Failed." ...
     WrongCase,  // the expected name with "sentrel" in lower case
-    Silent,     // no reply at all: the request times out
+    Silent,     // no reply at all: the request times out, in a hundredth of its time
 };
 
 // What the viewer reports, as a plain message, once it has answered.
@@ -42,7 +42,8 @@ struct Request {
 class Viewer {
 public:
     // Subscribes to this viewer's Show and Delete requests on a connection
-    // of its own. The defaults behave like a viewer that works.
+    // of its own. The defaults behave like a viewer that works. Resetting
+    // the bus double gives a silent viewer's requests their real time again.
     explicit Viewer(std::wstring name);
     ~Viewer();
     Viewer(const Viewer&) = delete;
@@ -60,7 +61,7 @@ public:
     static std::wstring outcomeName(const std::wstring& alertId, Outcome outcome, const std::wstring& instanceId);
 
     // False when fewer than `count` requests arrived before the deadline.
-    bool waitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    bool waitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(30));
     std::vector<Request> requests();
 
 private:

@@ -1,6 +1,7 @@
 #include "FileSystem/FileSystem.h"
 #include "ScratchFolder.h"
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -117,12 +118,7 @@ bool isHostLink(LinkKind kind)
 
 bool waitFor(const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 200; ++i) {
-        if (condition())
-            return true;
-        Sleep(25);
-    }
-    return false;
+    return TestSupport::waitUntil(condition);
 }
 
 // Wine's CreateSymbolicLinkW reports success and makes nothing, and setting a

@@ -5,6 +5,7 @@
 #include "RawBusPeer.h"
 
 #include "LogFile.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include "dll/MessageBusLib.h"
@@ -45,7 +46,7 @@ TEST(MessageBusLib, ADefaultClientTalksToAnotherConnectionOnTheBus)
     RawBusPeer peer;
     peer.subscribe(L"Library.Answer");
     ASSERT_EQ(0u, peer.publish(L"Library.Test", L"peer", L"from the peer"));
-    ASSERT_TRUE(received.waitFor(1, 10s));
+    ASSERT_TRUE(received.waitFor(1, TestSupport::kGenerousWait));
     ASSERT_EQ(0u, client.publish(Ostrand::Message::create(L"Library.Answer", L"client", L"from the client")));
     RawBusPeer::Delivery delivery;
     ASSERT_TRUE(peer.waitForDelivery(delivery));

@@ -66,7 +66,7 @@ TEST(ReplyImpl, ARemainingTimeOfZeroEndsInsteadOfSpinning)
     pending.clock->now += 6000; // exactly at the deadline, and the clock never moves again
     const auto started = std::chrono::steady_clock::now();
     EXPECT_EQ(Reply::TimedOut, pending.reply->getStatus());
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 30s);
 }
 
 TEST(ReplyImpl, WaitsForAnAnswerThatComesWhileItWaits)

@@ -6,6 +6,7 @@
 using namespace std::chrono_literals;
 using Ostrand::SettingsManager;
 using SettingsPeer::Fault;
+using SettingsTest::kScale;
 using SettingsTest::kTimeout;
 using SettingsTest::sameJson;
 
@@ -209,6 +210,7 @@ TEST_F(PropertyLists, UnusableRepliesLeaveEveryNameFalse)
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.fault));
         service.setFault(c.fault);
+        control().setTimeScale(c.fault == Fault::NoReply ? kScale : 1.0);
         const size_t before = c.line ? lines(2, check, c.line) : 0;
         const size_t setFailed = lines(4, L"Ostrand::SettingsManagerClient::Impl::setProperties", L"");
         const size_t removeFailed = lines(0, L"Ostrand::SettingsManagerClient::removeProperties", L"");

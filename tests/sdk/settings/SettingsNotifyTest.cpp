@@ -2,6 +2,7 @@
 #include "SettingsTestSupport.h"
 
 #include "TestNames.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include <algorithm>
@@ -39,7 +40,7 @@ public:
         std::sort(sorted.begin(), sorted.end());
         return sorted;
     }
-    bool waitFor(int count) const { return m_count.waitFor(count, 10s); }
+    bool waitFor(int count) const { return m_count.waitFor(count, TestSupport::kGenerousWait); }
 
 private:
     void add(const std::wstring& name, const std::wstring& value)
@@ -250,8 +251,7 @@ TEST_F(SettingsNotices, TheBusHearsTheHandlersStatus)
     ASSERT_TRUE(deletes.waitFor(1));
     // The double records a delivery once its callback has returned: wait for both records.
     std::multiset<uint32_t> statuses;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (statuses.size() < 2 && std::chrono::steady_clock::now() < deadline) {
+    TestSupport::waitUntil([&] {
         statuses.clear();
         BusDouble::JournalEntry entry{};
         for (uint32_t i = 0; control().journalEntry(i, &entry); ++i) {
@@ -259,9 +259,8 @@ TEST_F(SettingsNotices, TheBusHearsTheHandlersStatus)
                 std::wstring(entry.name).find(L"SettingsManager.Notify.Delete.") == 0)
                 statuses.insert(entry.status);
         }
-        if (statuses.size() < 2)
-            std::this_thread::sleep_for(5ms);
-    }
+        return statuses.size() >= 2;
+    });
     EXPECT_EQ((std::multiset<uint32_t>{0u, MODULE_STATUS_DATA_ERROR}), statuses);
     EXPECT_EQ((Notices{{L"p2", L""}}), deletes.notices());
 }

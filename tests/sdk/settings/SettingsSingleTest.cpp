@@ -2,6 +2,7 @@
 #include "SettingsTestSupport.h"
 
 #include "TestNames.h"
+#include "WaitUntil.h"
 #include "dll/ModuleException.h"
 
 #include <cfloat>
@@ -23,6 +24,16 @@ namespace {
 
 class SingleProperty : public SettingsTest::SettingsFixture {
 protected:
+    // The replies the service sent so far, in time or late.
+    static size_t replies()
+    {
+        size_t count = 0;
+        BusDouble::JournalEntry entry{};
+        for (uint32_t i = 0; control().journalEntry(i, &entry); ++i)
+            count += entry.call == BusDouble::Call::Publish && (entry.flags & (1u << MESSAGE_FLAG_REPLY)) ? 1 : 0;
+        return count;
+    }
+
     // Writes through a typed setter, then reads back through the typed getter.
     template <typename T>
     void roundTrip(const std::wstring& name, T value, const std::wstring& text, bool isVolatile = false)
@@ -251,6 +262,7 @@ TEST_F(SingleProperty, ASilentServiceCostsTheBusTimeOut)
 {
     service.seed(L"a", L"5");
     service.setFault(Fault::NoReply);
+    control().setTimeScale(kScale);
     const auto start = std::chrono::steady_clock::now();
     std::wstring text;
     EXPECT_FALSE(settings->getProperty(L"a", text, kTimeout));
@@ -284,23 +296,25 @@ TEST_F(SingleProperty, AReplyCountsOnlyWhenItArrivesWithinTheTimeOut)
 {
     service.seed(L"a", L"5");
     std::wstring text;
-    peer.setReplyDelay(std::chrono::duration_cast<std::chrono::milliseconds>(kScale * kTimeout * 0.6));
-    EXPECT_TRUE(settings->getProperty(L"a", text, kTimeout)) << "just inside the time-out";
+    peer.setReplyDelay(1s);
+    EXPECT_TRUE(settings->getProperty(L"a", text, kTimeout)) << "well inside the time-out";
     EXPECT_EQ(L"5", text);
 
-    const auto late = std::chrono::duration_cast<std::chrono::milliseconds>(kScale * kTimeout * 1.4);
-    peer.setReplyDelay(late);
+    // The time-out is one real second now, the answer twice as late.
+    control().setTimeScale(kScale);
+    peer.setReplyDelay(std::chrono::duration_cast<std::chrono::milliseconds>(kScale * kTimeout * 2));
     service.seed(L"a", L"6");
     text = L"untouched";
-    EXPECT_FALSE(settings->getProperty(L"a", text, kTimeout)) << "just outside the time-out";
+    EXPECT_FALSE(settings->getProperty(L"a", text, kTimeout)) << "outside the time-out";
     EXPECT_EQ(L"untouched", text);
     EXPECT_EQ(1u, lines(2, L"Ostrand::SettingsManagerClient::Impl::getSettingPropertyResponse",
                         L"Property request timed out. Returning."));
 
-    // The late answer must not be taken for the answer of the next request.
+    // The late answer, once it is out, must not be taken for the answer of the next request.
+    ASSERT_TRUE(TestSupport::waitUntil([] { return replies() == 2; }));
+    control().setTimeScale(1.0);
     peer.setReplyDelay(0ms);
     service.seed(L"a", L"7");
-    std::this_thread::sleep_for(late - kScale * kTimeout + 200ms);
     EXPECT_TRUE(settings->getProperty(L"a", text, kTimeout));
     EXPECT_EQ(L"7", text);
 }

@@ -54,7 +54,6 @@ void SettingsFixture::SetUp()
 {
     ASSERT_TRUE(log.ready());
     control().reset();
-    control().setTimeScale(kScale);
 }
 
 void SettingsFixture::TearDown()

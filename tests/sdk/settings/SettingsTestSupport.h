@@ -18,8 +18,8 @@ namespace SettingsTest {
 
 // What every caller of the settings client passes.
 const std::chrono::milliseconds kTimeout(5000);
-// The bus double's time scale: the 5 s of a call are one real second, long
-// enough for an answer on a loaded machine and short for a silent service.
+// The bus double's time scale while the service is silent: the 5 s of a call
+// are one real second. Requests that get an answer keep their real time.
 const double kScale = 0.2;
 
 class SettingsFixture : public ::testing::Test {

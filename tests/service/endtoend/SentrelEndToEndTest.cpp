@@ -9,6 +9,7 @@
 #include "TestNames.h"
 #include "ToolLogFolder.h"
 #include "ViewerDouble.h"
+#include "WaitUntil.h"
 #include "WtsDoubleControl.h"
 
 #include "Logging/CLoggingIf.h"
@@ -62,10 +63,10 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(log.ready());
+        // Every request keeps its real time-out: the doubles answer each
+        // one, and the first show (trust checks, the plugin, a new user
+        // session) may take seconds on a loaded machine.
         control().reset();
-        // Requests between the service and its peers that go unanswered end
-        // in a fraction of their real time-out.
-        control().setTimeScale(0.05);
 
         ASSERT_TRUE(wts.ready());
         // Logged on a day ago: the user session shows at once.
@@ -111,13 +112,15 @@ protected:
 
     static BusDouble::BusDoubleControl& control() { return BusDouble::RawBusPeer::control(); }
 
-    // Sends a request and answers the reply's name and payload.
+    // Sends a request as a product does, with its 60 s, and answers the
+    // reply's name and payload.
     std::pair<std::wstring, std::wstring> ask(const std::wstring& name, const std::wstring& payload = std::wstring())
     {
         const uint64_t index = m_nextReply++;
         EXPECT_EQ(MODULE_STATUS_SUCCESS, product.request(name, payload, 60000, index));
         BusDouble::RawBusPeer::Answer answer;
-        EXPECT_TRUE(product.waitForAnswer(answer)) << TestSupport::narrow(name);
+        // Past the request's own time-out, so that one shows as its status.
+        EXPECT_TRUE(product.waitForAnswer(answer, 70s)) << TestSupport::narrow(name);
         EXPECT_EQ(index, answer.replyIndex);
         EXPECT_EQ(MODULE_STATUS_SUCCESS, answer.status);
         return {answer.reply.name, answer.reply.payload};
@@ -152,6 +155,13 @@ protected:
             return line.level == TestSupport::LogFile::levelName(level) && line.function == function &&
                    line.text.compare(0, textStart.size(), textStart) == 0;
         }));
+    }
+
+    // The same, once there is one: the service may write a line after what the test saw of its work.
+    size_t awaitedLogLines(uint32_t level, const std::wstring& function, const std::wstring& textStart) const
+    {
+        TestSupport::waitUntil([&] { return logLines(level, function, textStart) > 0; });
+        return logLines(level, function, textStart);
     }
 
     const std::wstring moduleName = TestSupport::uniqueName(L"Sentrel");
@@ -194,10 +204,10 @@ TEST_F(SentrelEndToEnd, AnAlertReachesTheViewerWithThePluginsContentAndTheNextFo
                                          L"Sentrel.Viewer.EndToEndViewer.Show.2 {E2E-B}"}),
               viewerRequests());
 
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Shown. Alert id: {E2E-A}, Instance id: 1 TimeTaken: "));
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Shown. Alert id: {E2E-B}, Instance id: 2 TimeTaken: "));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Shown. Alert id: {E2E-A}, Instance id: 1 TimeTaken: "));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Shown. Alert id: {E2E-B}, Instance id: 2 TimeTaken: "));
 }
 
 TEST_F(SentrelEndToEnd, DeletedAlertsLeaveTheScreenAndTheQueue)
@@ -260,11 +270,11 @@ TEST_F(SentrelEndToEnd, AnAlertNoRegisteredViewerCanShowFailsAndAsksForTheLogs)
 
     // The viewer that is registered is not asked in its place.
     EXPECT_TRUE(viewer.requests().empty());
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_WARNING, L"Kest::AlertDispatcher::show",
-                           L"Viewer UnknownViewer was not registered."));
-    EXPECT_EQ(1u, logLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
-                           L"Sentrel Alert Status Failed. Alert id: {E2E-F}, Instance id: 1. Preferred viewers list "
-                           L"is UnknownViewer. PluginErrorCode: 0 ViewerErrorCode: 1"));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_WARNING, L"Kest::AlertDispatcher::show",
+                                  L"Viewer UnknownViewer was not registered."));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
+                                  L"Sentrel Alert Status Failed. Alert id: {E2E-F}, Instance id: 1. Preferred viewers "
+                                  L"list is UnknownViewer. PluginErrorCode: 0 ViewerErrorCode: 1"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "executor/ServiceExecutor.h"
 
 #include "LogFile.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include <gtest/gtest.h>
@@ -65,7 +66,7 @@ TEST(ServiceExecutor, TasksFromManyThreadsRunOneAtATimeInPostingOrderPerThread)
         }
         for (auto& poster : posters)
             poster.join();
-        ASSERT_TRUE(done.waitFor(200, 10s));
+        ASSERT_TRUE(done.waitFor(200, TestSupport::kGenerousWait));
     }
     // Tasks 0, 7, ..., 49 of each poster answered a failure: 8 of 50, four posters.
     EXPECT_EQ(32u, log.find({4, L"ServiceExecutor", L"", L"SR Callback unsuccessful."}).size());
@@ -92,7 +93,7 @@ TEST(ServiceExecutor, ShutdownWhileIdleEndsTheThreadAndLaterPostsAreDropped)
         return 0;
     });
     auto destroyed = std::async(std::launch::async, [&] { executor.reset(); });
-    ASSERT_EQ(std::future_status::ready, destroyed.wait_for(10s));
+    ASSERT_EQ(std::future_status::ready, destroyed.wait_for(TestSupport::kGenerousWait));
     EXPECT_EQ(0, ran.value());
 }
 
@@ -113,7 +114,7 @@ TEST(ServiceExecutor, ShutdownWhileATaskRunsLetsItFinishAndRunsNothingAfterIt)
             later.increment();
             return 0;
         });
-    ASSERT_TRUE(started.waitFor(1, 10s));
+    ASSERT_TRUE(started.waitFor(1, TestSupport::kGenerousWait));
     executor->shutdown();
     release.set_value();
     executor.reset();
@@ -129,13 +130,13 @@ TEST(ServiceExecutor, ATaskThatThrowsEndsTheThreadAndLeavesLaterTasksUnrun)
         threw.increment();
         throw std::runtime_error("task failed");
     });
-    ASSERT_TRUE(threw.waitFor(1, 10s));
+    ASSERT_TRUE(threw.waitFor(1, TestSupport::kGenerousWait));
     executor->post([&]() -> uint32_t {
         later.increment();
         return 0;
     });
     auto destroyed = std::async(std::launch::async, [&] { executor.reset(); });
-    ASSERT_EQ(std::future_status::ready, destroyed.wait_for(10s));
+    ASSERT_EQ(std::future_status::ready, destroyed.wait_for(TestSupport::kGenerousWait));
     EXPECT_EQ(0, later.value());
 }
 

@@ -4,6 +4,7 @@
 #include "SentrelTestSupport.h"
 
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -52,13 +53,7 @@ protected:
     size_t logRequests() { return journalCount(BusDouble::Call::Publish, kCollectLogs); }
     bool waitForLine(const std::wstring& text)
     {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (log.contains(ETWLogging::LOG_LEVEL_INFORMATION, text))
-                return true;
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
+        return TestSupport::waitUntil([&] { return log.contains(ETWLogging::LOG_LEVEL_INFORMATION, text); });
     }
 
     OemKey oem;

@@ -2,6 +2,7 @@
 #include "SentrelTestSupport.h"
 
 #include "TestNames.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include <gtest/gtest.h>
@@ -130,7 +131,7 @@ TEST_F(SentrelLife, AfterUninitializeTasksStillQueuedNeverRun)
         released.wait();
     };
     send(L"Sentrel.Alert.Show.1", showRequest(L"A", L"1"));
-    ASSERT_TRUE(entered.waitFor(1, 10s));
+    ASSERT_TRUE(entered.waitFor(1, TestSupport::kGenerousWait));
     send(L"Sentrel.Alert.Show.2", showRequest(L"B", L"2"));
     send(L"Sentrel.Alert.Delete.3", showRequest(L"C", L"3"));
     waitForHandled(L"Sentrel.Alert.Show.2");

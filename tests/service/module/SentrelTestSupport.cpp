@@ -1,6 +1,7 @@
 #include "SentrelTestSupport.h"
 
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include "alert/Alert.h"
 #include "dll/ModuleManagerShim.h"
@@ -191,18 +192,18 @@ void ModuleFixture::destroyModule()
 
 uint32_t ModuleFixture::waitForHandled(const std::wstring& name, size_t count)
 {
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (std::chrono::steady_clock::now() < deadline) {
-        std::vector<BusDouble::JournalEntry> delivered;
+    std::vector<BusDouble::JournalEntry> delivered;
+    const bool arrived = TestSupport::waitUntil([&] {
+        delivered.clear();
         BusDouble::JournalEntry entry{};
         for (uint32_t i = 0; control().journalEntry(i, &entry); ++i) {
             if (entry.call == BusDouble::Call::DeliverMessage && name == entry.name)
                 delivered.push_back(entry);
         }
-        if (delivered.size() >= count)
-            return delivered.back().status;
-        std::this_thread::sleep_for(5ms);
-    }
+        return delivered.size() >= count;
+    });
+    if (arrived)
+        return delivered.back().status;
     ADD_FAILURE() << "never delivered: " << TestSupport::narrow(name);
     return MODULE_STATUS_TIMEOUT;
 }

@@ -3,6 +3,7 @@
 // settings peer, and one plugin call at a time.
 #include "PluginTestSupport.h"
 #include "TelemetryServerFixture.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 
 #include "message/MessageBusClient.h"
@@ -82,7 +83,7 @@ public:
                                                    AlertPluginLib::kProductKeyPrefix);
     }
     ~DeletionWatch() { m_settings.unsubscribePropertyDeleteByPrefix(AlertPluginLib::kProductKeyPrefix); }
-    bool waitFor(int count) { return m_seen.waitFor(count, 10s); }
+    bool waitFor(int count) { return m_seen.waitFor(count, TestSupport::kGenerousWait); }
 
 private:
     TestSupport::WaitableCounter m_seen;
@@ -192,7 +193,7 @@ TEST_F(PluginRegistrarTest, ADeletedRegistrationMakesTheNextCallLoadWhatIsRegist
     ASSERT_TRUE(watch.waitFor(1));
 
     ASSERT_TRUE(settings->removeProperty(productKey, kTimeout));
-    ASSERT_TRUE(waitForHostLine(1, L"Changing state of plugin for P to INVALIDATED.", 10s));
+    ASSERT_TRUE(waitForHostLine(1, L"Changing state of plugin for P to INVALIDATED."));
     EXPECT_EQ(0u, invalidations(L"Q"));
 
     // Gone by the time of the call: the load's code, and no default plugin.
@@ -254,7 +255,7 @@ TEST_F(PluginRegistrarTest, OnePluginCallRunsAtATime)
     plugin.hold();
     MODULE_STATUS first = 1, second = 1;
     std::thread slow([&] { first = process(L"A"); });
-    ASSERT_TRUE(plugin.waitEntered(10s));
+    ASSERT_TRUE(plugin.waitEntered(TestSupport::kGenerousWait));
     std::wstring secondText;
     std::thread waiting([&] { second = content(L"B", secondText); });
     ASSERT_TRUE(settings->removeProperty(AlertPluginLib::productKey(L"A"), kTimeout));
@@ -269,7 +270,7 @@ TEST_F(PluginRegistrarTest, OnePluginCallRunsAtATime)
     waiting.join();
     EXPECT_EQ(MODULE_STATUS_SUCCESS, first);
     EXPECT_EQ(MODULE_STATUS_SUCCESS, second);
-    EXPECT_TRUE(waitForHostLine(1, L"Changing state of plugin for A to INVALIDATED.", 10s));
+    EXPECT_TRUE(waitForHostLine(1, L"Changing state of plugin for A to INVALIDATED."));
 
     const std::vector<std::wstring> order = {L"ProcessAlert",    L"ProcessAlert.end",    L"GetAlertContent",
                                              L"GetAlertContent.end", L"ProcessAlert",    L"ProcessAlert.end",

@@ -63,13 +63,7 @@ size_t PluginFixture::hostLines(uint32_t level, const std::wstring& function, co
 
 bool PluginFixture::waitForHostLine(uint32_t level, const std::wstring& text, std::chrono::milliseconds timeout) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (hostLines(level, L"", text) == 0) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return TestSupport::waitUntil([&] { return hostLines(level, L"", text) != 0; }, timeout);
 }
 
 size_t PluginFixture::registrationReads(const std::wstring& productId)

@@ -7,6 +7,7 @@
 #include "PluginDoubleControl.h"
 #include "ScratchFolder.h"
 #include "SettingsServicePeer.h"
+#include "WaitUntil.h"
 
 #include "settings/SettingsManager.h"
 
@@ -38,7 +39,8 @@ protected:
     // Lines of the plugin host's source at `level` from `function` holding `text`.
     size_t hostLines(uint32_t level, const std::wstring& function, const std::wstring& text) const;
     // Waits until the log holds such a line; false at the deadline.
-    bool waitForHostLine(uint32_t level, const std::wstring& text, std::chrono::milliseconds timeout) const;
+    bool waitForHostLine(uint32_t level, const std::wstring& text,
+                         std::chrono::milliseconds timeout = TestSupport::kGenerousWait) const;
     // Settings reads of a product's registration so far.
     size_t registrationReads(const std::wstring& productId);
 

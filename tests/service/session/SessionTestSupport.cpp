@@ -164,13 +164,7 @@ bool SessionFixture::logged(uint32_t level, const std::wstring& file, const std:
 bool SessionFixture::waitForLine(uint32_t level, const std::wstring& file, const std::wstring& text,
                                  std::chrono::milliseconds timeout) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!logged(level, file, text)) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
+    return TestSupport::waitUntil([&] { return logged(level, file, text); }, timeout);
 }
 
 void SessionFixture::expectDuplicateReported(const std::wstring& file, const std::wstring& alertId,
@@ -187,13 +181,7 @@ void SessionFixture::expectDuplicateReported(const std::wstring& file, const std
 
 bool SessionFixture::waitForListing(uint32_t calls, std::chrono::milliseconds timeout) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (sessions.listingCalls() <= calls) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return TestSupport::waitUntil([&] { return sessions.listingCalls() > calls; }, timeout);
 }
 
 } // namespace SessionTest

@@ -6,6 +6,7 @@
 #include "Logging/CLoggingIf.h"
 #include "RawBusPeer.h"
 #include "TelemetryServerFixture.h"
+#include "WaitUntil.h"
 #include "WaitableCounter.h"
 #include "WtsDoubleControl.h"
 #include "alert/Alert.h"
@@ -51,9 +52,9 @@ public:
 
     // The instance ids shown so far, in order ("" for an empty alert).
     std::vector<std::wstring> shown() const;
-    bool waitForShown(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    bool waitForShown(size_t count, std::chrono::milliseconds timeout = TestSupport::kGenerousWait) const;
     // True once wait has begun for the alert shown last.
-    bool waitForWaiting(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    bool waitForWaiting(std::chrono::milliseconds timeout = TestSupport::kGenerousWait) const;
     int dismissals() const;
     std::vector<std::wstring> deleted() const;
 
@@ -82,13 +83,13 @@ protected:
     // A line at that level, from that source file, whose text holds `text`.
     bool logged(uint32_t level, const std::wstring& file, const std::wstring& text) const;
     bool waitForLine(uint32_t level, const std::wstring& file, const std::wstring& text,
-                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+                     std::chrono::milliseconds timeout = TestSupport::kGenerousWait) const;
     // The status line (written by `file`) and the one event of an alert
     // refused as a duplicate of a waiting one.
     void expectDuplicateReported(const std::wstring& file, const std::wstring& alertId,
                                  const std::wstring& instanceId) const;
     // Waits until the double has been asked for the session list more than `calls` times.
-    bool waitForListing(uint32_t calls, std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
+    bool waitForListing(uint32_t calls, std::chrono::milliseconds timeout = TestSupport::kGenerousWait) const;
 
     // Made first: nothing may log before it.
     TestSupport::LogFile log;

@@ -1,5 +1,6 @@
 #include "ShowingTestSupport.h"
 #include "ViewerDouble.h"
+#include "WaitUntil.h"
 
 #include "alert/Alert.h"
 #include "message/MessageBusClient.h"
@@ -8,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <thread>
 
 namespace {
 
@@ -73,10 +73,10 @@ protected:
         const auto before = journal(BusDouble::Call::DeliverMessage, Alert::kSessionCrashed).size();
         host.publish(Alert::kSessionCrashed, L"Strova", payload);
         std::vector<BusDouble::JournalEntry> deliveries;
-        for (int i = 0; i < 2000 && deliveries.size() < before + expected; ++i) {
-            std::this_thread::sleep_for(5ms);
+        TestSupport::waitUntil([&] {
             deliveries = journal(BusDouble::Call::DeliverMessage, Alert::kSessionCrashed);
-        }
+            return deliveries.size() >= before + expected;
+        });
         std::vector<uint32_t> statuses;
         for (size_t i = before; i < deliveries.size(); ++i)
             statuses.push_back(deliveries[i].status);
@@ -219,12 +219,20 @@ TEST_F(AlertTest, AnAlertGoneBeforeItsOutcomeLeavesASharedBusClean)
         alert.setViewer(proxy);
         ASSERT_TRUE(alert.show());
     }
+    // A probe hears both notices; once it has, nobody else did: the alert
+    // took its subscriptions with it.
+    BusDouble::RawBusPeer probe;
+    ASSERT_NE(0u, probe.subscribe(ViewerDouble::Viewer::outcomeName(L"{A}", Outcome::Dismissed, L"1")));
+    ASSERT_NE(0u, probe.subscribe(Alert::kSessionCrashed));
     const auto delivered = journal(BusDouble::Call::DeliverMessage).size();
     viewer.report(L"1", Outcome::Dismissed);
     host.publish(Alert::kSessionCrashed, L"Strova", L"{\"sessionId\":0}");
-    // Both went to nobody: the alert took its subscriptions with it.
-    std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(delivered, journal(BusDouble::Call::DeliverMessage).size());
+    BusDouble::RawBusPeer::Delivery heard;
+    ASSERT_TRUE(probe.waitForDelivery(heard));
+    ASSERT_TRUE(probe.waitForDelivery(heard));
+    const auto deliveries = [] { return journal(BusDouble::Call::DeliverMessage).size(); };
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return deliveries() >= delivered + 2; }));
+    EXPECT_EQ(delivered + 2, deliveries());
 }
 
 TEST_F(AlertTest, DuplicatesShowTheSameTitleContentsAndActions)

@@ -1,5 +1,6 @@
 #include "ShowingTestSupport.h"
 #include "ViewerDouble.h"
+#include "WaitUntil.h"
 
 #include "message/MessageBusClient.h"
 #include "viewer/AlertViewer.h"
@@ -128,7 +129,7 @@ TEST_F(ViewerProxyTest, FailedDeletePublishesTheAlertsFailedOutcome)
         EXPECT_FALSE(proxy.dismiss(L"{AB-12}", L"7"));
 
         BusDouble::RawBusPeer::Delivery outcome;
-        ASSERT_TRUE(watcher.waitForDelivery(outcome, 10s)) << int(c.answer);
+        ASSERT_TRUE(watcher.waitForDelivery(outcome, TestSupport::kGenerousWait)) << int(c.answer);
         EXPECT_EQ(L"", outcome.payload);
         EXPECT_EQ(Ostrand::Message::defaultSource(), outcome.source);
 

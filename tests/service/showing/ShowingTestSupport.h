@@ -1,7 +1,6 @@
 #pragma once
 // What the tests of showing alerts share: log lines and telemetry read back,
-// the bus double set so that a viewer's 90 s take 0.9 s, and alerts made
-// from a few fields.
+// the bus double in real time, and alerts made from a few fields.
 #include "LogFile.h"
 #include "Logging/CLoggingIf.h"
 #include "RawBusPeer.h"

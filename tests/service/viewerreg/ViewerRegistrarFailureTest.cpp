@@ -9,6 +9,7 @@ using ETWLogging::LOG_LEVEL_INFORMATION;
 using ETWLogging::LOG_LEVEL_WARNING;
 using SettingsPeer::Fault;
 using ViewerRegTest::FailingBus;
+using ViewerRegTest::kScale;
 
 using ViewerRegistrarFailure = ViewerRegTest::RegistrarFixture;
 
@@ -46,7 +47,7 @@ TEST_F(ViewerRegistrarFailure, RefusedSubscriptionsAndQueryAreWarningsAndTheRegi
 
 TEST_F(ViewerRegistrarFailure, AFailedQueryIsAWarningAndRetriedWhileTheListIsEmpty)
 {
-    // A service that never answers (its 30 s are 1.5 s on the bus double) and
+    // A service that never answers (the registrar's 30 s are 1.5 s then) and
     // one whose answer is not JSON.
     const Fault faults[] = {Fault::NoReply, Fault::NotJson};
     size_t round = 0;
@@ -54,8 +55,10 @@ TEST_F(ViewerRegistrarFailure, AFailedQueryIsAWarningAndRetriedWhileTheListIsEmp
         ++round;
         SCOPED_TRACE(round);
         service.setFault(fault);
+        control().setTimeScale(fault == Fault::NoReply ? kScale : 1.0);
         auto registrar = std::make_unique<Kest::ViewerRegistrar>(bus);
         registrar->start();
+        control().setTimeScale(1.0);
         EXPECT_EQ(round, lineCount(LOG_LEVEL_WARNING, L"loadViewers", L"Failed to retrieved registered viewers."));
         EXPECT_EQ(round, lineCount(LOG_LEVEL_INFORMATION, L"loadViewers", L"Retrieved viewers from SM: 0"));
 

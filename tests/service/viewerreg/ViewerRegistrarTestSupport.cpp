@@ -19,7 +19,6 @@ void RegistrarFixture::SetUp()
 {
     ASSERT_TRUE(log.ready());
     control().reset();
-    control().setTimeScale(kScale);
     ASSERT_NE(0u, watcher.subscribeFilter(kNoticePattern));
 }
 

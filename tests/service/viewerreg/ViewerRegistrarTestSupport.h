@@ -22,8 +22,8 @@
 namespace ViewerRegTest {
 
 const std::chrono::milliseconds kTimeout(30000);
-// The bus double's time scale: the registrar's 30 s are 1.5 s, long enough
-// for an answer on a loaded machine and short for a silent service.
+// The bus double's time scale while the settings service is silent: the
+// registrar's 30 s are 1.5 s. Answered requests keep their real time.
 const double kScale = 0.05;
 
 class RegistrarFixture : public ::testing::Test {

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# The emulator script with a scripted stand-in for the Wine loader: a test
+# program that wrote not a byte is started once more, and nothing else is.
+# Usage: check-wine-run.sh <wine-run.in>
+set -u
+template=${1:?wine-run.in}
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+
+# Each start of the stand-in takes the next line of $work/script:
+# "<stdout text> <stderr text> <exit code>", "_" for a space, "-" for nothing.
+cat >"$work/loader" <<'LOADER'
+#!/bin/sh
+here=$(dirname "$0")
+n=$(($(cat "$here/starts" 2>/dev/null || echo 0) + 1))
+echo "$n" >"$here/starts"
+set -- $(sed -n "${n}p" "$here/script")
+[ "$1" = - ] || printf '%s\n' "$1" | tr _ ' '
+[ "$2" = - ] || printf '%s\n' "$2" | tr _ ' ' >&2
+exit "$3"
+LOADER
+chmod +x "$work/loader"
+sed -e "s|@WINE_LOADER@|$work/loader|" -e "s|@WINE_PREFIX@|$work/prefix|" "$template" >"$work/wine-run"
+
+failures=0
+# name | script lines | arguments | expected exit code | expected starts | expected restart notice (1/0)
+check() {
+  local name=$1 lines=$2 args=$3 rc=$4 starts=$5 notice=$6
+  printf '%b' "$lines" >"$work/script"
+  rm -f "$work/starts"
+  # shellcheck disable=SC2086
+  sh "$work/wine-run" test.exe $args >"$work/out" 2>"$work/err"
+  local got=$? ran
+  ran=$(cat "$work/starts")
+  local said=0
+  grep -q '^wine-run: the program ended with .* before writing anything; starting it once more$' "$work/err" && said=1
+  if [ "$got" != "$rc" ] || [ "$ran" != "$starts" ] || [ "$said" != "$notice" ]; then
+    echo "FAILED $name: exit $got (want $rc), started $ran times (want $starts), notice $said (want $notice)"
+    sed 's/^/  | /' "$work/out" "$work/err"
+    failures=$((failures + 1))
+  else
+    echo "ok $name"
+  fi
+}
+
+passed='[__PASSED__]_1_test.'
+check "silent start, then the test passes" "- - 5\nRunning_main() - 0\n" "--gtest_filter=A.B" 1 2 1
+check "silent start, then a pass with its verdict" "- - 5\n$passed - 0\n" "--gtest_filter=A.B" 0 2 1
+check "silent twice: the second verdict counts" "- - 5\n- - 7\n- - 9\n" "--gtest_filter=A.B" 7 2 1
+check "a test that failed is not run again" "[__FAILED__]_1_test - 1\n$passed - 0\n" "--gtest_filter=A.B" 1 1 0
+check "a crash with output is not run again" "[_RUN______]_A.B - 3\n$passed - 0\n" "--gtest_filter=A.B" 3 1 0
+check "output on the error stream only is not run again" "- wine:_crashed 3\n$passed - 0\n" "--gtest_filter=A.B" 3 1 0
+check "0 without a verdict fails" "Running_main() - 0\n" "--gtest_filter=A.B" 1 1 0
+check "a silent program outside a test case is left alone" "- - 5\n$passed - 0\n" "--other" 5 1 0
+exit $((failures != 0))
