@@ -21,7 +21,6 @@ public:
     // False when the mutex cannot be had; the writers then go on without it.
     bool Open(const std::wstring& folder);
     void Close();
-    bool IsOpen() const { return m_mutex != nullptr; }
 
     // Holds the lock for its life when it could be taken within `wait`
     // milliseconds; otherwise holds nothing, and the writer goes on all the
@@ -32,7 +31,6 @@ public:
         ~Guard();
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
-        bool Held() const { return m_held != nullptr; }
 
     private:
         HANDLE m_held = nullptr;

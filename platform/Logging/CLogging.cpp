@@ -420,7 +420,7 @@ uint32_t CLogging::RotateInto(uint32_t index, const FILETIME& fullFileWritten)
     WIN32_FILE_ATTRIBUTE_DATA next;
     const bool movedToAlready = GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &next) &&
                                 CompareFileTime(&next.ftLastWriteTime, &fullFileWritten) > 0;
-    const uint32_t result = movedToAlready ? OpenLogFileAtEnd(index, OPEN_EXISTING) : OpenLogFileAtEnd(index, CREATE_ALWAYS);
+    const uint32_t result = OpenLogFileAtEnd(index, movedToAlready ? OPEN_EXISTING : CREATE_ALWAYS);
     if (result == ERROR_SUCCESS)
         MoveToIndex(index);
     return result;
@@ -443,7 +443,7 @@ uint32_t CLogging::OpenLogFile()
         // Only the writer that records the move back to file 0 empties it;
         // the others go on at its end.
         MoveToIndex(0);
-        return m_hasPendingIndex ? OpenLogFileAtEnd(0, OPEN_ALWAYS) : OpenLogFileAtEnd(0, CREATE_ALWAYS);
+        return OpenLogFileAtEnd(0, m_hasPendingIndex ? OPEN_ALWAYS : CREATE_ALWAYS);
     }
 
     WIN32_FILE_ATTRIBUTE_DATA data;
