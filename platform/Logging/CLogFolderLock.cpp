@@ -1,7 +1,7 @@
 #include "Logging/CLogFolderLock.h"
+#include "FileSystem/FileSystem.h"
 
 #include <cstdint>
-#include <vector>
 
 namespace ETWLogging {
 
@@ -10,18 +10,6 @@ namespace {
 // Processes of every session (the service's and the tools') share the folders.
 const wchar_t kNamePrefix[] = L"Global\\Corvane.CVLOGS.";
 const wchar_t kLongPathPrefix[] = L"\\\\?\\";
-
-std::wstring fullPath(const std::wstring& path)
-{
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return path;
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    if (length == 0 || length >= needed)
-        return path;
-    return std::wstring(buffer.data(), length);
-}
 
 std::wstring upperCase(const std::wstring& text)
 {
@@ -38,7 +26,7 @@ std::wstring upperCase(const std::wstring& text)
 
 std::wstring CLogFolderLock::NameFor(const std::wstring& folder)
 {
-    std::wstring path = fullPath(folder);
+    std::wstring path = Halvex::GetFullPath(folder);
     for (wchar_t& c : path)
         if (c == L'/')
             c = L'\\';

@@ -14,7 +14,7 @@ namespace LogWriterProcess {
 
 namespace {
 
-const wchar_t kArgument[] = L"--log-writer=";
+const wchar_t kArgument[] = L"--log-writer";
 const wchar_t kFilter[] = L"--gtest_filter=FileLoggerWriterProcess.WritesItsShare";
 // Only reached when a writer hangs or never starts.
 const DWORD kWaitBound = 60000;
@@ -25,40 +25,27 @@ struct Arguments {
     std::wstring start;
 };
 
-std::vector<std::wstring> split(const std::wstring& text, wchar_t separator)
-{
-    std::vector<std::wstring> parts;
-    size_t begin = 0;
-    for (;;) {
-        const size_t end = text.find(separator, begin);
-        parts.push_back(text.substr(begin, end == std::wstring::npos ? std::wstring::npos : end - begin));
-        if (end == std::wstring::npos)
-            return parts;
-        begin = end + 1;
-    }
-}
-
+// The writer's arguments follow kArgument, one each.
 bool parseArguments(Arguments& out)
 {
     int count = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
     if (!argv)
         return false;
-    std::wstring value;
+    std::vector<std::wstring> values;
     for (int i = 1; i < count; ++i)
-        if (wcsncmp(argv[i], kArgument, wcslen(kArgument)) == 0)
-            value = argv[i] + wcslen(kArgument);
+        if (wcscmp(argv[i], kArgument) == 0)
+            values.assign(argv + i + 1, argv + count);
     LocalFree(argv);
-    const std::vector<std::wstring> parts = split(value, L'|');
-    if (parts.size() != 7)
+    if (values.size() != 7)
         return false;
-    out.share.root = parts[0];
-    out.share.writer = static_cast<unsigned>(std::stoul(parts[1]));
-    out.share.threads = static_cast<unsigned>(std::stoul(parts[2]));
-    out.share.lines = static_cast<unsigned>(std::stoul(parts[3]));
-    out.share.padding = static_cast<unsigned>(std::stoul(parts[4]));
-    out.ready = parts[5];
-    out.start = parts[6];
+    out.share.root = values[0];
+    out.share.writer = static_cast<unsigned>(std::stoul(values[1]));
+    out.share.threads = static_cast<unsigned>(std::stoul(values[2]));
+    out.share.lines = static_cast<unsigned>(std::stoul(values[3]));
+    out.share.padding = static_cast<unsigned>(std::stoul(values[4]));
+    out.ready = values[5];
+    out.start = values[6];
     return true;
 }
 
@@ -118,11 +105,17 @@ std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::
 
     std::vector<std::future<TestSupport::ChildProcessResult>> running;
     for (const Share& share : shares) {
-        const std::wstring argument = kArgument + share.root + L"|" + std::to_wstring(share.writer) + L"|" +
-                                      std::to_wstring(share.threads) + L"|" + std::to_wstring(share.lines) + L"|" +
-                                      std::to_wstring(share.padding) + L"|" + readyName + L"|" + startName;
-        running.push_back(std::async(std::launch::async, [argument, deadline] {
-            return TestSupport::runChildProcess(thisProgram(), {kFilter, argument}, deadline);
+        const std::vector<std::wstring> arguments = {kFilter,
+                                                     kArgument,
+                                                     share.root,
+                                                     std::to_wstring(share.writer),
+                                                     std::to_wstring(share.threads),
+                                                     std::to_wstring(share.lines),
+                                                     std::to_wstring(share.padding),
+                                                     readyName,
+                                                     startName};
+        running.push_back(std::async(std::launch::async, [arguments, deadline] {
+            return TestSupport::runChildProcess(thisProgram(), arguments, deadline);
         }));
     }
     bool allReady = true;
