@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <new>
 #include <vector>
 
 namespace Halvex {
@@ -176,6 +177,22 @@ bool GetModuleFolder(HMODULE module, std::wstring& folder, bool keepTrailingBack
 bool GetHostFolder(std::wstring& folder, bool keepTrailingBackslash)
 {
     return GetModuleFolder(nullptr, folder, keepTrailingBackslash);
+}
+
+std::wstring GetFullPath(const std::wstring& path)
+{
+    try {
+        const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+        if (needed == 0)
+            return path;
+        std::vector<wchar_t> buffer(needed);
+        const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+        if (length == 0 || length >= needed)
+            return path;
+        return std::wstring(buffer.data(), length);
+    } catch (const std::bad_alloc&) {
+        return path;
+    }
 }
 
 void GetCurrentDirectoryString(std::wstring& text)

@@ -23,6 +23,10 @@ bool GetModuleFolder(HMODULE module, std::wstring& folder, bool keepTrailingBack
 // The folder of the program that hosts the process.
 bool GetHostFolder(std::wstring& folder, bool keepTrailingBackslash);
 
+// The full path of a path (relative ones taken from the current folder, "."
+// and ".." resolved, "/" made "\"); the path as given when that fails.
+std::wstring GetFullPath(const std::wstring& path);
+
 // The current folder; empty when it cannot be had.
 void GetCurrentDirectoryString(std::wstring& text);
 

@@ -1,4 +1,5 @@
 #include "Ini/CBaseIniReader.h"
+#include "FileSystem/FileSystem.h"
 #include "FormatString.h"
 
 #include <windows.h>
@@ -46,21 +47,6 @@ std::wstring trim(const std::wstring& text)
     return text.substr(first, last - first);
 }
 
-// The private-profile functions take a name without a folder as one in the
-// Windows folder, while the file was read relative to the current folder;
-// a full path makes reads and writes meet in one file.
-std::wstring fullPath(const std::wstring& path)
-{
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0)
-        return path;
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    if (length == 0 || length >= needed)
-        return path;
-    return std::wstring(buffer.data(), length);
-}
-
 } // namespace
 
 bool CBaseIniReader::Load(const std::wstring& path)
@@ -71,7 +57,10 @@ bool CBaseIniReader::Load(const std::wstring& path)
         m_sectionCount = 0;
         if (path.empty())
             return false;
-        m_fileName = fullPath(path);
+        // The private-profile functions take a name without a folder as one
+        // in the Windows folder, while the file is read relative to the
+        // current folder: a full path makes reads and writes meet in one file.
+        m_fileName = GetFullPath(path);
 
         FILE* raw = nullptr;
         const errno_t error = _wfopen_s(&raw, m_fileName.c_str(), L"r");

@@ -165,6 +165,10 @@ std::wstring CLogger::GetErrorText(uint32_t code)
                                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text.data(),
                                   static_cast<DWORD>(text.size()), nullptr);
     text.resize(length < text.size() ? length : 0);
+    // The system ends its texts with a line break, which would split every
+    // "%s: ..." message built on one.
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r'))
+        text.pop_back();
     return text;
 }
 

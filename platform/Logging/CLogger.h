@@ -51,7 +51,8 @@ public:
     // The handler messages go to now; null when none is registered.
     static ILoggingHandler* RegisteredHandler();
 
-    // The system's message text for a Win32 code (empty when it has none).
+    // The system's message text for a Win32 code, without its closing line
+    // break (empty when it has none).
     static std::wstring GetErrorText(uint32_t code);
 };
 

@@ -86,6 +86,7 @@ CLogging::~CLogging()
 void CLogging::Reset()
 {
     m_file.Close();
+    m_folderLock.Close();
     m_initialised = false;
     m_hasGroup = false;
     m_group.clear();
@@ -113,11 +114,11 @@ uint32_t CLogging::Init(const wchar_t* group, HMODULE module, const wchar_t* hos
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_initialised)
         return LOG_STATUS_ALREADY_INITIALIZED;
-    uint32_t result = ERROR_NOT_ENOUGH_MEMORY;
+    uint32_t result = ERROR_OUTOFMEMORY;
     try {
         result = InitInternal(group, module, host);
     } catch (const std::bad_alloc&) {
-        result = ERROR_NOT_ENOUGH_MEMORY;
+        result = ERROR_OUTOFMEMORY;
     }
     if (result != ERROR_SUCCESS)
         Reset();
@@ -135,7 +136,7 @@ uint32_t CLogging::InitInternal(const wchar_t* group, HMODULE module, const wcha
 
     std::wstring folder, fileName;
     if (!Halvex::SplitModulePath(nullptr, folder, false, fileName) || fileName.empty())
-        return ERROR_NOT_ENOUGH_MEMORY;
+        return ERROR_OUTOFMEMORY;
     m_executableName = fileName;
     m_moduleName = stemOf(fileName);
     if (module) {
@@ -151,6 +152,9 @@ uint32_t CLogging::InitInternal(const wchar_t* group, HMODULE module, const wcha
     if (paths != ERROR_SUCCESS)
         return paths;
 
+    // Without the mutex the logger still writes, as it would after a wait
+    // that ran out.
+    m_folderLock.Open(m_logFolder);
     LoadConfig();
     m_processId = GetCurrentProcessId();
     m_initialised = true;
@@ -184,8 +188,6 @@ uint32_t CLogging::GetProgramDataFolder(wchar_t* buffer, size_t capacity)
         if (length < capacity) {
             wmemcpy(buffer, path, length + 1);
             result = ERROR_SUCCESS;
-        } else {
-            result = ERROR_INSUFFICIENT_BUFFER;
         }
     }
     CoTaskMemFree(path);
@@ -198,6 +200,12 @@ void CLogging::LoadConfig()
     const bool globalExists = Halvex::FileExists(m_globalIni.c_str());
     if (!moduleExists && !globalExists)
         return;
+    // A value repaired here rewrites its ini file: the module's under the
+    // folder's lock, the global one under the lock of the folder that holds it.
+    CLogFolderLock::Guard folderHeld(m_folderLock, m_folderLockWait);
+    CLogFolderLock baseLock;
+    baseLock.Open(m_baseFolder);
+    CLogFolderLock::Guard baseHeld(baseLock, m_folderLockWait);
     Halvex::CObfuscatedIniReader moduleIni;
     Halvex::CObfuscatedIniReader globalIni;
     moduleIni.Load(m_moduleIni);
@@ -323,18 +331,26 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
     if (result != ERROR_SUCCESS)
         return result;
 
-    result = OpenLogFile();
-    if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS)
-        return result;
+    {
+        // Opening, rotating, writing and closing are one step for every
+        // process that shares the folder.
+        CLogFolderLock::Guard held(m_folderLock, m_folderLockWait);
+        result = OpenLogFile();
+        // The folder was removed while the logger runs: made again for this line.
+        if (result == ERROR_PATH_NOT_FOUND && Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS)
+            result = OpenLogFile();
+        if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS)
+            return result;
 
-    DWORD written = 0;
-    const DWORD bytes = static_cast<DWORD>(lineText.size() * sizeof(wchar_t));
-    result = ERROR_SUCCESS;
-    if (!WriteFile(m_file.Get(), lineText.data(), bytes, &written, nullptr))
-        result = GetLastError();
+        DWORD written = 0;
+        const DWORD bytes = static_cast<DWORD>(lineText.size() * sizeof(wchar_t));
+        result = ERROR_SUCCESS;
+        if (!WriteFile(m_file.Get(), lineText.data(), bytes, &written, nullptr))
+            result = GetLastError();
+        m_file.Close();
+    }
     if ((m_options.load() & LOG_OPTION_DEBUG_OUTPUT) && !lineText.empty())
         OutputDebugStringW(lineText.c_str());
-    m_file.Close();
     return result;
 }
 
@@ -368,22 +384,46 @@ void CLogging::MoveToIndex(uint32_t index)
     m_pendingIndex = index;
 }
 
-uint32_t CLogging::CreateLogFile(uint32_t index)
+// A file that is new or empty first receives the byte-order mark.
+uint32_t CLogging::OpenLogFileAtEnd(uint32_t index, DWORD disposition)
 {
     const std::wstring path = LogFilePath(index);
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return GetLastError();
     m_file.Reset(handle);
-    static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
-    DWORD written = 0;
-    if (!WriteFile(handle, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
+    LARGE_INTEGER end = {};
+    if (!SetFilePointerEx(handle, end, &end, FILE_END)) {
         const DWORD error = GetLastError();
         m_file.Close();
         return error;
     }
+    if (end.QuadPart == 0) {
+        static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
+        DWORD written = 0;
+        if (!WriteFile(handle, kByteOrderMark, sizeof(kByteOrderMark), &written, nullptr)) {
+            const DWORD error = GetLastError();
+            m_file.Close();
+            return error;
+        }
+    }
     return ERROR_SUCCESS;
+}
+
+// The file after a full one is the oldest of the ring and is emptied, unless
+// it was written after the full one: then another writer has moved to it
+// already without being able to record that in "LastLogIdx", and emptying it
+// would lose that writer's lines. It is continued instead.
+uint32_t CLogging::RotateInto(uint32_t index, const FILETIME& fullFileWritten)
+{
+    WIN32_FILE_ATTRIBUTE_DATA next;
+    const bool movedToAlready = GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &next) &&
+                                CompareFileTime(&next.ftLastWriteTime, &fullFileWritten) > 0;
+    const uint32_t result = OpenLogFileAtEnd(index, movedToAlready ? OPEN_EXISTING : CREATE_ALWAYS);
+    if (result == ERROR_SUCCESS)
+        MoveToIndex(index);
+    return result;
 }
 
 uint32_t CLogging::OpenLogFile()
@@ -400,35 +440,18 @@ uint32_t CLogging::OpenLogFile()
     }
     const uint32_t maxEntries = m_maxEntries.load();
     if (index >= maxEntries) {
-        const uint32_t result = CreateLogFile(0);
-        if (result == ERROR_SUCCESS)
-            MoveToIndex(0);
-        return result;
+        // Only the writer that records the move back to file 0 empties it;
+        // the others go on at its end.
+        MoveToIndex(0);
+        return OpenLogFileAtEnd(0, m_hasPendingIndex ? OPEN_ALWAYS : CREATE_ALWAYS);
     }
 
-    const std::wstring path = LogFilePath(index);
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
-        return CreateLogFile(index);
-    if (data.nFileSizeLow >= m_maxSize.load()) {
-        const uint32_t next = index + 1 >= maxEntries ? 0 : index + 1;
-        const uint32_t result = CreateLogFile(next);
-        if (result == ERROR_SUCCESS)
-            MoveToIndex(next);
-        return result;
-    }
-    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    m_file.Reset(handle);
-    LARGE_INTEGER zero = {};
-    if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) {
-        const DWORD error = GetLastError();
-        m_file.Close();
-        return error;
-    }
-    return ERROR_SUCCESS;
+    if (!GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &data))
+        return OpenLogFileAtEnd(index, CREATE_ALWAYS);
+    if (data.nFileSizeLow >= m_maxSize.load())
+        return RotateInto(index + 1 >= maxEntries ? 0 : index + 1, data.ftLastWriteTime);
+    return OpenLogFileAtEnd(index, OPEN_EXISTING);
 }
 
 const wchar_t* CLogging::LevelName(uint32_t level)

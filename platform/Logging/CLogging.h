@@ -1,4 +1,5 @@
 #pragma once
+#include "Logging/CLogFolderLock.h"
 #include "Logging/CLoggingIf.h"
 
 #include <windows.h>
@@ -32,6 +33,9 @@ public:
     static constexpr uint32_t kMaxMaxEntries = 100;
     static constexpr uint32_t kDefaultSeverity = 3;
     static constexpr uint32_t kDefaultOptions = LOG_OPTION_EXECUTABLE;
+    // Milliseconds a writer waits for the folder's lock before it writes
+    // its line without it.
+    static constexpr DWORD kFolderLockWait = 10000;
 
     CLogging();
     ~CLogging() override;
@@ -82,6 +86,9 @@ public:
     const std::wstring& GlobalIniPath() const { return m_globalIni; }
     uint32_t GetOptions() const { return m_options.load(); }
 
+protected:
+    void SetFolderLockWait(DWORD milliseconds) { m_folderLockWait = milliseconds; }
+
 private:
     class FileHandle {
     public:
@@ -112,7 +119,8 @@ private:
     void Reset();
     bool EnsureLogFolder();
     uint32_t OpenLogFile();
-    uint32_t CreateLogFile(uint32_t index);
+    uint32_t OpenLogFileAtEnd(uint32_t index, DWORD disposition);
+    uint32_t RotateInto(uint32_t index, const FILETIME& fullFileWritten);
     uint32_t ReadLastLogIndex() const;
     bool WriteLastLogIndex(uint32_t index) const;
     void MoveToIndex(uint32_t index);
@@ -129,6 +137,9 @@ private:
     FileHandle m_file;
     std::atomic<uint32_t> m_refCount{0};
     std::mutex m_lock;
+    // Taken inside m_lock: between the processes that share the folder.
+    CLogFolderLock m_folderLock;
+    DWORD m_folderLockWait = kFolderLockWait;
     std::atomic<uint32_t> m_maxSize{kDefaultMaxSize};
     std::atomic<uint32_t> m_maxEntries{kDefaultMaxEntries};
     std::atomic<uint32_t> m_severity{kDefaultSeverity};

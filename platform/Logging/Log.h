@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 
 namespace ETWLogging {
 
@@ -31,6 +32,13 @@ CLoggerHolder* PublishedHolder();
 // The builder the process's holder uses instead of CDefaultLogBuilder; only
 // before the first log call (tests use it to make building fail or throw).
 void SetLogBuilder(std::shared_ptr<CLogBuilderIf_ex> builder);
+
+// What may follow a printf-style format: what passes through "..." as it
+// is. An object (a std::wstring rather than its c_str()) would reach the
+// formatter as bytes it cannot read.
+template <typename T>
+constexpr bool kIsLogArgument = std::is_arithmetic_v<T> || std::is_enum_v<T> || std::is_pointer_v<T> ||
+                                std::is_null_pointer_v<T> || std::is_array_v<T>;
 } // namespace internal
 
 // "%s" and "%ls" take wide text, "%hs" narrow text.
@@ -38,6 +46,8 @@ template <typename... Args>
 uint32_t Log(uint32_t level, const wchar_t* file, const wchar_t* function, int32_t line, const wchar_t* format,
              const Args&... args)
 {
+    static_assert((internal::kIsLogArgument<Args> && ...),
+                  "a log argument must be a number, an enum or a pointer: pass text as .c_str()");
     CLoggerHolder* holder = GetLoggerInstance();
     if (!holder)
         return 0;

@@ -151,6 +151,14 @@ TEST_F(CLoggerTest, UnregisterOfAnotherHandlerTellsBothAndKeepsTheRegistered)
 
 TEST_F(CLoggerTest, ErrorTextIsTheSystemsMessage)
 {
-    EXPECT_FALSE(CLogger::GetErrorText(5).empty());
     EXPECT_EQ(CLogger::GetErrorText(0xFFFFFFF0u), L"");
+    // The system ends its texts with a line break; a "%s: ..." message built
+    // on one must stay one line.
+    for (uint32_t code : {2u, 5u, 87u}) {
+        const std::wstring text = CLogger::GetErrorText(code);
+        ASSERT_FALSE(text.empty()) << code;
+        EXPECT_NE(text.back(), L'\n') << code;
+        EXPECT_NE(text.back(), L'\r') << code;
+        EXPECT_EQ(text.find(L'\n'), std::wstring::npos) << code;
+    }
 }

@@ -4,6 +4,7 @@
 #include "Logging/CLogging.h"
 
 #include "LogFile.h"
+#include "LogWriterProcess.h"
 #include "ScratchFolder.h"
 #include "TestNames.h"
 
@@ -11,32 +12,20 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <functional>
 #include <memory>
+#include <new>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
 using namespace ETWLogging;
 using TestSupport::LogFile;
+using LogWriterProcess::ScratchFileLogger;
 using TestSupport::ScratchFolder;
 
 namespace {
-
-// A file logger whose ProgramData folder is a scratch folder of the test.
-class ScratchFileLogger : public CLogging {
-public:
-    explicit ScratchFileLogger(std::wstring root) : m_root(std::move(root)) {}
-    uint32_t GetProgramDataFolder(wchar_t* buffer, size_t capacity) override
-    {
-        if (m_root.size() >= capacity)
-            return ERROR_INVALID_PARAMETER;
-        wcscpy(buffer, m_root.c_str());
-        return ERROR_SUCCESS;
-    }
-
-private:
-    std::wstring m_root;
-};
 
 std::wstring programStem()
 {
@@ -308,11 +297,31 @@ TEST_F(FileLoggerTest, IndexBeyondTheRingStartsAgainAtZero)
     EXPECT_EQ(bytes.find(std::string("o\0l\0d\0", 6)), std::string::npos);
 }
 
-TEST_F(FileLoggerTest, UnwritableIndexDoesNotEmptyTheFileOnEveryLine)
+namespace {
+
+// "LastLogIdx" that cannot be written, with file 000 full: the writers go on
+// in file 001, and none of them empties it again.
+struct UnwritableIndexCase {
+    const char* name;
+    bool twoProcesses; // one after the other; else one logger of this process
+};
+
+void PrintTo(const UnwritableIndexCase& c, std::ostream* os)
 {
+    *os << c.name;
+}
+
+class UnwritableIndexTest : public FileLoggerTest, public ::testing::WithParamInterface<UnwritableIndexCase> {};
+
+} // namespace
+
+TEST_P(UnwritableIndexTest, NoWriterEmptiesTheFileAnotherMovedTo)
+{
+    const UnwritableIndexCase& c = GetParam();
     prepareFolder();
-    // A folder where the module ini should be: it reads as missing and
-    // cannot be written.
+    // A folder where the module ini should be: it reads as missing and cannot
+    // be written. (A read-only ini does not do: every process here runs
+    // elevated, and writes it all the same.)
     ASSERT_TRUE(CreateDirectoryW((m_folder + L"\\log.ini").c_str(), nullptr));
     HANDLE full = CreateFileW(logPath(0).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(full, INVALID_HANDLE_VALUE);
@@ -321,14 +330,34 @@ TEST_F(FileLoggerTest, UnwritableIndexDoesNotEmptyTheFileOnEveryLine)
     WriteFile(full, filler.data(), static_cast<DWORD>(filler.size()), &written, nullptr);
     CloseHandle(full);
 
-    auto logger = make();
-    for (int i = 0; i < 3; ++i)
-        ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, (L"line " + std::to_wstring(i)).c_str()), 0u);
+    const unsigned writers = c.twoProcesses ? 2 : 1;
+    const unsigned perWriter = 3;
+    if (c.twoProcesses) {
+        for (unsigned w = 0; w < writers; ++w) {
+            const auto outcomes = LogWriterProcess::runTogether({{m_scratch.path(), w, 1, perWriter, 4}});
+            ASSERT_EQ(outcomes.size(), 1u);
+            ASSERT_TRUE(outcomes[0].finished);
+            ASSERT_EQ(outcomes[0].exitCode, 0u) << outcomes[0].output;
+        }
+    } else {
+        auto logger = make();
+        for (unsigned i = 0; i < perWriter; ++i)
+            ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, LogWriterProcess::lineText(0, 0, i, 4).c_str()), 0u);
+    }
+
     const std::wstring text = LogFile::readText(logPath(1));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_NE(text.find(L" line " + std::to_wstring(i) + L"\r\n"), std::wstring::npos) << i;
+    for (unsigned w = 0; w < writers; ++w)
+        for (unsigned i = 0; i < perWriter; ++i)
+            EXPECT_NE(text.find(L" " + LogWriterProcess::lineText(w, 0, i, 4) + L"\r\n"), std::wstring::npos)
+                << "writer " << w << " line " << i;
     EXPECT_EQ(fileSize(logPath(0)), 0x40000u);
+    EXPECT_FALSE(exists(logPath(2)));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Writers, UnwritableIndexTest,
+    ::testing::Values(UnwritableIndexCase{"OneLogger", false}, UnwritableIndexCase{"TwoProcesses", true}),
+    [](const ::testing::TestParamInfo<UnwritableIndexCase>& info) { return std::string(info.param.name); });
 
 TEST_F(FileLoggerTest, IniSettingsModuleWinsAndInvalidValuesAreRepaired)
 {
@@ -389,6 +418,66 @@ TEST_F(FileLoggerTest, FolderThatCannotBeMadeStopsLoggingForGood)
     for (uint32_t level = 1; level <= 6; ++level)
         EXPECT_FALSE(logger.IsLevelEnabled(level)) << level;
     EXPECT_EQ(logger.Write(L"Src", L"f", 1, 4, L"lost"), static_cast<uint32_t>(ERROR_INVALID_PARAMETER));
+}
+
+// A log file, its folder or the group's folder removed while the logger
+// runs: the next line makes them again.
+TEST_F(FileLoggerTest, RemovedFileOrFolderIsMadeAgainOnTheNextLine)
+{
+    struct Case {
+        const char* name;
+        std::wstring removed;
+        bool folder;
+    } cases[] = {
+        {"log file", logPath(0), false},
+        {"log folder", m_folder, true},
+        {"group folder", m_base + L"grp", true},
+    };
+    auto logger = make();
+    for (const Case& c : cases) {
+        ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, L"before"), 0u) << c.name;
+        ASSERT_TRUE(c.folder ? Halvex::RemoveDirectoryTree(c.removed.c_str()) : DeleteFileW(c.removed.c_str()))
+            << c.name;
+        ASSERT_FALSE(exists(logPath(0))) << c.name;
+        EXPECT_EQ(logger->Write(L"Src", L"f", 1, 3, L"after"), 0u) << c.name;
+        const std::wstring text = LogFile::readText(logPath(0));
+        EXPECT_NE(text.find(L" after\r\n"), std::wstring::npos) << c.name;
+        EXPECT_EQ(text.find(L" before\r\n"), std::wstring::npos) << c.name;
+        ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
+    }
+}
+
+namespace {
+
+// Fails as memory running out would, while the paths are built.
+class NoMemoryFileLogger : public CLogging {
+public:
+    uint32_t GetProgramDataFolder(wchar_t*, size_t) override { throw std::bad_alloc(); }
+};
+
+} // namespace
+
+TEST_F(FileLoggerTest, FailuresReportTheirStatusCodes)
+{
+    struct Case {
+        const char* name;
+        std::function<uint32_t()> run;
+        uint32_t expected;
+    } cases[] = {
+        {"memory runs out in Init", [] { return NoMemoryFileLogger().Init(L"g", nullptr, nullptr, nullptr); },
+         ERROR_OUTOFMEMORY},
+        {"ProgramData longer than the buffer",
+         [] {
+             wchar_t buffer[3];
+             return CLogging().GetProgramDataFolder(buffer, 3);
+         },
+         ERROR_INVALID_PARAMETER},
+        {"no buffer",
+         [] { return CLogging().GetProgramDataFolder(nullptr, 10); },
+         ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.run(), c.expected) << c.name;
 }
 
 TEST_F(FileLoggerTest, LevelEntryPointsFormatAndCut)

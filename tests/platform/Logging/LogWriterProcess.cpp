@@ -1,0 +1,175 @@
+#include "LogWriterProcess.h"
+
+#include "ChildProcess.h"
+#include "TestNames.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <future>
+#include <thread>
+
+namespace LogWriterProcess {
+
+namespace {
+
+const wchar_t kArgument[] = L"--log-writer";
+const wchar_t kFilter[] = L"--gtest_filter=FileLoggerWriterProcess.WritesItsShare";
+// Only reached when a writer hangs or never starts.
+const DWORD kWaitBound = 60000;
+
+struct Arguments {
+    Share share;
+    std::wstring ready;
+    std::wstring start;
+};
+
+// The writer's arguments follow kArgument, one each.
+bool parseArguments(Arguments& out)
+{
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!argv)
+        return false;
+    std::vector<std::wstring> values;
+    for (int i = 1; i < count; ++i)
+        if (wcscmp(argv[i], kArgument) == 0)
+            values.assign(argv + i + 1, argv + count);
+    LocalFree(argv);
+    if (values.size() != 7)
+        return false;
+    out.share.root = values[0];
+    out.share.writer = static_cast<unsigned>(std::stoul(values[1]));
+    out.share.threads = static_cast<unsigned>(std::stoul(values[2]));
+    out.share.lines = static_cast<unsigned>(std::stoul(values[3]));
+    out.share.padding = static_cast<unsigned>(std::stoul(values[4]));
+    out.ready = values[5];
+    out.start = values[6];
+    return true;
+}
+
+std::wstring thisProgram()
+{
+    wchar_t path[MAX_PATH * 4] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH * 4 - 1);
+    path[length] = L'\0';
+    return path;
+}
+
+} // namespace
+
+uint32_t ScratchFileLogger::GetProgramDataFolder(wchar_t* buffer, size_t capacity)
+{
+    if (m_root.size() >= capacity)
+        return ERROR_INVALID_PARAMETER;
+    wcscpy(buffer, m_root.c_str());
+    return ERROR_SUCCESS;
+}
+
+std::wstring lineText(unsigned writer, unsigned thread, unsigned number, unsigned padding)
+{
+    wchar_t head[64];
+    swprintf(head, 64, L"w%02u t%02u n%05u ", writer, thread, number);
+    return head + std::wstring(padding, L'x');
+}
+
+bool parseLineText(const std::wstring& text, unsigned padding, unsigned& writer, unsigned& thread, unsigned& number)
+{
+    const std::wstring sample = lineText(0, 0, 0, padding);
+    if (text.size() != sample.size() || text.compare(16, std::wstring::npos, sample, 16, std::wstring::npos) != 0)
+        return false;
+    wchar_t w = 0, t = 0, n = 0, blank1 = 0, blank2 = 0, blank3 = 0;
+    if (swscanf(text.c_str(), L"%lc%2u%lc%lc%2u%lc%lc%5u%lc", &w, &writer, &blank1, &t, &thread, &blank2, &n, &number,
+                &blank3) != 9)
+        return false;
+    return w == L'w' && t == L't' && n == L'n' && blank1 == L' ' && blank2 == L' ' && blank3 == L' ' &&
+           text == lineText(writer, thread, number, padding);
+}
+
+std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::milliseconds deadline)
+{
+    const std::wstring name = TestSupport::uniqueName(L"writers");
+    const std::wstring readyName = L"Local\\" + name + L"-ready";
+    const std::wstring startName = L"Local\\" + name + L"-start";
+    HANDLE ready = CreateSemaphoreW(nullptr, 0, static_cast<LONG>(shares.size()), readyName.c_str());
+    HANDLE start = CreateEventW(nullptr, TRUE, FALSE, startName.c_str());
+    if (!ready || !start) {
+        ADD_FAILURE() << "cannot make the writers' semaphore and event: " << GetLastError();
+        if (ready)
+            CloseHandle(ready);
+        if (start)
+            CloseHandle(start);
+        return {};
+    }
+
+    std::vector<std::future<TestSupport::ChildProcessResult>> running;
+    for (const Share& share : shares) {
+        const std::vector<std::wstring> arguments = {kFilter,
+                                                     kArgument,
+                                                     share.root,
+                                                     std::to_wstring(share.writer),
+                                                     std::to_wstring(share.threads),
+                                                     std::to_wstring(share.lines),
+                                                     std::to_wstring(share.padding),
+                                                     readyName,
+                                                     startName};
+        running.push_back(std::async(std::launch::async, [arguments, deadline] {
+            return TestSupport::runChildProcess(thisProgram(), arguments, deadline);
+        }));
+    }
+    bool allReady = true;
+    for (size_t i = 0; i < shares.size() && allReady; ++i)
+        allReady = WaitForSingleObject(ready, kWaitBound) == WAIT_OBJECT_0;
+    EXPECT_TRUE(allReady) << "not every writer process got ready";
+    SetEvent(start);
+
+    std::vector<Outcome> outcomes;
+    for (auto& child : running) {
+        const TestSupport::ChildProcessResult result = child.get();
+        outcomes.push_back({result.finished, result.exitCode, result.output});
+    }
+    CloseHandle(ready);
+    CloseHandle(start);
+    return outcomes;
+}
+
+bool isWriterProcess()
+{
+    Arguments arguments;
+    return parseArguments(arguments);
+}
+
+void writeShare()
+{
+    Arguments arguments;
+    ASSERT_TRUE(parseArguments(arguments));
+    const Share& share = arguments.share;
+    ScratchFileLogger logger(share.root);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+
+    HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, arguments.ready.c_str());
+    HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, arguments.start.c_str());
+    ASSERT_NE(ready, nullptr);
+    ASSERT_NE(start, nullptr);
+    ReleaseSemaphore(ready, 1, nullptr);
+    const bool started = WaitForSingleObject(start, kWaitBound) == WAIT_OBJECT_0;
+    CloseHandle(ready);
+    CloseHandle(start);
+    ASSERT_TRUE(started);
+
+    std::vector<std::thread> threads;
+    std::vector<int> failures(share.threads, 0);
+    for (unsigned t = 0; t < share.threads; ++t)
+        threads.emplace_back([&, t] {
+            for (unsigned i = 0; i < share.lines; ++i)
+                if (logger.Write(L"Src", L"f", 1, 3, lineText(share.writer, t, i, share.padding).c_str()) != 0)
+                    ++failures[t];
+        });
+    for (auto& thread : threads)
+        thread.join();
+    for (unsigned t = 0; t < share.threads; ++t)
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+} // namespace LogWriterProcess
