@@ -80,6 +80,13 @@ bool deleteScripted(const std::wstring& name, Journal& journal, SessionScript& s
                     const std::wstring& alertId)
 {
     journal.add(name + L" delete " + instanceId + L" " + alertId);
+    std::function<void(const std::wstring&)> onDelete;
+    {
+        std::lock_guard<std::mutex> lock(script.mutex);
+        onDelete = script.onDelete;
+    }
+    if (onDelete)
+        onDelete(instanceId);
     std::lock_guard<std::mutex> lock(script.mutex);
     return script.deletableInstances.erase(name + L":" + instanceId) != 0;
 }
@@ -94,6 +101,13 @@ RecordingUserSession::RecordingUserSession(uint32_t sessionId, std::shared_ptr<J
 
 RecordingUserSession::~RecordingUserSession()
 {
+    std::function<void()> onDestroy;
+    {
+        std::lock_guard<std::mutex> lock(m_script->mutex);
+        onDestroy = m_script->onDestroy;
+    }
+    if (onDestroy)
+        onDestroy();
     m_journal->add(m_name + L" destroyed");
 }
 
@@ -139,6 +153,11 @@ std::shared_ptr<Kest::AlertSession> RecordingFactory::createUserSession(uint32_t
                                                                         std::shared_ptr<Kest::AlertGlobalSession>)
 {
     m_journal->add(L"createUserSession " + std::to_wstring(sessionId));
+    {
+        std::lock_guard<std::mutex> lock(script->mutex);
+        if (script->noUserSessions)
+            return nullptr;
+    }
     return std::make_shared<RecordingUserSession>(sessionId, m_journal, script);
 }
 

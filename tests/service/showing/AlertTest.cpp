@@ -1,4 +1,5 @@
 #include "ShowingTestSupport.h"
+#include "TestNames.h"
 #include "ViewerDouble.h"
 
 #include "alert/Alert.h"
@@ -7,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <regex>
 #include <thread>
 
@@ -199,6 +201,29 @@ TEST_F(AlertTest, DismissAfterATimedOutWaitEndsWithTheViewersConfirmation)
     const auto requests = viewer.requests();
     ASSERT_EQ(2u, requests.size());
     EXPECT_EQ(L"Sentrel.Viewer.toast.Delete.1", requests[1].name);
+}
+
+TEST_F(AlertTest, ADeleteConfirmedByItsReplyAloneEndsTheAlertAndEveryWaitAtOnce)
+{
+    for (const ViewerDouble::Client client : {ViewerDouble::Client::Raw, ViewerDouble::Client::Sdk}) {
+        const std::wstring name = client == ViewerDouble::Client::Raw ? L"confirms-raw" : L"confirms-sdk";
+        SCOPED_TRACE(TestSupport::narrow(name));
+        ViewerDouble::Viewer confirming(name, client);
+        confirming.answerDelete(Answer::Dismissed, Outcome::None);
+        auto alert = std::make_shared<Alert>(makeInfo(L"{A}", L"1"), nullptr, timeScale);
+        alert->setViewer(std::make_shared<Kest::AlertViewer>(name));
+        ASSERT_TRUE(alert->show());
+        std::promise<bool> outcome;
+        std::future<bool> waited = outcome.get_future();
+        std::thread dispatch([&] { outcome.set_value(alert->wait(kForever)); });
+
+        EXPECT_TRUE(alert->dismiss());
+        EXPECT_EQ(std::future_status::ready, waited.wait_for(30s)) << "the dispatch thread still waits";
+        dispatch.join();
+        EXPECT_TRUE(waited.get());
+        EXPECT_TRUE(alert->dismiss()) << "finished: no second Delete";
+        EXPECT_EQ(2u, confirming.requests().size());
+    }
 }
 
 TEST_F(AlertTest, ARefusedDeleteFailsTheAlertForEveryoneWaiting)
