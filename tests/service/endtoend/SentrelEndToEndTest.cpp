@@ -335,6 +335,23 @@ TEST_F(SentrelEndToEnd, ACrashOfTheSessionThatShowsAnAlertEndsItAlsoWhenItWasFor
     }
 }
 
+TEST_F(SentrelEndToEnd, AModuleThatCannotBeMadeIsReportedAtOnceAndTheNextOneWorks)
+{
+    endModule();
+    // No bus connection for the parts the module makes.
+    control().setGetHandleStatus(MODULE_STATUS_UNSUCCESSFUL);
+    MODULE_HANDLE failed = reinterpret_cast<MODULE_HANDLE>(1);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(MODULE_STATUS_UNKNOWN_EXCEPTION, table->NewModule(&failed, moduleName.c_str()));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
+    control().setGetHandleStatus(MODULE_STATUS_SUCCESS);
+
+    startModule();
+    EXPECT_EQ(L"1", newInstance());
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-A}.Queued.1", show(L"{E2E-A}", L"1"));
+    EXPECT_TRUE(viewer.waitForRequests(1, 30s));
+}
+
 // The ways a viewer may answer the Delete that takes an alert down.
 struct DeleteAnswer {
     const char* name;
@@ -358,6 +375,14 @@ const auto kEndBound = std::chrono::milliseconds(91000 / 20) + 10s;
 
 class SentrelEnding : public SentrelEndToEnd {
 protected:
+    // A module that cannot end is abandoned, not waited for.
+    void TearDown() override
+    {
+        if (handle) {
+            EXPECT_TRUE(endModuleWithin(60s)) << "the module's end hangs";
+        }
+    }
+
     // Shows an alert that may stay on screen for an hour through a viewer
     // that answers its Delete that way, and answers the viewer.
     ViewerDouble::Viewer& showLongAlert(const DeleteAnswer& way, const std::wstring& instance)
@@ -430,7 +455,7 @@ TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOu
         const auto began = std::chrono::steady_clock::now();
         product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
                         L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
-        EXPECT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s)) << "the log-off hangs";
+        ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s)) << "the log-off hangs";
         EXPECT_LT(std::chrono::steady_clock::now() - began, kEndBound);
         EXPECT_TRUE(sawDelete(answering, instance, shown));
         EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone";
