@@ -21,6 +21,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -440,42 +441,42 @@ protected:
         return done->changed.wait_for(guard, timeout, [&] { return done->ended; });
     }
 
+    // For every way of answering the Delete: shows a long alert, then `end`
+    // takes it down within the bound (false: it hangs); `after` follows.
+    void expectEveryEndWithinBound(const std::function<bool()>& end, const std::function<void()>& after)
+    {
+        for (const DeleteAnswer& way : kDeleteAnswers) {
+            SCOPED_TRACE(way.name);
+            const std::wstring instance = newInstance();
+            ViewerDouble::Viewer& answering = showLongAlert(way, instance);
+            const size_t shown = answering.requests().size();
+
+            const auto began = std::chrono::steady_clock::now();
+            ASSERT_TRUE(end()) << "the end hangs";
+            EXPECT_LT(std::chrono::steady_clock::now() - began, kEndBound);
+            EXPECT_TRUE(sawDelete(answering, instance, shown));
+            after();
+        }
+    }
+
     std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
 };
 
 TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
     size_t logoffs = 0;
-    for (const DeleteAnswer& way : kDeleteAnswers) {
-        SCOPED_TRACE(way.name);
-        const std::wstring instance = newInstance();
-        ViewerDouble::Viewer& answering = showLongAlert(way, instance);
-        const size_t shown = answering.requests().size();
-
-        const auto began = std::chrono::steady_clock::now();
-        product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
-                        L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
-        ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s)) << "the log-off hangs";
-        EXPECT_LT(std::chrono::steady_clock::now() - began, kEndBound);
-        EXPECT_TRUE(sawDelete(answering, instance, shown));
-        EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone";
-    }
+    expectEveryEndWithinBound(
+        [&] {
+            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
+        },
+        [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
 }
 
 TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
-    for (const DeleteAnswer& way : kDeleteAnswers) {
-        SCOPED_TRACE(way.name);
-        const std::wstring instance = newInstance();
-        ViewerDouble::Viewer& answering = showLongAlert(way, instance);
-        const size_t shown = answering.requests().size();
-
-        const auto began = std::chrono::steady_clock::now();
-        ASSERT_TRUE(endModuleWithin(60s)) << "the module's end hangs";
-        EXPECT_LT(std::chrono::steady_clock::now() - began, kEndBound);
-        EXPECT_TRUE(sawDelete(answering, instance, shown));
-        startModule();
-    }
+    expectEveryEndWithinBound([&] { return endModuleWithin(60s); }, [&] { startModule(); });
 }
 
 } // namespace

@@ -45,22 +45,12 @@ class SentrelResilience : public ModuleFixture {
 protected:
     bool makesModuleAtSetUp() const override { return false; }
 
-    // Makes the module as the fixture does, but the host's uninitialize
-    // comes before its first initialize.
-    void makeModuleUninitializedFirst()
+    size_t unsuccessfulTasks() const
     {
-        m_nextId = 1;
-        bus = std::make_shared<Ostrand::MessageBusClient>();
-        factory = std::make_shared<SentrelTest::RecordingFactory>(journal);
-        viewers = std::make_shared<SentrelTest::RecordingViewerRegistrar>(bus, journal);
-        plugins = std::make_shared<SentrelTest::RecordingPluginRegistrar>(journal);
-        module = std::make_unique<Kest::SentrelImpl>(viewers, plugins, factory, clock);
-        ASSERT_EQ(MODULE_STATUS_SUCCESS,
-                  module->baseInitialize(kModuleName, L"", {},
-                                         std::make_shared<Ostrand::internal::ModuleManagerShim>(nullptr, nullptr),
-                                         bus));
-        ASSERT_EQ(MODULE_STATUS_SUCCESS, module->uninitialize());
-        ASSERT_EQ(MODULE_STATUS_SUCCESS, module->initialize());
+        return log
+            .find(LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"SentrelImpl", L"Kest::SentrelImpl::executeCallback",
+                           L"SR Callback unsuccessful."})
+            .size();
     }
 
     std::wstring showNext(const std::wstring& alertId, uint32_t sessionId = 0)
@@ -84,7 +74,7 @@ TEST_F(SentrelResilience, InitializeAfterUninitializeAnswersRequestsAgain)
     destroyModule();
 
     // Before the first initialization.
-    makeModuleUninitializedFirst();
+    makeModule(true);
     EXPECT_EQ(L"Sentrel.Alert.C.Queued.1", showNext(L"C"));
 }
 
@@ -107,9 +97,7 @@ TEST_F(SentrelResilience, ATaskThatThrowsLeavesTheNextRequestsAnswered)
     EXPECT_EQ(L"Sentrel.Alert..NotFound.4", ask(L"Sentrel.Alert.Delete.4", showRequest(L"C", L"4")));
     EXPECT_EQ(1u, journal->count(L"global queue Throws 1"));
     EXPECT_EQ(1u, journal->count(L"global delete 2 X"));
-    EXPECT_EQ(2u, log.find(LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"SentrelImpl", L"Kest::SentrelImpl::executeCallback",
-                                    L"SR Callback unsuccessful."})
-                      .size());
+    EXPECT_EQ(2u, unsuccessfulTasks());
 }
 
 TEST_F(SentrelResilience, ASessionFactoryThatMakesNoSessionLeavesTheRequestUnansweredAndTheNextAnswered)
@@ -121,9 +109,7 @@ TEST_F(SentrelResilience, ASessionFactoryThatMakesNoSessionLeavesTheRequestUnans
     EXPECT_EQ(L"Sentrel.Alert.B.Queued.2", ask(L"Sentrel.Alert.Show.2", showRequest(L"B", L"2")));
     EXPECT_EQ(1u, journal->count(L"createUserSession 4"));
     EXPECT_EQ(0u, journal->count(L"user4 queue A 1"));
-    EXPECT_EQ(1u, log.find(LogQuery{ETWLogging::LOG_LEVEL_ERROR, L"SentrelImpl", L"Kest::SentrelImpl::executeCallback",
-                                    L"SR Callback unsuccessful."})
-                      .size());
+    EXPECT_EQ(1u, unsuccessfulTasks());
     EXPECT_EQ(L"0", askPayload(L"Sentrel.Queue.GetStatus")) << "no session was kept";
 }
 

@@ -187,7 +187,7 @@ void ModuleFixture::TearDown()
     destroyModule();
 }
 
-void ModuleFixture::makeModule()
+void ModuleFixture::makeModule(bool uninitializeFirst)
 {
     m_nextId = 1;
     bus = std::make_shared<Ostrand::MessageBusClient>();
@@ -198,6 +198,9 @@ void ModuleFixture::makeModule()
     ASSERT_EQ(MODULE_STATUS_SUCCESS,
               module->baseInitialize(kModuleName, L"", {},
                                      std::make_shared<Ostrand::internal::ModuleManagerShim>(nullptr, nullptr), bus));
+    if (uninitializeFirst) {
+        ASSERT_EQ(MODULE_STATUS_SUCCESS, module->uninitialize());
+    }
     ASSERT_EQ(MODULE_STATUS_SUCCESS, module->initialize());
 }
 

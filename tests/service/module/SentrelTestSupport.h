@@ -147,8 +147,9 @@ protected:
     void TearDown() override;
     virtual bool makesModuleAtSetUp() const { return true; }
 
-    // The module as the host drives it up to initialize.
-    void makeModule();
+    // The module as the host drives it up to initialize; with
+    // `uninitializeFirst` the host's uninitialize comes before it.
+    void makeModule(bool uninitializeFirst = false);
     void destroyModule();
 
     static BusDouble::BusDoubleControl& control() { return BusDouble::RawBusPeer::control(); }
