@@ -121,12 +121,19 @@ TEST_F(AlertTest, ACrashNoticeEndsOnlyTheWaitsOfItsSession)
 {
     auto ofThree = makeAlert(L"{A}", L"1", 3);
     auto ofFour = makeAlert(L"{B}", L"2", 4);
-    ASSERT_TRUE(ofThree->show());
-    ASSERT_TRUE(ofFour->show());
+    // Requested for whichever user is active; session 3 shows it.
+    auto globalOnThree = makeAlert(L"{C}", L"3", 0);
+    globalOnThree->setShowingSession(3);
+    auto globalOnFour = makeAlert(L"{D}", L"4", 0);
+    globalOnFour->setShowingSession(4);
+    for (const auto& alert : {ofThree, ofFour, globalOnThree, globalOnFour})
+        ASSERT_TRUE(alert->show());
 
-    EXPECT_EQ((std::vector<uint32_t>{0, 0}), publishCrash(L"{\"sessionId\":3}", 2));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0}), publishCrash(L"{\"sessionId\":3}", 4));
     EXPECT_TRUE(ofThree->wait(kForever));
+    EXPECT_TRUE(globalOnThree->wait(kForever));
     EXPECT_FALSE(ofFour->wait(1));
+    EXPECT_FALSE(globalOnFour->wait(1));
 }
 
 TEST_F(AlertTest, AnUnreadableCrashNoticeIsLoggedRefusedAndChangesNothing)
