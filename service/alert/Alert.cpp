@@ -1,10 +1,12 @@
 #include "alert/Alert.h"
 
 #include "json/JSONFormatter.h"
+#include "message/Message.h"
 #include "message/MessageBusClient.h"
 #include "viewer/AlertViewer.h"
 
 #include "Logging/Log.h"
+#include "MessageBusFunctions.h"
 
 #include <condition_variable>
 
@@ -13,8 +15,6 @@ namespace Kest {
 namespace {
 
 const wchar_t kSource[] = L"Alert";
-// The viewer answers a Delete request at once; its outcome follows within this.
-constexpr int64_t kDismissWaitSeconds = 30;
 // At most four actions make an alert comparable.
 constexpr size_t kMostComparableActions = 4;
 // How much of a payload a log line quotes.
@@ -62,6 +62,9 @@ struct Alert::Outcome {
     std::mutex lock;
     std::condition_variable changed;
     bool finished = false;
+    bool stopped = false;
+    // 0 until a user session takes the alert to show it.
+    std::atomic<uint32_t> showingSession{0};
 
     void finish()
     {
@@ -71,7 +74,36 @@ struct Alert::Outcome {
         }
         changed.notify_all();
     }
+
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            stopped = true;
+        }
+        changed.notify_all();
+    }
+
+    void restart()
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        finished = false;
+    }
 };
+
+namespace {
+
+// A viewer that answers through the SDK's bus client has its reply published
+// once more as a plain message. Such a copy repeats what the reply already
+// told the viewer proxy (a refused Show, a confirmed Delete); taken for the
+// user's doing, a refusal would end the next viewer's attempt unseen.
+bool isRepliedCopy(const std::shared_ptr<Ostrand::Message>& message)
+{
+    const Ostrand::MessageHeader* header = message ? message->header() : nullptr;
+    return header && header->testFlag(MESSAGE_FLAG_REPLY_COPIED);
+}
+
+} // namespace
 
 Alert::Alert(AlertInfo info, std::shared_ptr<Ostrand::MessageBus> bus, std::shared_ptr<AlertTimeScale> timeScale)
     : m_info(std::move(info)),
@@ -163,8 +195,9 @@ void Alert::subscribeOutcome()
 
     std::shared_ptr<Outcome> outcome = m_outcome;
     m_bus->subscribeFilter(outcomePattern(m_info.alertId, m_info.instanceId), m_outcomeAlias,
-                           [outcome](std::shared_ptr<Ostrand::Message>) -> uint32_t {
-                               outcome->finish();
+                           [outcome](std::shared_ptr<Ostrand::Message> message) -> uint32_t {
+                               if (!isRepliedCopy(message))
+                                   outcome->finish();
                                return MODULE_STATUS_SUCCESS;
                            });
 
@@ -194,7 +227,7 @@ uint32_t Alert::onSessionCrashed(Outcome& outcome, uint32_t sessionId, const std
         return MODULE_STATUS_INVALID_PARAMETER;
     }
     // Another session's crash leaves this alert on screen.
-    if (crashed == sessionId)
+    if (crashed == sessionId || crashed == outcome.showingSession.load())
         outcome.finish();
     return MODULE_STATUS_SUCCESS;
 }
@@ -223,6 +256,8 @@ bool Alert::show()
     bool expected = false;
     if (!m_shown.compare_exchange_strong(expected, true))
         return true;
+    // An earlier viewer's refusal, or its outcome, ended that attempt only.
+    m_outcome->restart();
     // In place before the request leaves: a viewer may report the outcome
     // right after its answer.
     subscribeOutcome();
@@ -240,7 +275,8 @@ bool Alert::wait(int64_t seconds)
         std::unique_lock<std::mutex> guard(m_outcome->lock);
         const auto deadline = std::chrono::steady_clock::now() + m_timeScale->toWait(seconds);
         Outcome& outcome = *m_outcome;
-        finished = outcome.changed.wait_until(guard, deadline, [&outcome] { return outcome.finished; });
+        outcome.changed.wait_until(guard, deadline, [&outcome] { return outcome.finished || outcome.stopped; });
+        finished = outcome.finished;
     }
     unsubscribeOutcome();
     return finished;
@@ -255,12 +291,12 @@ bool Alert::dismiss()
     const std::shared_ptr<AlertViewer> viewer = m_viewer;
     if (!viewer)
         return false;
-    // A wait that timed out has removed the subscriptions; without them the
-    // viewer's confirmation could not end the wait below before its time-out.
-    subscribeOutcome();
+    // The viewer's expected reply is its word that the alert is gone: nothing
+    // more is waited for, and whoever still waits for the outcome stops.
     if (!viewer->dismiss(m_info.alertId, m_info.instanceId))
         return false;
-    return wait(kDismissWaitSeconds);
+    m_outcome->finish();
+    return true;
 }
 
 bool Alert::isShown() const
@@ -282,6 +318,16 @@ std::wstring Alert::getPreferredViewerList() const
 bool Alert::resetShown()
 {
     return m_shown.exchange(false);
+}
+
+void Alert::setShowingSession(uint32_t sessionId)
+{
+    m_outcome->showingSession.store(sessionId);
+}
+
+void Alert::stopWaiting()
+{
+    m_outcome->stop();
 }
 
 } // namespace Kest

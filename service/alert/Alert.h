@@ -52,18 +52,26 @@ public:
     virtual int64_t getCreationTime() const;
 
     // Subscribes to the outcome, then asks the viewer to show the alert. A
-    // second call before resetShown sends nothing and answers true.
+    // second call before resetShown sends nothing and answers true. Each call
+    // that asks a viewer starts unfinished: what ended an earlier viewer's
+    // attempt does not end this one.
     virtual bool show();
-    // Waits until the outcome arrives or `seconds` pass; true when it arrived.
+    // Waits until the outcome arrives, stopWaiting is called or `seconds`
+    // pass; true when the outcome arrived.
     virtual bool wait(int64_t seconds);
-    // Asks the viewer to take the alert down and waits up to 30 s for the
-    // outcome; true at once for an alert that already finished.
+    // Asks the viewer to take the alert down; its confirming reply finishes
+    // the alert. True at once for an alert that already finished.
     virtual bool dismiss();
     virtual bool isShown() const;
     // The preferred viewers joined by ",".
     virtual std::wstring getPreferredViewerList() const;
     // Lets the next show ask another viewer; answers the previous flag.
     virtual bool resetShown();
+    // The user session that shows the alert: its crash ends the alert too,
+    // also when the alert was requested for whichever user is active.
+    virtual void setShowingSession(uint32_t sessionId);
+    // Ends every wait of this alert at once, now and later.
+    virtual void stopWaiting();
 
     // The regular expression that matches exactly this alert's outcome names.
     static std::wstring outcomePattern(const std::wstring& alertId, const std::wstring& instanceId);
@@ -76,7 +84,8 @@ private:
     // Removes both subscriptions when they are in place.
     void unsubscribeOutcome();
     bool isFinished() const;
-    // The host's crash notice: finishes the alert when it names the alert's session.
+    // The host's crash notice: finishes the alert when it names the alert's
+    // own session or the session that shows it.
     static uint32_t onSessionCrashed(Outcome& outcome, uint32_t sessionId,
                                      const std::shared_ptr<Ostrand::Message>& message);
 

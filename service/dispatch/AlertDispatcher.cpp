@@ -222,11 +222,27 @@ bool AlertDispatcher::wait()
     if (!alert)
         return false;
 
+    {
+        std::lock_guard<std::mutex> guard(m_waitLock);
+        if (m_stopped)
+            return false;
+        m_waiting = alert;
+    }
     const uint32_t timeout = alert->getInfo().timeout;
     const int64_t seconds =
         timeout >= kLongestGracedTimeout ? timeout : static_cast<int64_t>(timeout) + kOutcomeGraceSeconds;
-    if (alert->wait(seconds))
+    const bool finished = alert->wait(seconds);
+    bool stopped = false;
+    {
+        std::lock_guard<std::mutex> guard(m_waitLock);
+        m_waiting.reset();
+        stopped = m_stopped;
+    }
+    if (finished)
         return true;
+    // Not a time-out: the session ends, and takes the alert down itself.
+    if (stopped)
+        return false;
 
     const AlertInfo& info = alert->getInfo();
     ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kWait, StatusLine::kTimeout, info.alertId.c_str(),
@@ -246,6 +262,14 @@ bool AlertDispatcher::deleteAlert(const std::wstring& instanceId)
     const std::shared_ptr<Alert> alert = std::move(m_current);
     m_current.reset();
     return alert->dismiss();
+}
+
+void AlertDispatcher::stopWaiting()
+{
+    std::lock_guard<std::mutex> guard(m_waitLock);
+    m_stopped = true;
+    if (m_waiting)
+        m_waiting->stopWaiting();
 }
 
 bool AlertDispatcher::dismissCurrent()

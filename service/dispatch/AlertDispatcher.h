@@ -35,6 +35,9 @@ public:
     // Dismisses the current alert when it has this instance id.
     virtual bool deleteAlert(const std::wstring& instanceId);
     virtual bool dismissCurrent();
+    // Ends the outcome wait in progress at once and makes every later wait
+    // answer false at once; the session that owns the dispatcher is ending.
+    virtual void stopWaiting();
 
 private:
     // The failure path once no preferred viewer showed the alert: status
@@ -47,6 +50,10 @@ private:
     // Guards the current alert and keeps show, dismissal and deletion apart.
     std::mutex m_lock;
     std::shared_ptr<Alert> m_current;
+    // Apart from the mutex above, which a show holds across a viewer request.
+    std::mutex m_waitLock;
+    std::shared_ptr<Alert> m_waiting;
+    bool m_stopped = false;
 };
 
 } // namespace Kest

@@ -5,8 +5,8 @@
 namespace Kest {
 
 namespace {
-const wchar_t kSource[] = L"ServiceExecutor";
-const wchar_t kFunction[] = L"Kest::ServiceExecutor::executeCallback";
+const wchar_t kSource[] = L"SentrelImpl";
+const wchar_t kFunction[] = L"Kest::SentrelImpl::executeCallback";
 } // namespace
 
 ServiceExecutor::ServiceExecutor() : m_job(new Halvex::AsyncJob(&ServiceExecutor::executeCallback, this)) {}
@@ -26,6 +26,16 @@ void ServiceExecutor::shutdown()
 {
     m_exit.exchange(true);
     m_queue.stop();
+}
+
+void ServiceExecutor::restart()
+{
+    if (!m_exit.load())
+        return;
+    m_job.reset();
+    m_queue.reopen();
+    m_exit.store(false);
+    m_job.reset(new Halvex::AsyncJob(&ServiceExecutor::executeCallback, this));
 }
 
 void ServiceExecutor::executeCallback()

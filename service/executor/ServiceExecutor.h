@@ -21,6 +21,9 @@ public:
     void post(TaskQueue::Task task);
     // The thread ends once the task running now (if any) has returned.
     void shutdown();
+    // After a shutdown: waits for the thread to end, then runs a new one on
+    // an empty queue. Nothing happens while the executor runs.
+    void restart();
 
 private:
     void executeCallback();

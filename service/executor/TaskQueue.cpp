@@ -28,6 +28,14 @@ bool TaskQueue::pop(Task& task)
     return true;
 }
 
+void TaskQueue::reopen()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tasks.clear();
+    m_stopped = false;
+    m_accepting = true;
+}
+
 void TaskQueue::stop()
 {
     {

@@ -20,6 +20,9 @@ public:
     bool pop(Task& task);
     // Stops the queue and wakes every waiter.
     void stop();
+    // Accepts and hands out tasks again, starting empty: what was left when
+    // the queue stopped is never run.
+    void reopen();
 
 private:
     std::deque<Task> m_tasks;

@@ -3,6 +3,8 @@
 // alerts is queued within the first hour after the setup ends.
 #include "module/SentrelImpl.h"
 
+#include "module/ArmedWatchKey.h"
+
 #include "json/JSONFormatter.h"
 
 #include "Logging/Log.h"
@@ -54,7 +56,10 @@ void SentrelImpl::detectFactoryMode()
     ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::SentrelImpl::detectFactoryMode",
             L"Machine is in OOBE Mode");
     m_oobeMode = true;
-    m_registryMonitor = std::make_shared<Halvex::monitored_reg_key>();
+    // A value written between the read above and the watch's arming would
+    // otherwise be missed for good.
+    m_registryMonitor = std::make_shared<Halvex::monitored_reg_key>(
+        std::make_shared<ArmedWatchKey>([this]() { onOobeRegistryChange(); }));
     if (m_registryMonitor->open(HKEY_LOCAL_MACHINE, kOemKey, kOemKeyAccess) == ERROR_SUCCESS)
         m_registryMonitor->start([this]() { onOobeRegistryChange(); }, false, kOemNotifyFilter);
 }

@@ -167,13 +167,20 @@ uint32_t SentrelImpl::handleSessionLogoff(std::shared_ptr<Ostrand::Message> mess
                 logged.c_str());
         return MODULE_STATUS_INVALID_PARAMETER;
     }
-    std::lock_guard<std::mutex> lock(m_sessionsMutex);
-    const auto found = m_userSessions.find(sessionId);
-    if (found != m_userSessions.end()) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kFunction,
-                L"Clearing alert session after logout. Session id: %lu.", static_cast<unsigned long>(sessionId));
-        m_userSessions.erase(found);
+    // Ending a session takes its alert on screen down through the viewer:
+    // every other session's requests must not wait for that.
+    std::shared_ptr<AlertSession> ended;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionsMutex);
+        const auto found = m_userSessions.find(sessionId);
+        if (found != m_userSessions.end()) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kFunction,
+                    L"Clearing alert session after logout. Session id: %lu.", static_cast<unsigned long>(sessionId));
+            ended = std::move(found->second);
+            m_userSessions.erase(found);
+        }
     }
+    ended.reset();
     return MODULE_STATUS_SUCCESS;
 }
 

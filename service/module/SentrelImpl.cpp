@@ -56,6 +56,9 @@ SentrelImpl::~SentrelImpl()
 
 MODULE_STATUS SentrelImpl::initialize()
 {
+    // An uninitialize before, or between two initializations, ended the
+    // executor: requests would be accepted and never answered.
+    m_executor.restart();
     setupHandlers();
     return MODULE_STATUS_SUCCESS;
 }

@@ -90,8 +90,6 @@ private:
     std::mutex m_sessionsMutex;
     std::unordered_map<uint32_t, std::shared_ptr<AlertSession>> m_userSessions;
     std::atomic<uint32_t> m_instanceCounter{1};
-    // Destroyed before the sessions: no task runs once they go.
-    ServiceExecutor m_executor;
 
     std::shared_ptr<SystemClock> m_clock;
     bool m_oobeMode = false;
@@ -99,6 +97,10 @@ private:
     std::atomic<int64_t> m_oobeCompletionTime{0};
     const int64_t m_riskWindowSeconds = 3600;
     std::shared_ptr<Halvex::monitored_reg_key> m_registryMonitor;
+
+    // Last, so destroyed first: its thread has ended before anything a task
+    // uses (sessions, clock, factory-mode state) goes.
+    ServiceExecutor m_executor;
 };
 
 } // namespace Kest

@@ -111,10 +111,14 @@ AlertUserSession::~AlertUserSession()
     m_startDelaySignal.notify_all();
     m_wakeUp->raise();
     // An alert on screen would hold the thread, and whoever ends the
-    // session, for the rest of the alert's time-out.
+    // session, for the rest of the alert's time-out: its wait ends now, and
+    // taking it down costs at most the viewer's Delete request.
+    m_ending = true;
     try {
-        if (m_dispatcher)
+        if (m_dispatcher) {
+            m_dispatcher->stopWaiting();
             m_dispatcher->dismissCurrent();
+        }
     } catch (const std::exception& error) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::~AlertUserSession",
                 L"Failed to dismiss the alert on screen: %hs. Continuing.", error.what());
@@ -226,7 +230,11 @@ void AlertUserSession::dispatchThread()
             if (!waitForWork(session))
                 break;
             m_busy = true;
-            if (!m_dispatcher->show(pickAlert())) {
+            const std::shared_ptr<Alert> alert = pickAlert();
+            // A global alert names no session; the crash of this one ends it.
+            if (alert)
+                alert->setShowingSession(m_sessionId);
+            if (!m_dispatcher->show(alert)) {
                 ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                         L"Failed to show alert.");
                 continue;
@@ -234,7 +242,7 @@ void AlertUserSession::dispatchThread()
             // Released while the alert is on screen, so that a delete request
             // can take it down.
             session.unlock();
-            if (!m_dispatcher->wait()) {
+            if (!m_dispatcher->wait() && !m_ending) {
                 ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                         L"Failed to wait for alert.");
                 m_dispatcher->dismissCurrent();

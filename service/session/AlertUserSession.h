@@ -66,6 +66,9 @@ private:
     std::mutex m_mutex;
     AlertQueue m_queue;
     bool m_stop = false;
+    // Read by the dispatch thread without the session mutex, which it does
+    // not hold while an alert is on screen.
+    std::atomic<bool> m_ending{false};
     std::atomic<bool> m_busy{true};
     // Shared with the bus and global-session callbacks, so that a late wake-up
     // never reaches a destroyed session.

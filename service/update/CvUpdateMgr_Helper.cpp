@@ -227,7 +227,9 @@ HRESULT CCvUpdateMgr_Helper::IsUpdateRunning(BOOL* running)
     ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, L"CCvUpdateMgr_Helper::IsUpdateRunning",
             L"Checking if an update is currently running....");
     EventHandle event(OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, EventName().c_str()));
-    if (event.get()) {
+    // An event that exists but refuses this caller still says an update runs.
+    const bool exists = event.get() || GetLastError() == ERROR_ACCESS_DENIED;
+    if (exists) {
         *running = 1;
         ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, L"CCvUpdateMgr_Helper::IsUpdateRunning",
                 L"An update is running.");

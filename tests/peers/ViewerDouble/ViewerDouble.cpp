@@ -47,20 +47,41 @@ void timeOutSoonWhenSilent(const std::wstring& prefix, Answer answer)
 
 } // namespace
 
-Viewer::Viewer(std::wstring name)
+Viewer::Viewer(std::wstring name, Client client)
     : m_name(std::move(name)),
       m_showPrefix(L"Sentrel.Viewer." + m_name + L".Show."),
       m_deletePrefix(L"Sentrel.Viewer." + m_name + L".Delete.")
 {
+    const std::wstring requests = L"Sentrel\\.Viewer\\." + literal(m_name) + L"\\.(Show|Delete)\\..*";
+    if (client == Client::Sdk) {
+        m_client.reset(new Ostrand::MessageBusClient());
+        m_client->subscribeFilter(requests, [this](std::shared_ptr<Ostrand::Message> message) -> uint32_t {
+            onRequest(message->name(), message->source(), message->payload(), [this, message](const std::wstring& name) {
+                m_client->publish(message->createReply(name, m_name, L""));
+            });
+            return 0;
+        });
+        return;
+    }
     m_peer.setResponder([this](BusDouble::RawBusPeer& peer, const BusDouble::RawBusPeer::Delivery& delivery) {
-        onRequest(peer, delivery);
+        onRequest(delivery.name, delivery.source, delivery.payload,
+                  [&peer, &delivery](const std::wstring& name) { peer.reply(delivery, name, L""); });
     });
-    m_peer.subscribeFilter(L"Sentrel\\.Viewer\\." + literal(m_name) + L"\\.(Show|Delete)\\..*");
+    m_peer.subscribeFilter(requests);
 }
 
 Viewer::~Viewer()
 {
+    m_client.reset();
     m_peer.setResponder(nullptr);
+}
+
+void Viewer::publish(const std::wstring& name)
+{
+    if (m_client)
+        m_client->publish(Ostrand::Message::create(name, m_name, L""));
+    else
+        m_peer.publish(name, m_name, L"");
 }
 
 void Viewer::answerShow(Answer answer, Outcome then)
@@ -110,23 +131,24 @@ void Viewer::report(const std::wstring& instanceId, Outcome outcome)
         alertId = m_alertIds[instanceId];
     }
     if (outcome != Outcome::None)
-        m_peer.publish(outcomeName(alertId, outcome, instanceId), m_name, L"");
+        publish(outcomeName(alertId, outcome, instanceId));
 }
 
-void Viewer::onRequest(BusDouble::RawBusPeer& peer, const BusDouble::RawBusPeer::Delivery& delivery)
+void Viewer::onRequest(const std::wstring& name, const std::wstring& source, const std::wstring& payload,
+                       const std::function<void(const std::wstring&)>& reply)
 {
     Request request;
-    request.name = delivery.name;
-    request.source = delivery.source;
-    request.payload = delivery.payload;
-    request.show = startsWith(delivery.name, m_showPrefix);
-    request.instanceId = delivery.name.substr((request.show ? m_showPrefix : m_deletePrefix).size());
+    request.name = name;
+    request.source = source;
+    request.payload = payload;
+    request.show = startsWith(name, m_showPrefix);
+    request.instanceId = name.substr((request.show ? m_showPrefix : m_deletePrefix).size());
     Answer answer;
     Outcome then;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (request.show)
-            m_alertIds[request.instanceId] = alertIdOf(delivery.payload);
+            m_alertIds[request.instanceId] = alertIdOf(payload);
         request.alertId = m_alertIds[request.instanceId];
         answer = request.show ? m_showAnswer : m_deleteAnswer;
         then = request.show ? m_afterShow : m_afterDelete;
@@ -135,9 +157,9 @@ void Viewer::onRequest(BusDouble::RawBusPeer& peer, const BusDouble::RawBusPeer:
     m_changed.notify_all();
     if (answer == Answer::Silent)
         return;
-    peer.reply(delivery, replyName(answer, request.alertId, request.instanceId), L"");
+    reply(replyName(answer, request.alertId, request.instanceId));
     if (then != Outcome::None)
-        peer.publish(outcomeName(request.alertId, then, request.instanceId), m_name, L"");
+        publish(outcomeName(request.alertId, then, request.instanceId));
 }
 
 bool Viewer::waitForRequests(size_t count, std::chrono::milliseconds timeout)

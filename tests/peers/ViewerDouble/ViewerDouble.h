@@ -2,11 +2,20 @@
 // A viewer on the bus: it answers the service's Show and Delete requests and
 // reports what "the user" did, each the way the test sets it, and keeps a
 // journal of the requests it received. It speaks to the bus library's table
-// directly, as a viewer outside the service would.
+// directly, as a viewer outside the service would, or through the SDK's bus
+// client, as a viewer built on the SDK does: that client publishes every
+// reply a second time as a plain message for all subscribers.
+//
+// A Delete confirmed by its reply alone: answerDelete(Answer::Dismissed,
+// Outcome::None).
 #include "RawBusPeer.h"
+
+#include "message/MessageBusClient.h"
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <map>
 #include <mutex>
 #include <string>
@@ -30,6 +39,12 @@ enum class Outcome {
     Failed,
 };
 
+// How the viewer talks to the bus.
+enum class Client {
+    Raw,  // the bus library's table: a reply reaches the requester only
+    Sdk,  // Ostrand::MessageBusClient: a reply is also published as a plain message
+};
+
 struct Request {
     std::wstring name;
     std::wstring source;
@@ -44,7 +59,7 @@ public:
     // Subscribes to this viewer's Show and Delete requests on a connection
     // of its own. The defaults behave like a viewer that works. Resetting
     // the bus double gives a silent viewer's requests their real time again.
-    explicit Viewer(std::wstring name);
+    explicit Viewer(std::wstring name, Client client = Client::Raw);
     ~Viewer();
     Viewer(const Viewer&) = delete;
     Viewer& operator=(const Viewer&) = delete;
@@ -65,7 +80,10 @@ public:
     std::vector<Request> requests();
 
 private:
-    void onRequest(BusDouble::RawBusPeer& peer, const BusDouble::RawBusPeer::Delivery& delivery);
+    // Answers a request that `reply` answers on the viewer's connection.
+    void onRequest(const std::wstring& name, const std::wstring& source, const std::wstring& payload,
+                   const std::function<void(const std::wstring&)>& reply);
+    void publish(const std::wstring& name);
     std::wstring replyName(Answer answer, const std::wstring& alertId, const std::wstring& instanceId) const;
 
     const std::wstring m_name;
@@ -80,6 +98,8 @@ private:
     std::map<std::wstring, std::wstring> m_alertIds;  // instance id -> alert id
     std::vector<Request> m_requests;
     BusDouble::RawBusPeer m_peer;
+    // Only for Client::Sdk; made last, gone first.
+    std::unique_ptr<Ostrand::MessageBusClient> m_client;
 };
 
 } // namespace ViewerDouble

@@ -1,4 +1,5 @@
 #include "ShowingTestSupport.h"
+#include "TestNames.h"
 #include "ViewerDouble.h"
 #include "WaitUntil.h"
 
@@ -11,6 +12,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <future>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -187,9 +189,10 @@ protected:
     }
 
     // A viewer on the bus, registered under its name.
-    ViewerDouble::Viewer& registerViewer(const std::wstring& name)
+    ViewerDouble::Viewer& registerViewer(const std::wstring& name,
+                                         ViewerDouble::Client client = ViewerDouble::Client::Raw)
     {
-        doubles.emplace_back(new ViewerDouble::Viewer(name));
+        doubles.emplace_back(new ViewerDouble::Viewer(name, client));
         viewers->add(name);
         return *doubles.back();
     }
@@ -514,6 +517,37 @@ TEST_F(DispatcherTest, TheWaitEndsWithTheViewersOutcome)
         EXPECT_TRUE(request.show) << "no Delete request: " << std::string(request.name.begin(), request.name.end());
 }
 
+TEST_F(DispatcherTest, ARefusalThroughTheSdkClientDoesNotEndTheNextViewersAttempt)
+{
+    // The refusing viewer's reply comes back as a plain message of the same
+    // name, which the alert's outcome pattern matches.
+    for (const Answer refusal : {Answer::Failed, Answer::Dismissed}) {
+        const std::wstring instance = refusal == Answer::Failed ? L"1" : L"2";
+        SCOPED_TRACE(TestSupport::narrow(instance));
+        ViewerDouble::Viewer& refusing = registerViewer(L"refuses" + instance, ViewerDouble::Client::Sdk);
+        refusing.answerShow(refusal, Outcome::None);
+        ViewerDouble::Viewer& taking = registerViewer(L"takes" + instance);
+        const std::wstring copy = ViewerDouble::Viewer::outcomeName(
+            L"{A}", refusal == Answer::Failed ? Outcome::Failed : Outcome::Dismissed, instance);
+        const size_t copiesBefore = journal(BusDouble::Call::DeliverMessage, copy).size();
+
+        auto scale = std::make_shared<RecordingTimeScale>();
+        ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", instance, {L"refuses" + instance, L"takes" + instance}, scale)));
+        // The copy has reached the alert before it waits.
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (journal(BusDouble::Call::DeliverMessage, copy).size() == copiesBefore &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_LT(copiesBefore, journal(BusDouble::Call::DeliverMessage, copy).size());
+
+        EXPECT_FALSE(dispatcher->wait()) << "the second viewer's alert waits for its own outcome";
+        EXPECT_TRUE(dispatcher->dismissCurrent());
+        const auto requests = taking.requests();
+        ASSERT_EQ(2u, requests.size());
+        EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+    }
+}
+
 // --- taking alerts down -------------------------------------------------
 
 TEST_F(DispatcherTest, ADeleteRequestTakesDownOnlyTheCurrentInstance)
@@ -556,6 +590,25 @@ TEST_F(DispatcherTest, ADeleteRequestEndsTheWaitOfTheDispatchThread)
     EXPECT_TRUE(outcome);
     EXPECT_LT(waited, 60s);
     EXPECT_TRUE(events(L"Sentrel.Alert.TimeOut").empty());
+}
+
+TEST_F(DispatcherTest, StoppingEndsTheWaitInProgressAndEveryLaterOneAtOnce)
+{
+    registerViewer(L"v1");
+    auto scale = std::make_shared<RecordingTimeScale>(600s);
+    ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", L"1", {L"v1"}, scale)));
+    std::promise<bool> outcome;
+    std::future<bool> waited = outcome.get_future();
+    std::thread dispatch([&] { outcome.set_value(dispatcher->wait()); });
+    ASSERT_TRUE(scale->waitForAsk());
+    dispatcher->stopWaiting();
+    ASSERT_EQ(std::future_status::ready, waited.wait_for(30s));
+    dispatch.join();
+    EXPECT_FALSE(waited.get());
+    EXPECT_FALSE(dispatcher->wait());
+    // Stopping is no time-out; the alert is still there to be taken down.
+    EXPECT_TRUE(events(L"Sentrel.Alert.TimeOut").empty());
+    EXPECT_TRUE(dispatcher->dismissCurrent());
 }
 
 TEST_F(DispatcherTest, ARefusedDismissalStillForgetsTheAlert)

@@ -20,7 +20,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -49,13 +54,15 @@ std::wstring jsonText(const std::wstring& text)
     return quoted + L"\"";
 }
 
-// An alert request as a product writes it.
-std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId, const std::wstring& viewer)
+// An alert request as a product writes it; session 0 is whichever user is active.
+std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId, const std::wstring& viewer,
+                         uint32_t sessionId = kSession, uint32_t timeout = 30)
 {
     return L"{\"id\":" + jsonText(alertId) + L",\"instanceId\":" + jsonText(instanceId) +
            L",\"priority\":\"P2\",\"product\":" + jsonText(kProduct) +
            L",\"source\":\"client\",\"forcePreferredViewer\":true,\"preferredViewer\":[" + jsonText(viewer) +
-           L"],\"context\":{\"reason\":\"test\"},\"timeout\":30,\"sessionId\":" + std::to_wstring(kSession) + L"}";
+           L"],\"context\":{\"reason\":\"test\"},\"timeout\":" + std::to_wstring(timeout) +
+           L",\"sessionId\":" + std::to_wstring(sessionId) + L"}";
 }
 
 class SentrelEndToEnd : public ::testing::Test {
@@ -90,7 +97,12 @@ protected:
         ASSERT_NE(nullptr, createObject);
         table = static_cast<const ModuleFunctions*>(createObject(MODULE_LIBRARY_VERSION_NUM));
         ASSERT_NE(nullptr, table);
+        startModule();
+    }
 
+    // The host's first three steps.
+    void startModule()
+    {
         ASSERT_EQ(MODULE_STATUS_SUCCESS, table->NewModule(&handle, moduleName.c_str()));
         ASSERT_EQ(MODULE_STATUS_SUCCESS, table->InitializeModule(handle, moduleName.c_str(), L"", 0, nullptr, nullptr,
                                                                  this, &managerCallback));
@@ -129,9 +141,30 @@ protected:
     std::wstring newInstance() { return ask(L"Sentrel.Alert.GetId").second; }
 
     std::wstring show(const std::wstring& alertId, const std::wstring& instanceId,
-                      const std::wstring& viewer = kViewer)
+                      const std::wstring& viewer = kViewer, uint32_t sessionId = kSession, uint32_t timeout = 30)
     {
-        return ask(L"Sentrel.Alert.Show." + instanceId, showRequest(alertId, instanceId, viewer)).first;
+        return ask(L"Sentrel.Alert.Show." + instanceId, showRequest(alertId, instanceId, viewer, sessionId, timeout))
+            .first;
+    }
+
+    // The bus double called the module's subscribers of that name `count`
+    // times, each call returned; false at the deadline.
+    static bool waitForDelivered(const std::wstring& name, size_t count, std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            size_t delivered = 0;
+            BusDouble::JournalEntry entry{};
+            for (uint32_t i = 0; control().journalEntry(i, &entry); ++i) {
+                if (entry.call == BusDouble::Call::DeliverMessage && name == entry.name)
+                    ++delivered;
+            }
+            if (delivered >= count)
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(5ms);
+        }
     }
 
     std::wstring remove(const std::wstring& alertId, const std::wstring& instanceId)
@@ -275,6 +308,169 @@ TEST_F(SentrelEndToEnd, AnAlertNoRegisteredViewerCanShowFailsAndAsksForTheLogs)
     EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
                                   L"Sentrel Alert Status Failed. Alert id: {E2E-F}, Instance id: 1. Preferred viewers "
                                   L"list is UnknownViewer. PluginErrorCode: 0 ViewerErrorCode: 1"));
+}
+
+TEST_F(SentrelEndToEnd, ACrashOfTheSessionThatShowsAnAlertEndsItAlsoWhenItWasForWhicheverUserIsActive)
+{
+    // Session 3 is the active one: it shows the alerts for session 0 too.
+    for (const uint32_t requestedFor : {kSession, 0u}) {
+        SCOPED_TRACE(requestedFor);
+        const size_t before = viewer.requests().size();
+        const std::wstring first = newInstance();
+        const std::wstring second = newInstance();
+        EXPECT_EQ(L"Sentrel.Alert.{E2E-A}.Queued." + first, show(L"{E2E-A}", first, kViewer, requestedFor));
+        EXPECT_EQ(L"Sentrel.Alert.{E2E-B}.Queued." + second, show(L"{E2E-B}", second, kViewer, requestedFor));
+        ASSERT_TRUE(viewer.waitForRequests(before + 1, 30s));
+
+        // Without the crash the first would stay on screen for a minute.
+        product.publish(L"Strova.UserSession.Crashed", L"Strova", L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+        ASSERT_TRUE(viewer.waitForRequests(before + 2, 30s)) << "the next alert is not shown";
+        EXPECT_EQ(L"Sentrel.Viewer.EndToEndViewer.Show." + second, viewer.requests()[before + 1].name);
+        viewer.report(second, ViewerDouble::Outcome::Dismissed);
+    }
+}
+
+TEST_F(SentrelEndToEnd, AModuleThatCannotBeMadeIsReportedAtOnceAndTheNextOneWorks)
+{
+    endModule();
+    // No bus connection for the parts the module makes.
+    control().setGetHandleStatus(MODULE_STATUS_UNSUCCESSFUL);
+    MODULE_HANDLE failed = reinterpret_cast<MODULE_HANDLE>(1);
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(MODULE_STATUS_UNKNOWN_EXCEPTION, table->NewModule(&failed, moduleName.c_str()));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 10s);
+    control().setGetHandleStatus(MODULE_STATUS_SUCCESS);
+
+    startModule();
+    EXPECT_EQ(L"1", newInstance());
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-A}.Queued.1", show(L"{E2E-A}", L"1"));
+    EXPECT_TRUE(viewer.waitForRequests(1, 30s));
+}
+
+// The ways a viewer may answer the Delete that takes an alert down.
+struct DeleteAnswer {
+    const char* name;
+    ViewerDouble::Client client;
+    ViewerDouble::Answer answer;
+    ViewerDouble::Outcome then;
+};
+const DeleteAnswer kDeleteAnswers[] = {
+    {"confirms and reports", ViewerDouble::Client::Raw, ViewerDouble::Answer::Dismissed,
+     ViewerDouble::Outcome::Dismissed},
+    {"confirms by reply only", ViewerDouble::Client::Raw, ViewerDouble::Answer::Dismissed,
+     ViewerDouble::Outcome::None},
+    {"confirms through the SDK client", ViewerDouble::Client::Sdk, ViewerDouble::Answer::Dismissed,
+     ViewerDouble::Outcome::None},
+    {"never answers", ViewerDouble::Client::Raw, ViewerDouble::Answer::Silent, ViewerDouble::Outcome::None},
+};
+// A log-off or the service's end waits at most for the viewer's Delete
+// request: its 90 s and the reply's second of grace, which a silent viewer
+// double shortens to a hundredth; the rest allows for a loaded machine.
+const auto kEndBound = std::chrono::milliseconds(91000 / 100) + 1s + 10s;
+
+class SentrelEnding : public SentrelEndToEnd {
+protected:
+    // A module that cannot end is abandoned, not waited for.
+    void TearDown() override
+    {
+        if (handle) {
+            EXPECT_TRUE(endModuleWithin(60s)) << "the module's end hangs";
+        }
+    }
+
+    // Shows an alert that may stay on screen for an hour through a viewer
+    // that answers its Delete that way, and answers the viewer.
+    ViewerDouble::Viewer& showLongAlert(const DeleteAnswer& way, const std::wstring& instance)
+    {
+        sdkViewer.reset();
+        viewer.answerShow(ViewerDouble::Answer::Shown);
+        viewer.answerDelete(way.answer, way.then);
+        ViewerDouble::Viewer* answering = &viewer;
+        if (way.client == ViewerDouble::Client::Sdk) {
+            // The raw viewer of the same name only listens.
+            viewer.answerShow(ViewerDouble::Answer::Silent);
+            viewer.answerDelete(ViewerDouble::Answer::Silent);
+            sdkViewer.reset(new ViewerDouble::Viewer(kViewer, ViewerDouble::Client::Sdk));
+            sdkViewer->answerDelete(way.answer, way.then);
+            answering = sdkViewer.get();
+        }
+        const size_t before = viewer.requests().size();
+        EXPECT_EQ(L"Sentrel.Alert.{E2E-L}.Queued." + instance, show(L"{E2E-L}", instance, kViewer, kSession, 3600));
+        EXPECT_TRUE(viewer.waitForRequests(before + 1, 30s));
+        return *answering;
+    }
+
+    // Among the requests from index `from` on.
+    static bool sawDelete(ViewerDouble::Viewer& answering, const std::wstring& instance, size_t from)
+    {
+        const auto requests = answering.requests();
+        return std::any_of(requests.begin() + static_cast<std::ptrdiff_t>(std::min(from, requests.size())),
+                           requests.end(), [&](const ViewerDouble::Request& request) {
+                               return request.name == L"Sentrel.Viewer.EndToEndViewer.Delete." + instance;
+                           });
+    }
+
+    // The host's last three steps on a thread of their own; false when they
+    // have not returned by the deadline (the module is then abandoned).
+    bool endModuleWithin(std::chrono::milliseconds timeout)
+    {
+        struct Done {
+            std::mutex lock;
+            std::condition_variable changed;
+            bool ended = false;
+        };
+        auto done = std::make_shared<Done>();
+        const ModuleFunctions* functions = table;
+        MODULE_HANDLE ending = handle;
+        handle = nullptr;
+        std::thread([done, functions, ending] {
+            functions->StopModule(ending);
+            functions->UninitializeModule(ending);
+            functions->DestroyModule(ending);
+            std::lock_guard<std::mutex> guard(done->lock);
+            done->ended = true;
+            done->changed.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> guard(done->lock);
+        return done->changed.wait_for(guard, timeout, [&] { return done->ended; });
+    }
+
+    // For every way of answering the Delete: shows a long alert, then `end`
+    // takes it down within the bound (false: it hangs); `after` follows.
+    void expectEveryEndWithinBound(const std::function<bool()>& end, const std::function<void()>& after)
+    {
+        for (const DeleteAnswer& way : kDeleteAnswers) {
+            SCOPED_TRACE(way.name);
+            const std::wstring instance = newInstance();
+            ViewerDouble::Viewer& answering = showLongAlert(way, instance);
+            const size_t shown = answering.requests().size();
+
+            const auto began = std::chrono::steady_clock::now();
+            ASSERT_TRUE(end()) << "the end hangs";
+            EXPECT_LT(std::chrono::steady_clock::now() - began, kEndBound);
+            EXPECT_TRUE(sawDelete(answering, instance, shown));
+            after();
+        }
+    }
+
+    std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
+};
+
+TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
+{
+    size_t logoffs = 0;
+    expectEveryEndWithinBound(
+        [&] {
+            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
+        },
+        [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
+}
+
+TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
+{
+    expectEveryEndWithinBound([&] { return endModuleWithin(60s); }, [&] { startModule(); });
 }
 
 } // namespace

@@ -69,7 +69,7 @@ TEST(ServiceExecutor, TasksFromManyThreadsRunOneAtATimeInPostingOrderPerThread)
         ASSERT_TRUE(done.waitFor(200, TestSupport::kGenerousWait));
     }
     // Tasks 0, 7, ..., 49 of each poster answered a failure: 8 of 50, four posters.
-    EXPECT_EQ(32u, log.find({4, L"ServiceExecutor", L"", L"SR Callback unsuccessful."}).size());
+    EXPECT_EQ(32u, log.find({4, L"SentrelImpl", L"", L"SR Callback unsuccessful."}).size());
     EXPECT_EQ(1u, log.find({3, L"", L"", L"Starting SR executor thread"}).size());
     EXPECT_EQ(1u, log.find({3, L"", L"", L"Exiting SR executor thread"}).size());
     EXPECT_FALSE(overlapped);

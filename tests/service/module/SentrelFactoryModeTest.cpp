@@ -142,4 +142,22 @@ TEST_F(FactoryMode, ARiskAlertInTheHourAfterTheSetupEndsAsksForLogs)
     EXPECT_EQ(1u, log.find(LogQuery{0, L"", L"", L"Got Notification of OOBE Registry Change"}).size());
 }
 
+TEST_F(FactoryMode, ASetupEndWrittenRightAfterTheModuleIsMadeIsSeen)
+{
+    OemKey::set(L"FUAllow", 0);
+    OemKey::set(L"oobedone", 0);
+    makeModule();
+    // Before the module's watch may be in place.
+    OemKey::set(L"oobedone", 1);
+    ASSERT_TRUE(waitForLine(L"Got Notification of OOBE Registry Change"));
+
+    show(kLastRiskIdLowerCase);
+    EXPECT_EQ(1u, logRequests());
+    EXPECT_EQ(1u, log.find(LogQuery{ETWLogging::LOG_LEVEL_INFORMATION, L"SentrelImpl",
+                                    L"Kest::SentrelImpl::onOobeRegistryChange",
+                                    L"Got Notification of OOBE Registry Change"})
+                      .size())
+        << "the end of the setup is taken over once";
+}
+
 } // namespace

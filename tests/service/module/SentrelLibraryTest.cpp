@@ -76,10 +76,10 @@ TEST(SentrelLibrary, TheHostDrivesTheModuleThroughItsWholeLife)
                         L"Created Sentrel module."));
     EXPECT_EQ(1u, count(lines, ETWLogging::LOG_LEVEL_INFORMATION, L"Sentrel", L"Ostrand::destroyModule",
                         L"Destroying Sentrel module."));
-    EXPECT_EQ(1u, count(lines, ETWLogging::LOG_LEVEL_INFORMATION, L"ServiceExecutor",
-                        L"Kest::ServiceExecutor::executeCallback", L"Starting SR executor thread"));
-    EXPECT_EQ(1u, count(lines, ETWLogging::LOG_LEVEL_INFORMATION, L"ServiceExecutor",
-                        L"Kest::ServiceExecutor::executeCallback", L"Exiting SR executor thread"));
+    EXPECT_EQ(1u, count(lines, ETWLogging::LOG_LEVEL_INFORMATION, L"SentrelImpl",
+                        L"Kest::SentrelImpl::executeCallback", L"Starting SR executor thread"));
+    EXPECT_EQ(1u, count(lines, ETWLogging::LOG_LEVEL_INFORMATION, L"SentrelImpl",
+                        L"Kest::SentrelImpl::executeCallback", L"Exiting SR executor thread"));
 }
 
 } // namespace

@@ -81,6 +81,13 @@ bool deleteScripted(const std::wstring& name, Journal& journal, SessionScript& s
                     const std::wstring& alertId)
 {
     journal.add(name + L" delete " + instanceId + L" " + alertId);
+    std::function<void(const std::wstring&)> onDelete;
+    {
+        std::lock_guard<std::mutex> lock(script.mutex);
+        onDelete = script.onDelete;
+    }
+    if (onDelete)
+        onDelete(instanceId);
     std::lock_guard<std::mutex> lock(script.mutex);
     return script.deletableInstances.erase(name + L":" + instanceId) != 0;
 }
@@ -95,6 +102,13 @@ RecordingUserSession::RecordingUserSession(uint32_t sessionId, std::shared_ptr<J
 
 RecordingUserSession::~RecordingUserSession()
 {
+    std::function<void()> onDestroy;
+    {
+        std::lock_guard<std::mutex> lock(m_script->mutex);
+        onDestroy = m_script->onDestroy;
+    }
+    if (onDestroy)
+        onDestroy();
     m_journal->add(m_name + L" destroyed");
 }
 
@@ -140,6 +154,11 @@ std::shared_ptr<Kest::AlertSession> RecordingFactory::createUserSession(uint32_t
                                                                         std::shared_ptr<Kest::AlertGlobalSession>)
 {
     m_journal->add(L"createUserSession " + std::to_wstring(sessionId));
+    {
+        std::lock_guard<std::mutex> lock(script->mutex);
+        if (script->noUserSessions)
+            return nullptr;
+    }
     return std::make_shared<RecordingUserSession>(sessionId, m_journal, script);
 }
 
@@ -169,7 +188,7 @@ void ModuleFixture::TearDown()
     destroyModule();
 }
 
-void ModuleFixture::makeModule()
+void ModuleFixture::makeModule(bool uninitializeFirst)
 {
     m_nextId = 1;
     bus = std::make_shared<Ostrand::MessageBusClient>();
@@ -180,6 +199,9 @@ void ModuleFixture::makeModule()
     ASSERT_EQ(MODULE_STATUS_SUCCESS,
               module->baseInitialize(kModuleName, L"", {},
                                      std::make_shared<Ostrand::internal::ModuleManagerShim>(nullptr, nullptr), bus));
+    if (uninitializeFirst) {
+        ASSERT_EQ(MODULE_STATUS_SUCCESS, module->uninitialize());
+    }
     ASSERT_EQ(MODULE_STATUS_SUCCESS, module->initialize());
 }
 

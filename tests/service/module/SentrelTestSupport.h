@@ -69,6 +69,12 @@ struct SessionScript {
     std::set<std::wstring> deletableInstances;
     // Called inside queueAlert before it answers (to hold the executor).
     std::function<void(const Kest::AlertInfo&)> onQueue;
+    // Called inside deleteAlert before it answers.
+    std::function<void(const std::wstring& instanceId)> onDelete;
+    // Called by a user session's destructor.
+    std::function<void()> onDestroy;
+    // The factory makes no user session.
+    bool noUserSessions = false;
 };
 
 // Journal lines: "<name> queue <alert id> <instance id>",
@@ -141,8 +147,9 @@ protected:
     void TearDown() override;
     virtual bool makesModuleAtSetUp() const { return true; }
 
-    // The module as the host drives it up to initialize.
-    void makeModule();
+    // The module as the host drives it up to initialize; with
+    // `uninitializeFirst` the host's uninitialize comes before it.
+    void makeModule(bool uninitializeFirst = false);
     void destroyModule();
 
     static BusDouble::BusDoubleControl& control() { return BusDouble::RawBusPeer::control(); }

@@ -1,4 +1,5 @@
 #include "ShowingTestSupport.h"
+#include "TestNames.h"
 #include "ViewerDouble.h"
 #include "WaitUntil.h"
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <regex>
 
 namespace {
@@ -119,12 +121,19 @@ TEST_F(AlertTest, ACrashNoticeEndsOnlyTheWaitsOfItsSession)
 {
     auto ofThree = makeAlert(L"{A}", L"1", 3);
     auto ofFour = makeAlert(L"{B}", L"2", 4);
-    ASSERT_TRUE(ofThree->show());
-    ASSERT_TRUE(ofFour->show());
+    // Requested for whichever user is active; session 3 shows it.
+    auto globalOnThree = makeAlert(L"{C}", L"3", 0);
+    globalOnThree->setShowingSession(3);
+    auto globalOnFour = makeAlert(L"{D}", L"4", 0);
+    globalOnFour->setShowingSession(4);
+    for (const auto& alert : {ofThree, ofFour, globalOnThree, globalOnFour})
+        ASSERT_TRUE(alert->show());
 
-    EXPECT_EQ((std::vector<uint32_t>{0, 0}), publishCrash(L"{\"sessionId\":3}", 2));
+    EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 0}), publishCrash(L"{\"sessionId\":3}", 4));
     EXPECT_TRUE(ofThree->wait(kForever));
+    EXPECT_TRUE(globalOnThree->wait(kForever));
     EXPECT_FALSE(ofFour->wait(1));
+    EXPECT_FALSE(globalOnFour->wait(1));
 }
 
 TEST_F(AlertTest, AnUnreadableCrashNoticeIsLoggedRefusedAndChangesNothing)
@@ -201,6 +210,29 @@ TEST_F(AlertTest, DismissAfterATimedOutWaitEndsWithTheViewersConfirmation)
     EXPECT_EQ(L"Sentrel.Viewer.toast.Delete.1", requests[1].name);
 }
 
+TEST_F(AlertTest, ADeleteConfirmedByItsReplyAloneEndsTheAlertAndEveryWaitAtOnce)
+{
+    for (const ViewerDouble::Client client : {ViewerDouble::Client::Raw, ViewerDouble::Client::Sdk}) {
+        const std::wstring name = client == ViewerDouble::Client::Raw ? L"confirms-raw" : L"confirms-sdk";
+        SCOPED_TRACE(TestSupport::narrow(name));
+        ViewerDouble::Viewer confirming(name, client);
+        confirming.answerDelete(Answer::Dismissed, Outcome::None);
+        auto alert = std::make_shared<Alert>(makeInfo(L"{A}", L"1"), nullptr, timeScale);
+        alert->setViewer(std::make_shared<Kest::AlertViewer>(name));
+        ASSERT_TRUE(alert->show());
+        std::promise<bool> outcome;
+        std::future<bool> waited = outcome.get_future();
+        std::thread dispatch([&] { outcome.set_value(alert->wait(kForever)); });
+
+        EXPECT_TRUE(alert->dismiss());
+        EXPECT_EQ(std::future_status::ready, waited.wait_for(30s)) << "the dispatch thread still waits";
+        dispatch.join();
+        EXPECT_TRUE(waited.get());
+        EXPECT_TRUE(alert->dismiss()) << "finished: no second Delete";
+        EXPECT_EQ(2u, confirming.requests().size());
+    }
+}
+
 TEST_F(AlertTest, ARefusedDeleteFailsTheAlertForEveryoneWaiting)
 {
     viewer.answerDelete(Answer::Failed, Outcome::None);
@@ -220,19 +252,24 @@ TEST_F(AlertTest, AnAlertGoneBeforeItsOutcomeLeavesASharedBusClean)
         ASSERT_TRUE(alert.show());
     }
     // A probe hears both notices; once it has, nobody else did: the alert
-    // took its subscriptions with it.
+    // took its subscriptions with it. Only these two names count: the viewer's
+    // own delivery of the Show request may be journalled after its reply came back.
+    const std::wstring outcome = ViewerDouble::Viewer::outcomeName(L"{A}", Outcome::Dismissed, L"1");
     BusDouble::RawBusPeer probe;
-    ASSERT_NE(0u, probe.subscribe(ViewerDouble::Viewer::outcomeName(L"{A}", Outcome::Dismissed, L"1")));
+    ASSERT_NE(0u, probe.subscribe(outcome));
     ASSERT_NE(0u, probe.subscribe(Alert::kSessionCrashed));
-    const auto delivered = journal(BusDouble::Call::DeliverMessage).size();
+    const auto delivered = [&] {
+        return journal(BusDouble::Call::DeliverMessage, outcome).size() +
+               journal(BusDouble::Call::DeliverMessage, Alert::kSessionCrashed).size();
+    };
+    const auto before = delivered();
     viewer.report(L"1", Outcome::Dismissed);
     host.publish(Alert::kSessionCrashed, L"Strova", L"{\"sessionId\":0}");
     BusDouble::RawBusPeer::Delivery heard;
     ASSERT_TRUE(probe.waitForDelivery(heard));
     ASSERT_TRUE(probe.waitForDelivery(heard));
-    const auto deliveries = [] { return journal(BusDouble::Call::DeliverMessage).size(); };
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return deliveries() >= delivered + 2; }));
-    EXPECT_EQ(delivered + 2, deliveries());
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return delivered() >= before + 2; }));
+    EXPECT_EQ(before + 2, delivered());
 }
 
 TEST_F(AlertTest, DuplicatesShowTheSameTitleContentsAndActions)

@@ -66,6 +66,31 @@ TEST_F(UpdateHelper, UpdateRunsWhileItsEventExists)
     EXPECT_TRUE(logged(1, L"CCvUpdateMgr_Helper::IsUpdateRunning", L"An update is running."));
 }
 
+// The update manager may guard its event: an event this caller may not open
+// still exists, and so does the update.
+TEST_F(UpdateHelper, AnEventThatRefusesTheCallerStillMeansAnUpdateRuns)
+{
+    const std::wstring name = TestSupport::uniqueName(L"guarded");
+    CCvUpdateMgr_Helper helper(name.c_str());
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ACL emptyAcl;
+    ASSERT_TRUE(InitializeAcl(&emptyAcl, sizeof(emptyAcl), ACL_REVISION));
+    // An empty access list grants nothing to anyone.
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE));
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), &descriptor, FALSE};
+    HANDLE event = CreateEventW(&attributes, TRUE, FALSE, helper.EventName().c_str());
+    ASSERT_NE(nullptr, event);
+    ASSERT_EQ(nullptr, OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, helper.EventName().c_str()));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+
+    BOOL running = 7;
+    EXPECT_EQ(S_OK, helper.IsUpdateRunning(&running));
+    EXPECT_EQ(1, running);
+    EXPECT_TRUE(logged(1, L"CCvUpdateMgr_Helper::IsUpdateRunning", L"An update is running."));
+    CloseHandle(event);
+}
+
 // The update manager is another process: its event is seen across processes.
 TEST_F(UpdateHelper, SeesTheEventOfAnotherProcess)
 {
