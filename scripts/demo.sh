@@ -17,6 +17,7 @@ state=${SENTREL_DEMO_STATE:-$root/build/demo}
 bin=$root/build/demo/bin
 kit=$root/build/trustkit
 run=$state/run
+logcopy=$run/service.log
 WINE=/usr/lib/wine/wine64
 export WINEPREFIX=$state/wineprefix WINEDEBUG=-all
 # Every bus connection of the run goes through the broker.
@@ -30,8 +31,11 @@ declare -A pid fd
 started=()
 
 say() { echo "demo: $*"; }
+steps=([0]="build and Wine prefix" [1]="bus broker" [2]="settings service" [3]="registrations" [4]="viewer"
+       [5]="host" [6]="product" [7]="log and stop")
+# fail STEP WHY: the one line that ends a run.
 fail() {
-  echo "demo: FAILED at step $1: $2" >&2
+  echo "demo: FAILED at step $1 (${steps[$1]}): $2" >&2
   exit 1
 }
 
@@ -65,12 +69,13 @@ stop_all() {
     fi
   done
   scripts/wine-session.sh stop "$WINEPREFIX"
+  [ "$rc" -eq 0 ] || [ ! -s "$logcopy" ] || say "the service's log of this run: $logcopy"
   exit "$rc"
 }
 
 # start NAME READY-TEXT PROGRAM ARGS...: runs the program in the background,
 # its input a pipe held open here, its output shown and kept in run/NAME.out;
-# waits until READY-TEXT appears in that output (none: no wait).
+# waits (up to a minute) until READY-TEXT appears in that output (none: no wait).
 start() {
   local name=$1 ready=$2 program=$3 f
   shift 3
@@ -83,7 +88,7 @@ start() {
   started+=("$name")
   echo "${pid[$name]}" >"$run/$name.pid"
   [ -n "$ready" ] || return 0
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 600); do
     grep -q -- "$ready" "$run/$name.out" 2>/dev/null && return 0
     kill -0 "${pid[$name]}" 2>/dev/null || return 1
     sleep 0.1
@@ -105,10 +110,9 @@ mkdir -p "$run" || fail 0 "cannot make $run"
 say "Wine prefix $WINEPREFIX"
 trap stop_all EXIT
 scripts/wine-session.sh start "$WINEPREFIX" || fail 0 "the Wine server for $WINEPREFIX did not start"
-"$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "Z:${kit//\//\\}" /f /reg:32 \
+"$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "$(winpath "$kit")" /f /reg:32 \
   >/dev/null 2>&1 || fail 0 "cannot name the trust kit in the registry"
-# The service logs through the file logger; earlier runs' lines go.
-logcopy=$run/service.log
+# The service logs through the file logger; the host copies its lines here.
 rm -f "$logcopy"
 
 say "step 1: the bus broker"
@@ -162,8 +166,10 @@ dismissed=$(grep -c 'notice Sentrel\.Alert\..*\.Dismissed\.' "$run/product.out")
 say "step 7: the service's log, then everything stops"
 stop host || fail 7 "the host did not end the service cleanly"
 [ -s "$logcopy" ] || fail 7 "the service wrote no log lines"
-say "the service's log ($(wc -l <"$logcopy") lines):"
-sed 's/^/  log: /' "$logcopy"
+# The Normal level is the SDK's tracing (library searches, timers); the
+# lines above it tell the alerts' story.
+say "the service's log, above the Normal level ($(wc -l <"$logcopy") lines in all in $logcopy):"
+grep -v '^[^ ]* [^ ]* [AP]M  Normal  ' "$logcopy" | sed 's/^/  log: /'
 for name in viewer settings broker; do
   stop "$name" || fail 7 "the $name ended with a non-zero exit code"
 done

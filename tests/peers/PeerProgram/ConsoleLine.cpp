@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <mutex>
 
 namespace PeerProgram {
@@ -38,6 +40,9 @@ void say(const std::wstring& line)
 {
     const std::string text = utf8(line) + "\n";
     std::lock_guard<std::mutex> hold(g_lock);
+    // Line ends as a Unix reader expects them, without a carriage return.
+    static const int binary = _setmode(_fileno(stdout), _O_BINARY);
+    (void)binary;
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
