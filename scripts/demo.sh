@@ -7,6 +7,8 @@
 # broker and the tool is a test peer (tests/peers/). Ends with 0 when every
 # step did its part; a failing step stops the run with one line naming it.
 #
+# SENTREL_DEMO_KEEP=1 keeps the service running after the product's run,
+# until Enter, for requests of one's own (product.exe send <json file>).
 # SENTREL_DEMO_STATE names another folder for the prefix, the settings store
 # and the run's files (default build/demo); SENTREL_DEMO_BUILD=0 skips the
 # install and build step (the demo's own test sets both).
@@ -162,6 +164,13 @@ alive host || fail 5 "the host ended during the run"
 [ "$code" -eq 0 ] || fail 6 "the product ended with exit code $code: $(tail -1 "$run/product.out")"
 dismissed=$(grep -c 'notice Sentrel\.Alert\..*\.Dismissed\.' "$run/product.out")
 [ "$dismissed" -eq 3 ] || fail 6 "$dismissed of the three alerts were dismissed"
+
+if [ "${SENTREL_DEMO_KEEP:-0}" = 1 ]; then
+  say "the service keeps running; from another terminal, try a request of your own:"
+  say "  WINEPREFIX=$WINEPREFIX ONDREL_BROKER_PIPE=$ONDREL_BROKER_PIPE WINEDEBUG=-all $WINE $bin/product.exe send <json file>"
+  say "  (or: ... product.exe status, ... product.exe delete <instance>)"
+  read -r -p "demo: press Enter to stop the service " _ || true
+fi
 
 say "step 7: the service's log, then everything stops"
 stop host || fail 7 "the host did not end the service cleanly"

@@ -5,8 +5,9 @@
 //   run     asks for an id for each of three alerts of different priorities,
 //           sends their show requests, waits for each one's outcome, then
 //           deletes the alert it heard of last;
-//   send    sends someone's own request (a JSON file, UTF-8) with a new
-//           instance id and waits for its outcome;
+//   send    sends someone's own request (a JSON file, UTF-8; a Unix path is
+//           taken as one on drive Z:) with a new instance id and waits for
+//           its outcome;
 //   delete  sends a delete request for an instance;
 //   status  asks whether the service's queues are busy.
 // Exit codes: 0 every request was answered (and, for run and send, every
@@ -88,7 +89,9 @@ int run(ProductProgram::AlertClient& client)
 
 bool readFile(const std::wstring& path, std::wstring& text)
 {
-    FILE* file = _wfopen(path.c_str(), L"rb");
+    // A Unix path, as a shell completes it, lies on Wine's drive Z:.
+    const std::wstring windowsPath = !path.empty() && path[0] == L'/' ? L"Z:" + path : path;
+    FILE* file = _wfopen(windowsPath.c_str(), L"rb");
     if (!file)
         return false;
     std::string bytes;
