@@ -40,7 +40,11 @@ check_full_run() {
     'viewer: instance 3 dismissed by the user' \
     'viewer: SHOWING {DEMO-UPDATE}  instance 2  priority P2  content "Hello from DemoProduct'"'"'s plugin, shown by DemoViewer"' \
     'viewer: instance 2 dismissed by the user'
-  expect_sequence "$out" '^product: .*(Queued|notice|Deleted|NotFound)' \
+  expect_sequence "$out" '^product: .*notice .*\.Shown\.' \
+    'notice Sentrel.Alert.{DEMO-BACKUP}.Shown.1' \
+    'notice Sentrel.Alert.{DEMO-DISK}.Shown.3' \
+    'notice Sentrel.Alert.{DEMO-UPDATE}.Shown.2'
+  expect_sequence "$out" '^product: .*(Queued|Dismissed|Failed|Deleted|NotFound)' \
     'Sentrel.Alert.Show.1 -> Sentrel.Alert.{DEMO-BACKUP}.Queued.1' \
     'Sentrel.Alert.Show.2 -> Sentrel.Alert.{DEMO-UPDATE}.Queued.2' \
     'Sentrel.Alert.Show.3 -> Sentrel.Alert.{DEMO-DISK}.Queued.3' \

@@ -16,6 +16,11 @@ bool endsWith(const std::wstring& text, const std::wstring& end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+bool isShown(const std::wstring& name)
+{
+    return name.find(L".Shown.") != std::wstring::npos;
+}
+
 bool isOutcome(const std::wstring& name)
 {
     return name.find(L".Dismissed.") != std::wstring::npos || name.find(L".Failed.") != std::wstring::npos;
@@ -43,15 +48,12 @@ std::wstring AlertClient::stamp() const
 void AlertClient::onNotice(const BusDouble::RawBusPeer::Delivery& delivery)
 {
     // Replies also travel as plain messages; only the notices are news here.
-    const bool shown = delivery.name.find(L".Shown.") != std::wstring::npos;
-    if (!shown && !isOutcome(delivery.name))
+    if (!isShown(delivery.name) && !isOutcome(delivery.name))
         return;
     PeerProgram::say(L"product: " + stamp() + L"notice " + delivery.name);
-    if (!isOutcome(delivery.name))
-        return;
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_outcomes.push_back(delivery.name);
+        m_notices.push_back(delivery.name);
     }
     m_changed.notify_all();
 }
@@ -102,18 +104,23 @@ AlertClient::Reply AlertClient::queueStatus()
 
 std::vector<std::wstring> AlertClient::outcomes()
 {
+    std::vector<std::wstring> found;
     std::lock_guard<std::mutex> hold(m_lock);
-    return m_outcomes;
+    for (const std::wstring& name : m_notices) {
+        if (isOutcome(name))
+            found.push_back(name);
+    }
+    return found;
 }
 
-std::wstring AlertClient::waitForOutcome(const std::wstring& instanceId, std::chrono::seconds limit)
+std::wstring AlertClient::waitForNotice(const std::wstring& instanceId, bool outcome, std::chrono::seconds limit)
 {
     const std::wstring end = L"." + instanceId;
     std::wstring found;
     std::unique_lock<std::mutex> hold(m_lock);
     m_changed.wait_for(hold, limit, [&]() {
-        for (const std::wstring& name : m_outcomes) {
-            if (endsWith(name, end)) {
+        for (const std::wstring& name : m_notices) {
+            if (endsWith(name, end) && (outcome ? isOutcome(name) : isShown(name))) {
                 found = name;
                 return true;
             }
@@ -121,6 +128,16 @@ std::wstring AlertClient::waitForOutcome(const std::wstring& instanceId, std::ch
         return false;
     });
     return found;
+}
+
+std::wstring AlertClient::waitForShown(const std::wstring& instanceId, std::chrono::seconds limit)
+{
+    return waitForNotice(instanceId, false, limit);
+}
+
+std::wstring AlertClient::waitForOutcome(const std::wstring& instanceId, std::chrono::seconds limit)
+{
+    return waitForNotice(instanceId, true, limit);
 }
 
 } // namespace ProductProgram

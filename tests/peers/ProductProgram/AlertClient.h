@@ -30,6 +30,10 @@ public:
     Reply remove(const std::wstring& instanceId, const std::wstring& payload);
     Reply queueStatus();
 
+    // Waits until the viewer's ".Shown." answer for the instance went by (a
+    // viewer publishes its replies for every subscriber too); its name, or
+    // empty at the deadline.
+    std::wstring waitForShown(const std::wstring& instanceId, std::chrono::seconds limit);
     // Waits until an outcome (".Dismissed." or ".Failed.") of the instance
     // arrived; its name, or empty at the deadline.
     std::wstring waitForOutcome(const std::wstring& instanceId, std::chrono::seconds limit);
@@ -42,12 +46,13 @@ public:
 
 private:
     Reply ask(const std::wstring& name, const std::wstring& payload);
+    std::wstring waitForNotice(const std::wstring& instanceId, bool outcome, std::chrono::seconds limit);
     void onNotice(const BusDouble::RawBusPeer::Delivery& delivery);
 
     const std::chrono::steady_clock::time_point m_began = std::chrono::steady_clock::now();
     std::mutex m_lock;
     std::condition_variable m_changed;
-    std::vector<std::wstring> m_outcomes;
+    std::vector<std::wstring> m_notices; // shown and outcome notices, in the order they came
     uint64_t m_nextReply = 1;
     // Declared last: its deliveries use the members above.
     BusDouble::RawBusPeer m_bus;

@@ -2,9 +2,10 @@
 // a product on the bus (through the broker while ONDREL_BROKER_PIPE names
 // one) asking the alert service for alerts, printing every reply and notice
 // with the time it came.
-//   run     asks for an id for each of three alerts of different priorities,
-//           sends their show requests, waits for each one's outcome, then
-//           deletes the alert it heard of last;
+//   run     asks for an id for each of three alerts of different priorities
+//           and sends their show requests (the second and third once the
+//           first is on screen), waits for each one's outcome, then deletes
+//           the alert it heard of last;
 //   send    sends someone's own request (a JSON file, UTF-8; a Unix path is
 //           taken as one on drive Z:) with a new instance id and waits for
 //           its outcome;
@@ -64,6 +65,11 @@ int run(ProductProgram::AlertClient& client)
         if (!queued(client.show(instance, alert.json(instance))))
             return 1;
         instances.push_back(instance);
+        // The others are sent once the first is on screen, so that they wait behind it.
+        if (instances.size() == 1 && client.waitForShown(instance, std::chrono::seconds(30)).empty()) {
+            say(L"product: " + client.stamp() + L"instance " + instance + L" was not shown");
+            return 1;
+        }
     }
     // They end one after the other: each may take the whole of its wait.
     const auto began = std::chrono::steady_clock::now();
