@@ -4,7 +4,7 @@
 # runs the bus broker, a settings service, the real Quellat.exe, a console
 # viewer, a host running Sentrel.dll with one active user session, and a
 # product asking for three alerts and one delete. Every program but the
-# broker and the tool is a test peer (tests/peers/). Ends with 0 when every
+# service and the tool is a test peer (tests/peers/). Ends with 0 when every
 # step did its part; a failing step stops the run with one line naming it.
 #
 # SENTREL_DEMO_KEEP=1 keeps the service running after the product's run,
@@ -83,7 +83,9 @@ start() {
   shift 3
   rm -f "$run/$name.in" "$run/$name.out"
   mkfifo "$run/$name.in"
-  "$WINE" "$bin/$program" "$@" <"$run/$name.in" > >(tee "$run/$name.out") 2>&1 &
+  # Without the input pipes of the programs before it: each ends when its own pipe closes.
+  (for f in "${fd[@]}"; do eval "exec $f>&-"; done; exec "$WINE" "$bin/$program" "$@") \
+    <"$run/$name.in" > >(tee "$run/$name.out") 2>&1 &
   pid[$name]=$!
   exec {f}>"$run/$name.in"
   fd[$name]=$f

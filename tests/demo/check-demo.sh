@@ -7,6 +7,8 @@
 #     the first alert is on screen; the run still ends, non-zero, naming it.
 set -uo pipefail
 scenario=$1 source=$2 state=$3
+# A server an aborted earlier run left behind would outlive its prefix.
+[ ! -d "$state/demo/wineprefix" ] || WINEPREFIX=$state/demo/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
 rm -rf "$state"
 mkdir -p "$state"
 export SENTREL_DEMO_STATE=$state/demo SENTREL_DEMO_BUILD=0
