@@ -29,8 +29,8 @@ struct Pending {
     ViewerDouble::Outcome outcome;
 };
 
-void describe(const ViewerDouble::Request& request, std::map<std::wstring, Pending>& pending,
-              std::chrono::seconds onScreen, BusDouble::RawBusPeer& announcer, const std::wstring& viewerName)
+void handleRequest(const ViewerDouble::Request& request, std::map<std::wstring, Pending>& pending,
+                   std::chrono::seconds onScreen, BusDouble::RawBusPeer& announcer, const std::wstring& viewerName)
 {
     if (!request.show) {
         pending.erase(request.instanceId);
@@ -84,7 +84,7 @@ int wmain(int argc, wchar_t** argv)
         if (viewer->waitForRequests(seen + 1, std::chrono::milliseconds(100))) {
             const std::vector<ViewerDouble::Request> requests = viewer->requests();
             for (; seen < requests.size(); ++seen)
-                describe(requests[seen], pending, std::chrono::seconds(seconds), *announcer, viewer->name());
+                handleRequest(requests[seen], pending, std::chrono::seconds(seconds), *announcer, viewer->name());
         }
         for (auto next = pending.begin(); next != pending.end();) {
             if (Clock::now() < next->second.due) {
