@@ -1,0 +1,187 @@
+#!/usr/bin/env bash
+# The service at work, as a newcomer sees it: builds what is missing (no
+# tests), then, under Wine in a prefix of its own (build/demo/wineprefix),
+# runs the bus broker, a settings service, the real Quellat.exe, a console
+# viewer, a host running Sentrel.dll with one active user session, and a
+# product asking for three alerts and one delete. Every program but the
+# service and the tool is a test peer (tests/peers/). Ends with 0 when every
+# step did its part; a failing step stops the run with one line naming it.
+#
+# SENTREL_DEMO_KEEP=1 keeps the service running after the product's run,
+# until Enter, for requests of one's own (product.exe send <json file>).
+# SENTREL_DEMO_STATE names another folder for the prefix, the settings store
+# and the run's files (default build/demo); SENTREL_DEMO_BUILD=0 skips the
+# install and build step (the demo's own test sets both).
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+state=${SENTREL_DEMO_STATE:-$root/build/demo}
+bin=$root/build/demo/bin
+kit=$root/build/trustkit
+run=$state/run
+logcopy=$run/service.log
+WINE=/usr/lib/wine/wine64
+export WINEPREFIX=$state/wineprefix WINEDEBUG=-all
+# Every bus connection of the run goes through the broker.
+export ONDREL_BROKER_PIPE=SentrelDemo
+# The trust kit's validation double vouches for every intact signature: the
+# signed bus library and the signed plugin load as trusted.
+export DRELLIN_DOUBLE_VERDICT=2,9 DRELLIN_DOUBLE_SIGNED_ONLY=1
+viewer_seconds=3
+
+declare -A pid fd
+started=()
+
+say() { echo "demo: $*"; }
+steps=([0]="build and Wine prefix" [1]="bus broker" [2]="settings service" [3]="registrations" [4]="viewer"
+       [5]="host" [6]="product" [7]="log and stop")
+# fail STEP WHY: the one line that ends a run.
+fail() {
+  echo "demo: FAILED at step $1 (${steps[$1]}): $2" >&2
+  exit 1
+}
+
+winpath() { echo "Z:${1//\//\\}"; }
+
+# stop NAME: closes the program's input, which ends it, and reports its exit
+# code; one that does not end within a minute is killed. False when the code
+# is not 0.
+stop() {
+  local name=$1 code=0
+  eval "exec ${fd[$name]}>&-"
+  if ! timeout 60 tail --pid="${pid[$name]}" -f /dev/null; then
+    say "the $name did not end within a minute after its input closed: killed"
+    kill -9 "${pid[$name]}" 2>/dev/null
+  fi
+  wait "${pid[$name]}" 2>/dev/null || code=$?
+  unset "pid[$name]"
+  say "the $name ended with exit code $code"
+  [ "$code" -eq 0 ]
+}
+
+# On every exit: what still runs stops, the last started first, then the prefix's server.
+stop_all() {
+  local rc=$? name
+  for ((i = ${#started[@]} - 1; i >= 0; i--)); do
+    name=${started[i]}
+    [ -n "${pid[$name]:-}" ] || continue
+    if ! stop "$name" && [ "$rc" -eq 0 ]; then
+      echo "demo: FAILED: the $name ended with a non-zero exit code" >&2
+      rc=1
+    fi
+  done
+  scripts/wine-session.sh stop "$WINEPREFIX"
+  [ "$rc" -eq 0 ] || [ ! -s "$logcopy" ] || say "the service's log of this run: $logcopy"
+  exit "$rc"
+}
+
+# start NAME READY-TEXT PROGRAM ARGS...: runs the program in the background,
+# its input a pipe held open here, its output shown and kept in run/NAME.out;
+# waits (up to a minute) until READY-TEXT appears in that output (none: no wait).
+start() {
+  local name=$1 ready=$2 program=$3 f
+  shift 3
+  rm -f "$run/$name.in" "$run/$name.out"
+  mkfifo "$run/$name.in"
+  # Without the input pipes of the programs before it: each ends when its own pipe closes.
+  (for f in "${fd[@]}"; do eval "exec $f>&-"; done; exec "$WINE" "$bin/$program" "$@") \
+    <"$run/$name.in" > >(tee "$run/$name.out") 2>&1 &
+  pid[$name]=$!
+  exec {f}>"$run/$name.in"
+  fd[$name]=$f
+  started+=("$name")
+  echo "${pid[$name]}" >"$run/$name.pid"
+  [ -n "$ready" ] || return 0
+  for _ in $(seq 1 600); do
+    grep -q -- "$ready" "$run/$name.out" 2>/dev/null && return 0
+    kill -0 "${pid[$name]}" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+alive() { kill -0 "${pid[$1]}" 2>/dev/null; }
+
+if [ "${SENTREL_DEMO_BUILD:-1}" != 0 ]; then
+  say "building what is missing"
+  { scripts/install-deps.sh && { [ -f build/CMakeCache.txt ] || cmake --preset default; } &&
+      cmake --build --preset default --target service_demo; } >"${TMPDIR:-/tmp}/sentrel-demo-build.log" 2>&1 ||
+    { tail -20 "${TMPDIR:-/tmp}/sentrel-demo-build.log" >&2; fail 0 "the build failed (log: ${TMPDIR:-/tmp}/sentrel-demo-build.log)"; }
+fi
+[ -f "$bin/demo.stamp" ] || fail 0 "$bin is not built (cmake --build --preset default --target service_demo)"
+mkdir -p "$run" || fail 0 "cannot make $run"
+
+say "Wine prefix $WINEPREFIX"
+trap stop_all EXIT
+scripts/wine-session.sh start "$WINEPREFIX" || fail 0 "the Wine server for $WINEPREFIX did not start"
+"$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "$(winpath "$kit")" /f /reg:32 \
+  >/dev/null 2>&1 || fail 0 "cannot name the trust kit in the registry"
+# The service logs through the file logger; the host copies its lines here.
+rm -f "$logcopy"
+
+say "step 1: the bus broker"
+start broker "" OndrelBroker.exe "$ONDREL_BROKER_PIPE" || fail 1 "the broker did not start"
+
+say "step 2: the settings service (store $state/settings.json)"
+start settings "properties loaded" settings_service.exe "$(winpath "$state/settings.json")" ||
+  fail 2 "the settings service did not come up: $(tail -1 "$run/settings.out" 2>/dev/null)"
+
+say "step 3: registrations, with Quellat.exe"
+store=$state/settings.json
+if grep -q '"Sentrel/Viewer/DemoViewer"' "$store" 2>/dev/null &&
+   grep -q '"Sentrel/Product/DemoProduct"' "$store" 2>/dev/null; then
+  say "viewer DemoViewer and product DemoProduct are registered already (from an earlier run, in $store)"
+else
+  "$WINE" "$bin/Quellat.exe" -registerViewer=DemoViewer </dev/null >/dev/null 2>&1
+  code=$?
+  [ "$code" -eq 0 ] || fail 3 "Quellat -registerViewer=DemoViewer ended with exit code $code"
+  say "Quellat -registerViewer=DemoViewer: exit code 0"
+  # Stored as typed; the service puts its host program's folder in for $(App.Folder).
+  "$WINE" "$bin/Quellat.exe" -registerProduct=DemoProduct '-pluginPath=$(App.Folder)\plugins' \
+    -pluginFile=demoplugin.dll </dev/null >/dev/null 2>&1
+  code=$?
+  [ "$code" -eq 0 ] || fail 3 "Quellat -registerProduct=DemoProduct ended with exit code $code"
+  say "Quellat -registerProduct=DemoProduct -pluginPath=\$(App.Folder)\\plugins -pluginFile=demoplugin.dll: exit code 0"
+fi
+
+say "step 4: the console viewer DemoViewer (each alert stays on screen ${viewer_seconds} s)"
+start viewer "is listening" console_viewer.exe DemoViewer "$viewer_seconds" ||
+  fail 4 "the viewer did not come up: $(tail -1 "$run/viewer.out" 2>/dev/null)"
+
+say "step 5: the host running Sentrel.dll, user session 1 active"
+# The plugin double gives every viewer this content.
+WINEDLLOVERRIDES=wtsapi32=n PLUGIN_DOUBLE_CONTENT="Hello from DemoProduct's plugin, shown by {viewer}" \
+  start host "is running" service_host.exe "$(winpath "$bin/Sentrel.dll")" "$(winpath "$logcopy")" ||
+  fail 5 "the host did not start the service: $(tail -1 "$run/host.out" 2>/dev/null)"
+
+say "step 6: the product asks for three alerts and one delete"
+"$WINE" "$bin/product.exe" run </dev/null 2>&1 | tee "$run/product.out"
+code=${PIPESTATUS[0]}
+if ! alive viewer; then
+  wait "${pid[viewer]}"; vcode=$?
+  unset "pid[viewer]"
+  fail 4 "the viewer (console_viewer.exe) ended during the run with exit code $vcode"
+fi
+alive host || fail 5 "the host ended during the run"
+[ "$code" -eq 0 ] || fail 6 "the product ended with exit code $code: $(tail -1 "$run/product.out")"
+dismissed=$(grep -c 'notice Sentrel\.Alert\..*\.Dismissed\.' "$run/product.out")
+[ "$dismissed" -eq 3 ] || fail 6 "$dismissed of the three alerts were dismissed"
+
+if [ "${SENTREL_DEMO_KEEP:-0}" = 1 ]; then
+  say "the service keeps running; from another terminal, try a request of your own:"
+  say "  WINEPREFIX=$WINEPREFIX ONDREL_BROKER_PIPE=$ONDREL_BROKER_PIPE WINEDEBUG=-all $WINE $bin/product.exe send <json file>"
+  say "  (or: ... product.exe status, ... product.exe delete <instance>)"
+  read -r -p "demo: press Enter to stop the service " _ || true
+fi
+
+say "step 7: the service's log, then everything stops"
+stop host || fail 7 "the host did not end the service cleanly"
+[ -s "$logcopy" ] || fail 7 "the service wrote no log lines"
+# The Normal level is the SDK's tracing (library searches, timers); the
+# lines above it tell the alerts' story.
+say "the service's log, above the Normal level ($(wc -l <"$logcopy") lines in all in $logcopy):"
+grep -v '^[^ ]* [^ ]* [AP]M  Normal  ' "$logcopy" | sed 's/^/  log: /'
+for name in viewer settings broker; do
+  stop "$name" || fail 7 "the $name ended with a non-zero exit code"
+done
+say "done: every step ended with 0"
