@@ -103,17 +103,40 @@ double clientRoundTrips()
     return rate;
 }
 
-double rawRoundTrips()
+// The raw table's answerer replies once, or, with `copy`, as the client
+// replies: the reply, then the same message as a plain one.
+double rawRoundTrips(bool copy)
 {
     RawBusPeer asker, answerer;
     answerer.subscribe(L"bench.request");
-    answerer.setResponder(
-        [](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"bench.reply", L"{}"); });
+    answerer.setResponder([copy](RawBusPeer& self, const RawBusPeer::Delivery& request) {
+        self.reply(request, L"bench.reply", L"{}", copy ? 1u << MESSAGE_FLAG_REPLY_COPIED : 0);
+        if (copy)
+            self.publish(L"bench.reply", L"RawBusPeer", L"{}", 1u << MESSAGE_FLAG_REPLY_COPIED);
+    });
     const auto start = Clock::now();
     for (int i = 0; i < kRoundTrips; ++i) {
         RawBusPeer::Answer answer;
         if (asker.request(L"bench.request", L"{}", 5000, static_cast<uint64_t>(i)) != 0 ||
             !asker.waitForAnswer(answer, 5s) || answer.status != 0)
+            return 0;
+    }
+    return perSecond(kRoundTrips, Clock::now() - start);
+}
+
+// The client asks, the raw table answers once: the asking side alone.
+double clientAsksRawAnswers()
+{
+    RawBusPeer answerer;
+    answerer.subscribe(L"bench.request");
+    answerer.setResponder(
+        [](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"bench.reply", L"{}"); });
+    Ostrand::MessageBusClient asker;
+    const auto start = Clock::now();
+    for (int i = 0; i < kRoundTrips; ++i) {
+        std::shared_ptr<Ostrand::Reply> reply;
+        if (asker.request(Ostrand::Message::create(L"bench.request", L"bench", L"{}"), reply, 5000ms) != 0 ||
+            reply->getStatus() != Ostrand::Reply::Received)
             return 0;
     }
     return perSecond(kRoundTrips, Clock::now() - start);
@@ -163,17 +186,23 @@ int main(int argc, char** argv)
     clientMessages();
     rawMessages();
 
-    Side clientPublish, rawPublish, clientRequest, rawRequest;
+    Side clientPublish, rawPublish, clientRequest, rawRequest, rawCopied, clientAsking;
     for (long turn = 0; turn < turns; ++turn) {
         clientPublish.rates.push_back(clientMessages());
         rawPublish.rates.push_back(rawMessages());
         clientRequest.rates.push_back(clientRoundTrips());
-        rawRequest.rates.push_back(rawRoundTrips());
+        rawRequest.rates.push_back(rawRoundTrips(false));
+        rawCopied.rates.push_back(rawRoundTrips(true));
+        clientAsking.rates.push_back(clientAsksRawAnswers());
     }
     std::printf("%ld turns; median (lowest..highest) over the turns\n", turns);
     print("messages published and delivered", clientPublish, rawPublish);
     print("request/reply round trips", clientRequest, rawRequest);
-    for (const Side* side : {&clientPublish, &rawPublish, &clientRequest, &rawRequest})
+    // Where the client's round trip goes: the answer's plain copy, which the
+    // client always publishes, and the asking side on its own.
+    print("round trips, raw answerer also publishing the plain copy", rawCopied, rawRequest);
+    print("round trips, client asking and raw table answering", clientAsking, rawRequest);
+    for (const Side* side : {&clientPublish, &rawPublish, &clientRequest, &rawRequest, &rawCopied, &clientAsking})
         if (side->low() <= 0)
             return 1;
     return 0;
