@@ -149,11 +149,43 @@ bool JSONFormatter::parse(const std::wstring& text)
 
 std::wstring JSONFormatter::toString() const
 {
+    return write(m_document);
+}
+
+std::wstring JSONFormatter::write(const Value& value)
+{
     Buffer buffer;
     Writer writer(buffer);
     FiniteWriter finite(writer);
-    m_document.Accept(finite);
+    value.Accept(finite);
     return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
+
+bool JSONFormatter::getObjectText(const wchar_t* name, std::wstring& text) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsObject())
+        return false;
+    text = write(*member);
+    return true;
+}
+
+bool JSONFormatter::setObjectText(const wchar_t* name, const std::wstring& text)
+{
+    // Read straight into this document's pool, so the value moves in whole.
+    // What a refused text left in the pool stays there until the document
+    // goes, like every replaced value.
+    Document parsed(&allocator());
+    bool object = internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth);
+    if (object) {
+        parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+        object = !parsed.HasParseError() && parsed.IsObject();
+    }
+    Value value(rapidjson::kObjectType);
+    if (object)
+        value.Swap(parsed);
+    setValue(name, std::move(value));
+    return object;
 }
 
 const JSONFormatter::Value* JSONFormatter::findMember(const wchar_t* name) const
