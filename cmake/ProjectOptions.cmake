@@ -27,6 +27,8 @@ file(CREATE_LINK /usr/include/rapidjson ${PROJECT_RAPIDJSON_ROOT}/rapidjson SYMB
 add_library(project_rapidjson INTERFACE)
 target_include_directories(project_rapidjson SYSTEM INTERFACE ${PROJECT_RAPIDJSON_ROOT})
 target_compile_definitions(project_rapidjson INTERFACE RAPIDJSON_HAS_STDSTRING=1)
+# The library's own checks throw instead of ending the process.
+target_compile_options(project_rapidjson INTERFACE -include ${CMAKE_SOURCE_DIR}/cmake/JsonLibraryCheck.h)
 
 # project_sources(<target> <folder>): every .cpp/.rc below the folder.
 function(project_glob_sources out dir)

@@ -16,7 +16,7 @@ namespace {
 
 // fgets' buffer: a longer line arrives in pieces of up to 1023 bytes, each
 // taken as a line of its own.
-const int kLineBufferSize = 1024;
+const int kLineBufferSize = int(CBaseIniReader::kLongestLine) + 1;
 
 struct FileCloser {
     void operator()(FILE* file) const { fclose(file); }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -33,6 +34,10 @@ public:
                             bool overwrite) = 0;
     // One line of the file in the thread's ANSI code page.
     virtual void ParseLine(const char* line);
+
+    // Load reads a line in pieces of at most this many bytes, each parsed as
+    // a line of its own.
+    static constexpr size_t kLongestLine = 1023;
 
     const std::wstring& FileName() const { return m_fileName; }
     uint32_t EntryCount() const { return m_entryCount; }

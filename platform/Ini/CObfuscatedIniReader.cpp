@@ -1,6 +1,7 @@
 #include "Ini/CObfuscatedIniReader.h"
 #include "FormatString.h"
 #include "Ini/ObfuscatedIniValueHeader.h"
+#include "System/AnsiText.h"
 
 #include <windows.h>
 
@@ -14,22 +15,17 @@ using namespace internal;
 
 namespace {
 
-bool toAnsi(const std::wstring& text, std::vector<uint8_t>& bytes)
+// Text in the ANSI code page, only when it reads back as the same text.
+bool toAnsi(const std::wstring& text, std::string& bytes)
 {
-    bytes.clear();
-    if (text.empty())
-        return true;
-    const int length = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return false;
-    bytes.resize(static_cast<size_t>(needed));
-    const int written = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), length,
-                                            reinterpret_cast<char*>(bytes.data()), needed, nullptr, nullptr);
-    if (written <= 0)
-        return false;
-    bytes.resize(static_cast<size_t>(written));
-    return true;
+    return ToAnsiExactly(text.data(), text.size(), bytes) == ERROR_SUCCESS;
+}
+
+// Bytes of the line "name=" and a hexadecimal structure of `bytes` bytes, as
+// the system writes it (two digits a byte and two of checksum).
+size_t structLineBytes(size_t nameBytes, size_t bytes)
+{
+    return nameBytes + 1 + 2 * bytes + 2;
 }
 
 bool fromAnsi(const uint8_t* bytes, size_t length, std::wstring& text)
@@ -204,6 +200,18 @@ bool CObfuscatedIniReader::GetSection(const std::wstring& section, std::map<std:
 bool CObfuscatedIniReader::WriteValue(const std::wstring& section, const std::wstring& key, const uint8_t* data,
                                       size_t length, uint32_t type)
 {
+    // The file is in the ANSI code page, and the reader takes a line in
+    // pieces of kLongestLine bytes: a name the code page cannot hold would
+    // be stored as another, and a longer line could never be read back.
+    // Either way nothing is written.
+    std::string ansiSection, ansiKey;
+    if (!toAnsi(section, ansiSection) || !toAnsi(key, ansiKey))
+        return false;
+    if (ansiSection.size() + 2 > kLongestLine ||
+        structLineBytes(ansiKey.size() + 1, sizeof(ObfuscatedIniValueHeader)) > kLongestLine ||
+        structLineBytes(ansiKey.size(), length) > kLongestLine)
+        return false;
+
     std::vector<uint8_t> enciphered(length);
     ObfuscatedIniValueHeader header;
     std::memset(&header, 0, sizeof(header));
@@ -225,10 +233,11 @@ bool CObfuscatedIniReader::SetString(const std::wstring& section, const std::wst
         // own choosing in the Windows folder.
         if (m_fileName.empty())
             return false;
-        std::vector<uint8_t> bytes;
+        // A text the code page cannot hold would read back as another.
+        std::string bytes;
         if (!toAnsi(value, bytes))
             return false;
-        if (!WriteValue(section, key, bytes.data(), bytes.size(), kIniValueText))
+        if (!WriteValue(section, key, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), kIniValueText))
             return false;
         Entry& entry = m_cache[section][key];
         entry.text = value;

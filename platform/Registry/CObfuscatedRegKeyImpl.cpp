@@ -2,6 +2,7 @@
 
 #include "Registry/CCipher.h"
 #include "Registry/MD5.h"
+#include "System/AnsiText.h"
 
 #include <climits>
 #include <cstring>
@@ -35,18 +36,16 @@ uint32_t get32(const uint8_t* p)
 }
 
 // The value name in the thread's ANSI code page; a null name (the default
-// value) stays null.
+// value) stays null. A name the code page cannot hold is refused (1113):
+// two such names would both be stored as one value "?".
 LONG ansiName(LPCWSTR name, std::string& buffer, const char*& out)
 {
     out = nullptr;
     if (!name)
         return ERROR_SUCCESS;
-    const int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, name, -1, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return LONG(GetLastError());
-    buffer.assign(size_t(needed), '\0');
-    if (WideCharToMultiByte(CP_THREAD_ACP, 0, name, -1, &buffer[0], needed, nullptr, nullptr) <= 0)
-        return LONG(GetLastError());
+    const LONG error = LONG(internal::ToAnsiExactly(name, wcslen(name), buffer));
+    if (error != ERROR_SUCCESS)
+        return error;
     out = buffer.c_str();
     return ERROR_SUCCESS;
 }
@@ -233,8 +232,11 @@ LONG CObfuscatedRegKeyImpl::QueryValue(LPCWSTR valueName, DWORD* type, void* dat
         std::string nameBuffer;
         const char* name = nullptr;
         LONG error = ansiName(valueName, nameBuffer, name);
-        if (error != ERROR_SUCCESS)
+        if (error != ERROR_SUCCESS) {
+            if (type)
+                *type = 0;
             return error;
+        }
 
         // The first read checks the blob and learns its type and length.
         DWORD valueType = 0;

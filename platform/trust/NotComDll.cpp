@@ -7,6 +7,7 @@
 #include <wintrust.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -142,13 +143,16 @@ bool NotComDllGetInstallPath(const TrustServiceKey& key, bool use32, const wchar
     // The stored text need not be terminated; cut it where the data ends.
     DWORD chars = size / sizeof(wchar_t);
     buffer[chars < capacity ? chars : capacity - 1] = 0;
-    size_t used = wcslen(buffer);
-    if (used + 1 < capacity) {
-        buffer[used++] = L'\\';
-        buffer[used] = 0;
+    const size_t used = wcslen(buffer);
+    const size_t nameLength = wcslen(name);
+    // Folder, separator and name fit whole or not at all: a path cut short
+    // names another file, which would then be verified and loaded.
+    if (nameLength >= capacity || used + 1 >= capacity - nameLength) {
+        buffer[0] = 0;
+        return false;
     }
-    size_t rest = capacity - 1 - used;
-    wcsncat(buffer, name, rest);
+    buffer[used] = L'\\';
+    wmemcpy(buffer + used + 1, name, nameLength + 1);
     return true;
 }
 

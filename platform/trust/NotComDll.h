@@ -20,7 +20,8 @@ DWORD NotComDllGetInterface(const TrustServiceKey& key, const wchar_t* name, con
                             HMODULE base);
 
 // install folder + "\" + name, from the service key's "szInstallDir64"
-// ("szInstallDir32" when use32); false when the value cannot be read.
+// ("szInstallDir32" when use32); false, with an empty buffer, when the value
+// cannot be read or the whole path does not fit the capacity.
 bool NotComDllGetInstallPath(bool use32, const wchar_t* name, wchar_t* buffer, DWORD capacity);
 bool NotComDllGetInstallPath(const TrustServiceKey& key, bool use32, const wchar_t* name, wchar_t* buffer,
                              DWORD capacity);

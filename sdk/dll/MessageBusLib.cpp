@@ -28,13 +28,15 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
     const auto createObject = reinterpret_cast<CreateObjectFunction>(m_library->getFunctions()->createObject);
     if (createObject)
         m_functions = static_cast<const MessageBusFunctions*>(createObject(MESSAGE_BUS_FUNCTIONS_VERSION));
-    if (!m_functions) {
+    // A table with a hole is no table: its first use of the missing entry
+    // would crash, so it is refused before any entry is called.
+    if (!MessageBusShimImpl::isComplete(m_functions)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
                 L"Failed to get message bus functions object. Throwing ModuleException.");
         throw ModuleException("Failed to get message bus functions object");
     }
 
-    uint32_t status = m_functions->getHandle ? m_functions->getHandle(&m_handle) : MODULE_STATUS_NOT_FOUND;
+    uint32_t status = m_functions->getHandle(&m_handle);
     // A handle reported as opened but not handed out cannot be used or released.
     if (status == MODULE_STATUS_SUCCESS && !m_handle)
         status = MODULE_STATUS_INVALID_HANDLE;
@@ -48,8 +50,7 @@ MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared
     try {
         m_inner = inner ? std::move(inner) : std::make_shared<MessageBusShimImpl>(m_handle, m_functions);
     } catch (...) {
-        if (m_functions->release)
-            m_functions->release(m_handle);
+        m_functions->release(m_handle);
         throw;
     }
 }
@@ -59,7 +60,7 @@ MessageBusLib::~MessageBusLib()
     // The inner shim goes first: it detaches the reply callback from the handle.
     m_inner.reset();
     internal::callGuarded([this]() -> uint32_t {
-        const uint32_t status = m_functions->release ? m_functions->release(m_handle) : MODULE_STATUS_NOT_FOUND;
+        const uint32_t status = m_functions->release(m_handle);
         if (status != MODULE_STATUS_SUCCESS) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Ostrand::MessageBusLib::~MessageBusLib",
                     L"Failed to release message bus. Error code %ls(%lu).", moduleStatusToString(status),

@@ -1,11 +1,14 @@
 #include "json/JSONFormatter.h"
 
-#include "json/JSONTextScreen.h"
+#include "Text/JSONTextScreen.h"
 
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace Ostrand {
@@ -16,30 +19,90 @@ using Encoding = rapidjson::UTF16<wchar_t>;
 using Buffer = rapidjson::GenericStringBuffer<Encoding>;
 using Writer = rapidjson::Writer<Buffer, Encoding, Encoding>;
 
-// The writer refuses NaN and infinities and would stop half way through the
-// document; such a number is written as null so that the text stays JSON.
-class FiniteWriter {
+// Hands every event on to `target` unchanged, except a double, which goes
+// through `onDouble`. The document's reading and writing differ only there.
+template <typename Target>
+class NumberFilter {
 public:
-    explicit FiniteWriter(Writer& writer) : m_writer(writer) {}
+    using OnDouble = bool (*)(Target&, double);
+    NumberFilter(Target& target, OnDouble onDouble) : m_target(target), m_onDouble(onDouble) {}
 
-    bool Null() { return m_writer.Null(); }
-    bool Bool(bool b) { return m_writer.Bool(b); }
-    bool Int(int i) { return m_writer.Int(i); }
-    bool Uint(unsigned u) { return m_writer.Uint(u); }
-    bool Int64(int64_t i) { return m_writer.Int64(i); }
-    bool Uint64(uint64_t u) { return m_writer.Uint64(u); }
-    bool Double(double d) { return std::isfinite(d) ? m_writer.Double(d) : m_writer.Null(); }
-    bool RawNumber(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.RawNumber(s, length, copy); }
-    bool String(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.String(s, length, copy); }
-    bool StartObject() { return m_writer.StartObject(); }
-    bool Key(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_writer.Key(s, length, copy); }
-    bool EndObject(rapidjson::SizeType count) { return m_writer.EndObject(count); }
-    bool StartArray() { return m_writer.StartArray(); }
-    bool EndArray(rapidjson::SizeType count) { return m_writer.EndArray(count); }
+    bool Null() { return m_target.Null(); }
+    bool Bool(bool b) { return m_target.Bool(b); }
+    bool Int(int i) { return m_target.Int(i); }
+    bool Uint(unsigned u) { return m_target.Uint(u); }
+    bool Int64(int64_t i) { return m_target.Int64(i); }
+    bool Uint64(uint64_t u) { return m_target.Uint64(u); }
+    bool Double(double d) { return m_onDouble(m_target, d); }
+    bool RawNumber(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_target.RawNumber(s, length, copy); }
+    bool String(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_target.String(s, length, copy); }
+    bool StartObject() { return m_target.StartObject(); }
+    bool Key(const wchar_t* s, rapidjson::SizeType length, bool copy) { return m_target.Key(s, length, copy); }
+    bool EndObject(rapidjson::SizeType count) { return m_target.EndObject(count); }
+    bool StartArray() { return m_target.StartArray(); }
+    bool EndArray(rapidjson::SizeType count) { return m_target.EndArray(count); }
 
 private:
-    Writer& m_writer;
+    Target& m_target;
+    OnDouble m_onDouble;
 };
+
+// The text of a finite double in `out` (at least 40 bytes), its length: the
+// shortest text that reads back as the same double (the library's own
+// digits are not always the shortest, and its default reader does not
+// always read them back), laid out as the library lays out every double:
+// always a fraction or an exponent, as in 0.0, 1.0, 1e21, 1e-7. Locale-free,
+// no heap.
+size_t shortestText(double d, char* out)
+{
+    char* at = out;
+    if (std::signbit(d))
+        *at++ = '-';
+    if (d == 0) {
+        std::memcpy(at, "0.0", 3);
+        return static_cast<size_t>(at - out) + 3;
+    }
+    // Shortest round-trip digits in scientific form: d[.ddd]e±x.
+    char scientific[32];
+    const auto result =
+        std::to_chars(scientific, scientific + sizeof(scientific), std::fabs(d), std::chars_format::scientific);
+    const char* end = result.ptr;
+    const char* e = std::find(static_cast<const char*>(scientific), end, 'e');
+    int digits = 0;
+    for (const char* p = scientific; p < e; ++p)
+        if (*p != '.')
+            at[digits++] = *p;
+    int exponent = 0;
+    std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+    // The library's layout of digits × 10^k.
+    char* last = rapidjson::internal::Prettify(at, digits, exponent - (digits - 1), 324);
+    return static_cast<size_t>(last - out);
+}
+
+bool writeExactly(Writer& writer, double d)
+{
+    // The document never holds NaN or an infinity (setDouble and parse
+    // refuse them); JSON would have no text for them either.
+    if (!std::isfinite(d))
+        return false;
+    char text[40];
+    const size_t length = shortestText(d, text);
+    wchar_t wide[40];
+    for (size_t i = 0; i < length; ++i)
+        wide[i] = static_cast<wchar_t>(text[i]);
+    return writer.RawValue(wide, length, rapidjson::kNumberType);
+}
+
+// A number beyond the range of a double reaches the document as an
+// infinity: it is refused, whatever its spelling (2e308 as 1e309).
+bool readFinite(JSONFormatter::Document& document, double d)
+{
+    return std::isfinite(d) && document.Double(d);
+}
+
+// Iterative: the reader keeps its nesting off the call stack. Full
+// precision: every number text reads as the double nearest to it.
+constexpr unsigned kParseFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag;
 
 // The reader's pool starts with 64 KiB. Under Wine a heap block of 64 KiB
 // is mapped and unmapped on its own once two are alive, some tens of
@@ -126,15 +189,31 @@ void JSONFormatter::adopt(Fresh& fresh)
 
 JSONFormatter::~JSONFormatter() = default;
 
+bool JSONFormatter::read(const std::wstring& text, Document& target)
+{
+    if (!Halvex::internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth))
+        return false;
+    bool complete = false;
+    try {
+        auto read = [&text, &complete](Document& document) {
+            rapidjson::GenericStringStream<Encoding> stream(text.c_str());
+            rapidjson::GenericReader<Encoding, Encoding> reader;
+            NumberFilter<Document> handler(document, readFinite);
+            complete = !reader.Parse<kParseFlags>(stream, handler).IsError();
+            return complete;
+        };
+        target.Populate(read);
+    } catch (const JSONLibraryError&) {
+        complete = false;
+    }
+    return complete;
+}
+
 bool JSONFormatter::parse(const std::wstring& text)
 {
-    if (!internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth))
-        return false;
-    // Parsing into a document of its own keeps this one intact on a syntax
-    // error; the iterative reader keeps its nesting off the call stack.
+    // Parsing into a document of its own keeps this one intact on an error.
     Fresh parsed;
-    parsed.document.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
-    if (parsed.document.HasParseError())
+    if (!read(text, parsed.document))
         return false;
     if (!parsed.document.IsObject()) {
         // Object operations on any other root are undefined in the reader's
@@ -156,8 +235,8 @@ std::wstring JSONFormatter::write(const Value& value)
 {
     Buffer buffer;
     Writer writer(buffer);
-    FiniteWriter finite(writer);
-    value.Accept(finite);
+    NumberFilter<Writer> exact(writer, writeExactly);
+    value.Accept(exact);
     return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
 }
 
@@ -176,11 +255,7 @@ bool JSONFormatter::setObjectText(const wchar_t* name, const std::wstring& text)
     // What a refused text left in the pool stays there until the document
     // goes, like every replaced value.
     Document parsed(&allocator());
-    bool object = internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth);
-    if (object) {
-        parsed.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
-        object = !parsed.HasParseError() && parsed.IsObject();
-    }
+    const bool object = read(text, parsed) && parsed.IsObject();
     Value value(rapidjson::kObjectType);
     if (object)
         value.Swap(parsed);
@@ -298,6 +373,9 @@ void JSONFormatter::setUInt64(const wchar_t* name, uint64_t value)
 
 void JSONFormatter::setDouble(const wchar_t* name, double value)
 {
+    // JSON has no form for NaN or an infinity: the member stays as it was.
+    if (!std::isfinite(value))
+        return;
     setValue(name, Value(value));
 }
 

@@ -32,6 +32,8 @@ public:
     virtual ~JSONFormatter();
 
     // True when the whole text is one JSON value and that value is an object.
+    // Numbers read as the double nearest to their text; one beyond the range
+    // of a double makes the text invalid.
     // Text that is not JSON leaves the document as it was; JSON whose root is
     // not an object leaves the empty object.
     virtual bool parse(const std::wstring& text);
@@ -57,7 +59,8 @@ public:
     virtual void setUInt(const wchar_t* name, uint32_t value);
     virtual void setInt64(const wchar_t* name, int64_t value);
     virtual void setUInt64(const wchar_t* name, uint64_t value);
-    // A NaN or infinite value is written as null: JSON has no form for it.
+    // A NaN or infinite value is not taken (JSON has no form for it): the
+    // member stays as it was.
     virtual void setDouble(const wchar_t* name, double value);
     virtual void setStringArray(const wchar_t* name, const std::vector<std::wstring>& values);
     // Adds the member as an empty array when it is missing. A member that
@@ -93,6 +96,8 @@ private:
     };
     void adopt(Fresh& fresh);
     static std::wstring write(const Value& value);
+    // Reads outside text into `target`; false when it is refused.
+    static bool read(const std::wstring& text, Document& target);
     void assignRoot(const Value& source);
 
     const Value* findMember(const wchar_t* name) const;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <stdexcept>
 
 namespace Ostrand {
 
@@ -24,12 +25,22 @@ std::wstring readDefaultSource()
     return path.substr(path.find_last_of(L'\\') + 1);
 }
 
+bool holdsNul(const std::wstring& text)
+{
+    return text.find(L'\0') != std::wstring::npos;
+}
+
 } // namespace
 
 Message::Message(std::wstring name, std::wstring source, std::wstring payload)
-    : m_name(std::move(name)), m_source(std::move(source)), m_payload(std::move(payload)),
-      m_header(new MessageHeader(MessageHeader::defaultHeader()))
+    : m_name(std::move(name)), m_source(std::move(source)), m_payload(std::move(payload))
 {
+    // The bus library takes each text up to its first NUL, while the header
+    // counts the whole text: such a message would reach every receiver cut
+    // and with a size that no longer matches, and be dropped there.
+    if (holdsNul(m_name) || holdsNul(m_source) || holdsNul(m_payload))
+        throw std::invalid_argument("message text holds a NUL character");
+    m_header.reset(new MessageHeader(MessageHeader::defaultHeader()));
     m_header->totalSize = expectedSize();
 }
 

@@ -10,12 +10,16 @@ namespace Ostrand {
 // by std::shared_ptr between the bus client, subscribers and replies.
 class Message {
 public:
+    // Throws std::invalid_argument when a text holds a NUL character: the
+    // wire ends each text at its first one.
     Message(std::wstring name, std::wstring source, std::wstring payload);
     virtual ~Message();
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
 
-    // Never throws; an empty pointer when the message could not be built. An
+    // Never throws; an empty pointer when the message could not be built,
+    // among others when a text holds a NUL character (publishing or sending
+    // the empty pointer then answers MODULE_STATUS_INVALID_PARAMETER). An
     // empty source becomes the file name of the module holding this code.
     static std::shared_ptr<Message> create(const std::wstring& name, const std::wstring& source,
                                            const std::wstring& payload);

@@ -52,11 +52,20 @@ MessageBusShimImpl::MessageBusShimImpl(void* handle, const MessageBusFunctions* 
                 L"Invalid message bus handle. Throwing ModuleException.");
         throw ModuleException("Invalid message bus handle");
     }
-    if (!functions) {
+    if (!isComplete(functions)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::MessageBusShimImpl::MessageBusShimImpl",
                 L"Invalid message bus functions object. Throwing ModuleException.");
         throw ModuleException("Invalid message bus functions object");
     }
+}
+
+bool MessageBusShimImpl::isComplete(const MessageBusFunctions* functions)
+{
+    // Every entry is called without a further test, at the latest when the
+    // shim or its owner goes away.
+    return functions && functions->getHandle && functions->release && functions->publish && functions->request &&
+           functions->subscribe && functions->subscribeFilter && functions->unsubscribe &&
+           functions->detachReplyCallback && functions->publishEx && functions->requestEx;
 }
 
 MessageBusShimImpl::~MessageBusShimImpl()

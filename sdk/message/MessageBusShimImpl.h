@@ -9,9 +9,13 @@ namespace Ostrand {
 // library's callbacks back into messages. Holds no lock and no mutable state.
 class MessageBusShimImpl : public MessageBusShim {
 public:
-    // Throws ModuleException for a null handle or table. Neither is owned.
+    // Throws ModuleException for a null handle, or for a table that is null
+    // or lacks any entry. Neither is owned.
     MessageBusShimImpl(void* handle, const MessageBusFunctions* functions);
     ~MessageBusShimImpl() override;
+
+    // A table that is there with all ten entries.
+    static bool isComplete(const MessageBusFunctions* functions);
 
     uint32_t publish(const std::shared_ptr<Message> message, bool ex) override;
     uint32_t request(const std::shared_ptr<Message> message, uint64_t replyIndex, ReplyFunction* replyFunction,

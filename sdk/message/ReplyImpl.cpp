@@ -2,6 +2,9 @@
 
 #include "Logging/Log.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <system_error>
 
 namespace Ostrand {
@@ -10,6 +13,38 @@ namespace {
 
 const wchar_t kSource[] = L"message\\ReplyImpl";
 const int64_t kGraceMs = 1000;
+// The runtime turns a wait's length into nanoseconds on the system clock,
+// which overflows for lengths from about 9e12 ms on: longer waits are made
+// of slices of a day each.
+const std::chrono::milliseconds kLongestSlice(24LL * 60 * 60 * 1000);
+
+// A deadline past the clock's range is "never"; one before it, "already".
+int64_t saturatingSum(int64_t a, int64_t b)
+{
+    int64_t sum = 0;
+    if (__builtin_add_overflow(a, b, &sum))
+        return b < 0 ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+    return sum;
+}
+
+int64_t saturatingDifference(int64_t a, int64_t b)
+{
+    int64_t difference = 0;
+    if (__builtin_sub_overflow(a, b, &difference))
+        return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+    return difference;
+}
+
+// True once the future is ready, false when `duration` passed first.
+bool readyWithin(const std::future<std::shared_ptr<Message>>& future, std::chrono::milliseconds duration)
+{
+    while (duration > kLongestSlice) {
+        if (future.wait_for(kLongestSlice) == std::future_status::ready)
+            return true;
+        duration -= kLongestSlice;
+    }
+    return future.wait_for(duration) == std::future_status::ready;
+}
 
 int32_t statusOfError(const std::error_code& code)
 {
@@ -23,7 +58,7 @@ ReplyImpl::ReplyImpl(std::future<std::shared_ptr<Message>> future, const std::ch
                      std::shared_ptr<ReplyClock> clock)
     : m_future(std::move(future)), m_clock(clock ? std::move(clock) : std::make_shared<ReplyClock>())
 {
-    m_deadline = m_clock->nowMs() + static_cast<int64_t>(timeout.count()) + kGraceMs;
+    m_deadline = saturatingSum(saturatingSum(m_clock->nowMs(), static_cast<int64_t>(timeout.count())), kGraceMs);
 }
 
 std::shared_ptr<Reply> ReplyImpl::create(std::future<std::shared_ptr<Message>>&& future,
@@ -61,7 +96,7 @@ int32_t ReplyImpl::waitFor(const std::chrono::milliseconds duration)
         m_status = Failed;
         return m_status;
     }
-    if (m_future.wait_for(duration) != std::future_status::ready) {
+    if (!readyWithin(m_future, duration)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Ostrand::ReplyImpl::waitFor",
                 L"Reply waitFor timed out. Returning.");
         return m_status;
@@ -79,7 +114,7 @@ int32_t ReplyImpl::getReplyMessage()
     }
     bool finalWait = false;
     while (m_future.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready) {
-        const int64_t remaining = m_deadline - m_clock->nowMs();
+        const int64_t remaining = saturatingDifference(m_deadline, m_clock->nowMs());
         if (remaining < 0 || finalWait) {
             ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::ReplyImpl::getReplyMessage",
                     L"Reply future did not get fulfilled on time. Returning.");
@@ -88,7 +123,9 @@ int32_t ReplyImpl::getReplyMessage()
         // At the deadline itself a zero wait would come straight back and
         // turn this loop into a spin: wait one last millisecond instead.
         finalWait = remaining == 0;
-        m_future.wait_for(std::chrono::milliseconds(finalWait ? 1 : remaining));
+        // A long remainder is waited a slice at a time, each followed by a
+        // look at the deadline's own clock.
+        m_future.wait_for(std::chrono::milliseconds(finalWait ? 1 : std::min(remaining, kLongestSlice.count())));
     }
     return takeValue();
 }

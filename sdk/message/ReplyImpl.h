@@ -7,7 +7,9 @@
 namespace Ostrand {
 
 // A reply over the future that the bus client's reply callback completes,
-// with a deadline of its own: the request's timeout plus one second.
+// with a deadline of its own: the request's timeout plus one second. A
+// deadline beyond the clock's range is never reached: such a reply waits for
+// ever.
 class ReplyImpl : public Reply {
 public:
     ReplyImpl(std::future<std::shared_ptr<Message>> future, const std::chrono::milliseconds timeout,

@@ -2,15 +2,23 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 namespace Ostrand {
 
 namespace {
+
+// Closes the file and keeps the result, for an owner that needs to know.
+struct Closer {
+    std::shared_ptr<int> result = std::make_shared<int>(0);
+    void operator()(FILE* file) const { *result = fclose(file); }
+};
 
 std::shared_ptr<FILE> adopt(FILE* file)
 {
     if (!file)
         return {};
-    return std::shared_ptr<FILE>(file, [](FILE* f) { fclose(f); });
+    return std::shared_ptr<FILE>(file, Closer());
 }
 
 } // namespace
@@ -41,6 +49,23 @@ bool FileIO::exists(const std::wstring& path)
         return false;
     CloseHandle(file);
     return true;
+}
+
+bool FileIO::commit(std::shared_ptr<FILE> file)
+{
+    if (!file)
+        return false;
+    const Closer* closer = std::get_deleter<Closer>(file);
+    if (!closer || file.use_count() != 1)
+        return false;
+    const std::shared_ptr<int> closed = closer->result;
+    bool onDisk = fflush(file.get()) == 0;
+    if (onDisk) {
+        const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+        onDisk = handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+    }
+    file.reset();
+    return onDisk && *closed == 0;
 }
 
 bool FileIO::replace(const std::wstring& from, const std::wstring& to)

@@ -1,7 +1,8 @@
 #include "JSONParser.h"
 
+#include "Text/JSONTextScreen.h"
+
 #include <rapidjson/encodedstream.h>
-#include <rapidjson/filereadstream.h>
 #include <rapidjson/filewritestream.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -23,28 +24,31 @@ constexpr size_t kStreamBufferSize = 256;
 constexpr size_t kParseStackCapacity = 1024;
 // Writing a document recurses once per level, so a document deeper than this
 // is refused when it is read rather than crashing when it is written.
-constexpr size_t kMaxDepth = 512;
+constexpr unsigned kMaxDepth = 512;
 
-// True when no array or object lies more than kMaxDepth levels deep; walks
-// with a list of its own, not the call stack.
-bool withinDepth(const JSONParser::Value& root)
+// The text of a registry file: UTF-16 little-endian units, a leading mark
+// FF FE skipped, read through a small buffer. False for an odd byte count
+// or a read error: such a file holds no UTF-16 text.
+bool readUtf16le(FILE* file, std::wstring& text)
 {
-    std::vector<std::pair<const JSONParser::Value*, size_t>> pending{{&root, 1}};
-    while (!pending.empty()) {
-        const auto [value, depth] = pending.back();
-        pending.pop_back();
-        if (depth > kMaxDepth)
-            return false;
-        if (value->IsArray()) {
-            for (const JSONParser::Value& element : value->GetArray())
-                if (element.IsArray() || element.IsObject())
-                    pending.emplace_back(&element, depth + 1);
-        } else if (value->IsObject()) {
-            for (auto member = value->MemberBegin(); member != value->MemberEnd(); ++member)
-                if (member->value.IsArray() || member->value.IsObject())
-                    pending.emplace_back(&member->value, depth + 1);
+    unsigned char buffer[kStreamBufferSize];
+    bool odd = false;
+    unsigned char low = 0;
+    size_t read;
+    while ((read = fread(buffer, 1, sizeof(buffer), file)) > 0) {
+        for (size_t i = 0; i < read; ++i) {
+            if (!odd) {
+                low = buffer[i];
+            } else {
+                text.push_back(static_cast<wchar_t>(low | (buffer[i] << 8)));
+            }
+            odd = !odd;
         }
     }
+    if (ferror(file) || odd)
+        return false;
+    if (!text.empty() && text[0] == 0xFEFF)
+        text.erase(0, 1);
     return true;
 }
 
@@ -88,34 +92,31 @@ JSONParser::~JSONParser() = default;
 
 bool JSONParser::parse(const std::wstring& text)
 {
-    // The parser stops at a NUL: text after one would be silently ignored.
-    if (text.find(L'\0') != std::wstring::npos) {
-        m_document.SetNull();
-        return false;
+    // Screened first: the reader stops at a NUL (text after one would be
+    // silently ignored), stores an escaped lone low surrogate as no UTF-16
+    // text, and recurses per level when the document is written.
+    bool parsed = false;
+    if (Halvex::internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth)) {
+        try {
+            m_document.Parse<kParseFlags>(text.c_str());
+            parsed = !m_document.HasParseError();
+        } catch (const JSONLibraryError&) {
+            parsed = false;
+        }
     }
-    m_document.Parse<kParseFlags>(text.c_str());
-    if (m_document.HasParseError() || !withinDepth(m_document)) {
+    if (!parsed)
         m_document.SetNull();
-        return false;
-    }
-    return true;
+    return parsed;
 }
 
 bool JSONParser::parse(FILE* file)
 {
-    if (!file) {
+    std::wstring text;
+    if (!file || !readUtf16le(file, text)) {
         m_document.SetNull();
         return false;
     }
-    char buffer[kStreamBufferSize];
-    rapidjson::FileReadStream bytes(file, buffer, sizeof(buffer));
-    rapidjson::EncodedInputStream<FileEncoding, rapidjson::FileReadStream> text(bytes);
-    m_document.ParseStream<kParseFlags, FileEncoding>(text);
-    if (m_document.HasParseError() || !withinDepth(m_document)) {
-        m_document.SetNull();
-        return false;
-    }
-    return true;
+    return parse(text);
 }
 
 std::wstring JSONParser::toString() const

@@ -19,9 +19,12 @@ public:
     JSONParser& operator=(const JSONParser&) = delete;
 
     // True when the text is one JSON value with nothing but white space after
-    // it, nested at most 512 levels deep; on failure the document is null.
+    // it, nested at most 512 levels deep, and UTF-16 through and through (no
+    // NUL, no surrogate without its partner, raw or escaped); on failure the
+    // document is null.
     virtual bool parse(const std::wstring& text);
-    // Reads UTF-16LE, skipping a leading byte-order mark FF FE.
+    // Reads UTF-16LE, skipping a leading byte-order mark FF FE, and parses the
+    // text as above; an odd number of bytes is no text.
     virtual bool parse(FILE* file);
     // Compact text.
     virtual std::wstring toString() const;

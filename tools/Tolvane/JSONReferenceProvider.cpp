@@ -63,12 +63,16 @@ bool JSONReferenceProvider::save(const std::set<std::wstring>& codes)
 
     const std::wstring path = m_path.empty() ? std::wstring(kDefaultPath) : m_path;
     const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+    // The new file must be on the disk, whole and closed, before it takes
+    // the old one's place: after a power loss the registry file is then
+    // either the old one or the new one, never empty.
     bool written = false;
     {
-        const std::shared_ptr<FILE> file = m_fileIO->open(temporary, L"wb");
+        std::shared_ptr<FILE> file = m_fileIO->open(temporary, L"wb");
         if (!file)
             return false;
-        written = m_document->write(file.get()) && fflush(file.get()) == 0;
+        written = m_document->write(file.get());
+        written = m_fileIO->commit(std::move(file)) && written;
     }
     if (written && m_fileIO->replace(temporary, path))
         return true;

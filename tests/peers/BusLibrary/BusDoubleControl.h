@@ -6,6 +6,7 @@
 namespace BusDouble {
 
 const uint32_t kBusDoubleControlVersion = 0x0B05C7A1u;
+const uint32_t kNoTableHole = 0xFFFFFFFFu;
 
 enum class Call : uint32_t {
     GetHandle,
@@ -62,6 +63,10 @@ public:
     virtual uint32_t journalSize() = 0;
     // False past the end.
     virtual bool journalEntry(uint32_t index, JournalEntry* entry) = 0;
+
+    // CreateObject hands out a table whose entry `entry` (0 to 9) is null;
+    // kNoTableHole (the default, and after reset) hands out the whole table.
+    virtual void setTableHole(uint32_t entry) = 0;
 
 protected:
     ~BusDoubleControl() = default;

@@ -108,6 +108,26 @@ const MessageBusFunctions kTable = {
     publishEx, requestEx,
 };
 
+// The table with the entry the test asked for left null.
+const MessageBusFunctions* tableWithHole(uint32_t entry)
+{
+    static MessageBusFunctions holed;
+    holed = kTable;
+    switch (entry) {
+    case 0: holed.getHandle = nullptr; break;
+    case 1: holed.release = nullptr; break;
+    case 2: holed.publish = nullptr; break;
+    case 3: holed.request = nullptr; break;
+    case 4: holed.subscribe = nullptr; break;
+    case 5: holed.subscribeFilter = nullptr; break;
+    case 6: holed.unsubscribe = nullptr; break;
+    case 7: holed.detachReplyCallback = nullptr; break;
+    case 8: holed.publishEx = nullptr; break;
+    default: holed.requestEx = nullptr; break;
+    }
+    return &holed;
+}
+
 void pinThisLibrary()
 {
     // Delivery threads run code of this library until the process ends, so
@@ -124,8 +144,10 @@ extern "C" {
 __declspec(dllexport) const void* CreateObject(uint32_t version)
 {
     pinThisLibrary();
-    if (version == MESSAGE_BUS_FUNCTIONS_VERSION)
-        return &kTable;
+    if (version == MESSAGE_BUS_FUNCTIONS_VERSION) {
+        const uint32_t hole = InProcessBus::instance().tableHole();
+        return hole < 10 ? tableWithHole(hole) : &kTable;
+    }
     if (version == BusDouble::kBusDoubleControlVersion)
         return static_cast<BusDouble::BusDoubleControl*>(&InProcessBus::instance());
     return nullptr;

@@ -450,6 +450,7 @@ void InProcessBus::reset()
         m_replyMode = ReplyMode::Normal;
         m_replyDelayMs = 0;
         m_deliverVersion1 = false;
+        m_tableHole = kNoTableHole;
     }
     std::lock_guard<std::mutex> guard(m_journalLock);
     m_journal.clear();
@@ -471,6 +472,18 @@ uint32_t InProcessBus::getHandleStatus() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_getHandleStatus;
+}
+
+uint32_t InProcessBus::tableHole() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_tableHole;
+}
+
+void InProcessBus::setTableHole(uint32_t entry)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_tableHole = entry;
 }
 
 void InProcessBus::setGetHandleStatus(uint32_t status)

@@ -50,6 +50,7 @@ public:
     // What a connection through the broker takes from this process's switches.
     double timeScale() const;
     uint32_t getHandleStatus() const;
+    uint32_t tableHole() const;
 
     void reset() override;
     void setTimeScale(double scale) override;
@@ -60,6 +61,7 @@ public:
     uint32_t pendingRequests() override;
     uint32_t journalSize() override;
     bool journalEntry(uint32_t index, JournalEntry* entry) override;
+    void setTableHole(uint32_t entry) override;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -123,6 +125,7 @@ private:
     ReplyMode m_replyMode = ReplyMode::Normal;
     uint32_t m_replyDelayMs = 0;
     bool m_deliverVersion1 = false;
+    uint32_t m_tableHole = kNoTableHole;
 
     std::multimap<Clock::time_point, std::function<void()>> m_timers;
     std::condition_variable m_timersChanged;

@@ -290,3 +290,106 @@ TEST(CObfuscatedIniReaderTest, HeaderOrDataAloneIsUnreadable)
 }
 
 } // namespace
+
+namespace {
+
+// The reader takes a line in pieces of at most 1023 bytes: a value whose line
+// ("key=" and the hexadecimal data, or "_key=" and the header) would be
+// longer could never be read back, so it is not written at all, and what
+// the file held before stays as it was.
+TEST(CObfuscatedIniReaderTest, ValuesWhoseLinesTheReaderCannotTakeWholeAreNotWritten)
+{
+    const struct {
+        size_t keyLength;
+        size_t valueBytes; // the line is keyLength + 1 + 2 * valueBytes + 2 bytes
+        bool written;
+    } cases[] = {
+        {1, 509, true},  {1, 510, false},  // 1022 and 1024 bytes
+        {2, 509, true},  {2, 510, false},  // exactly 1023, and 1025
+        {40, 490, true}, {40, 491, false}, // 1023 and 1025
+        {500, 260, true}, {500, 261, false},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder scratch;
+        const std::wstring file = scratch.file(L"long.ini");
+        const std::wstring key(c.keyLength, L'k');
+        const std::wstring value(c.valueBytes, L'v');
+        CObfuscatedIniReader writer;
+        writer.Load(file);
+        ASSERT_TRUE(writer.SetString(L"S", key, L"old"));
+        const std::string before = ScratchFolder::read(file);
+        EXPECT_EQ(c.written, writer.SetString(L"S", key, value)) << c.keyLength << " " << c.valueBytes;
+        if (!c.written) {
+            EXPECT_EQ(before, ScratchFolder::read(file)) << c.keyLength << " " << c.valueBytes;
+        }
+        CObfuscatedIniReader reader;
+        ASSERT_TRUE(reader.Load(file));
+        std::wstring read;
+        EXPECT_TRUE(reader.GetString(L"S", key, read)) << c.keyLength << " " << c.valueBytes;
+        EXPECT_EQ(c.written ? value : L"old", read) << c.keyLength << " " << c.valueBytes;
+        // The writer's own cache answers as the file does.
+        EXPECT_TRUE(writer.GetString(L"S", key, read));
+        EXPECT_EQ(c.written ? value : L"old", read);
+    }
+
+    // A number's line is short, but its key's header line is bounded too:
+    // "_" + key + "=" + 74 characters.
+    for (const auto& c : {std::make_pair(size_t(947), true), std::make_pair(size_t(948), false)}) {
+        ScratchFolder scratch;
+        const std::wstring file = scratch.file(L"long.ini");
+        const std::wstring key(c.first, L'n');
+        CObfuscatedIniReader writer;
+        writer.Load(file);
+        EXPECT_EQ(c.second, writer.SetInt(L"S", key, 7)) << c.first;
+        CObfuscatedIniReader reader;
+        reader.Load(file);
+        int number = 0;
+        EXPECT_EQ(c.second, reader.GetInt(L"S", key, number)) << c.first;
+    }
+}
+
+// Section and key names and texts are stored in the ANSI code page: one that
+// the code page cannot hold would be stored as another (U+4E00 and U+4E8C
+// both as "?"), so it is refused and nothing is written.
+TEST(CObfuscatedIniReaderTest, NamesAndTextsTheCodePageCannotHoldAreRefused)
+{
+    const struct {
+        std::wstring section, key, text;
+    } cases[] = {
+        {L"S", L"\u4E00", L"x"},
+        {L"S", L"a\u4E8Cb", L"x"},
+        {L"\u4E00", L"k", L"x"},
+        {L"S", L"\u0100", L"x"},
+        {L"S", L"k", L"\u4E00"},
+        {L"S", L"k", L"ok \U0001F600"},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder scratch;
+        const std::wstring file = scratch.file(L"names.ini");
+        CObfuscatedIniReader writer;
+        writer.Load(file);
+        ASSERT_TRUE(writer.SetString(L"Keep", L"k", L"kept"));
+        const std::string before = ScratchFolder::read(file);
+        EXPECT_FALSE(writer.SetString(c.section, c.key, c.text)) << TestSupport::narrow(c.key);
+        if (c.text == L"x") {
+            EXPECT_FALSE(writer.SetInt(c.section, c.key, 1)) << TestSupport::narrow(c.key);
+        }
+        EXPECT_EQ(before, ScratchFolder::read(file)) << TestSupport::narrow(c.key);
+        std::wstring read;
+        EXPECT_FALSE(writer.GetString(c.section, c.key, read));
+    }
+
+    // Two such names are two values, never one.
+    ScratchFolder scratch;
+    const std::wstring file = scratch.file(L"two.ini");
+    CObfuscatedIniReader writer;
+    writer.Load(file);
+    EXPECT_FALSE(writer.SetInt(L"S", L"\u4E00", 1));
+    EXPECT_FALSE(writer.SetInt(L"S", L"\u4E8C", 2));
+    CObfuscatedIniReader reader;
+    reader.Load(file);
+    int number = 0;
+    EXPECT_FALSE(reader.GetInt(L"S", L"?", number));
+}
+
+} // namespace

@@ -438,3 +438,31 @@ TEST_F(ObfuscatedRegKeyTest, MutatedValuesNeverCrashOrOverrun)
     // The run must have reached the conversions, not stopped at the digest.
     EXPECT_GT(accepted, 300);
 }
+
+// Value names are stored in the ANSI code page: a name that the code page
+// cannot hold would name another value (U+4E00 and U+4E8C both "?"), so it
+// is refused with 1113 on every path, and nothing is written or read.
+TEST_F(ObfuscatedRegKeyTest, NamesTheCodePageCannotHoldAreRefused)
+{
+    const std::wstring names[] = {L"\u4E00", L"\u4E8C", L"a\u4E00b", L"\u0100", L"x\U0001F600"};
+    for (const std::wstring& name : names) {
+        EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, key.SetDWORDValue(name.c_str(), 1)) << TestSupport::narrow(name);
+        EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, key.SetStringValue(name.c_str(), L"text"));
+        EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, key.SetBinaryValue(name.c_str(), "ab", 2));
+        DWORD values = 99;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryInfoKeyW(scratch.handle(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                  nullptr, &values, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(0U, values) << TestSupport::narrow(name);
+    }
+    // A value stored under "?" is not found under a name that would become "?".
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"?", 7));
+    DWORD type = 0, size = 0;
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, key.QueryValue(L"\u4E00", &type, nullptr, &size));
+    DWORD number = 0;
+    EXPECT_EQ(ERROR_NO_UNICODE_TRANSLATION, key.QueryDWORDValue(L"\u4E8C", number));
+    EXPECT_EQ(0U, number);
+    // Names the code page holds are stored as before.
+    ASSERT_EQ(ERROR_SUCCESS, key.SetDWORDValue(L"Gr\u00fc\u00dfe", 8));
+    EXPECT_EQ(ERROR_SUCCESS, key.QueryDWORDValue(L"Gr\u00fc\u00dfe", number));
+    EXPECT_EQ(8U, number);
+}

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 
+#include <algorithm>
+
 using namespace TrustTests;
 
 namespace {
@@ -117,6 +119,33 @@ TEST_F(ValidationLibrary, BesideTheBaseModuleWhenNowhereElse)
     EXPECT_NE(nullptr, GetModuleHandleW(kitFile(L"Drellin.dll").c_str()));
 }
 
+// An install folder so long that only a cut name would fit behind it: the
+// file under that cut name is never taken for the library, which is found
+// in the current folder instead.
+TEST_F(ValidationLibrary, NeverUnderACutName)
+{
+    const std::wstring name = L"Drellin.dll";
+    const size_t folderLength = MAX_PATH - 12; // the longest folder that can be made
+    std::wstring dir = folder.path();
+    while (dir.size() < folderLength) {
+        dir += L"\\" + std::wstring(std::min<size_t>(40, folderLength - dir.size() - 1), L'd');
+        ASSERT_TRUE(CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    ASSERT_EQ(folderLength, dir.size());
+    installIn(dir);
+    const std::wstring cut = dir + L"\\" + name.substr(0, MAX_PATH - 1 - dir.size() - 1);
+    ASSERT_EQ(L"Drellin.dl", cut.substr(dir.size() + 1));
+    ASSERT_TRUE(CopyFileW(kitFile(L"Drellin.dll").c_str(), cut.c_str(), FALSE));
+    const std::wstring current = copyToScratch(L"Drellin.dll", L"Drellin.dll");
+    ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
+
+    void* control = nullptr;
+    EXPECT_EQ(0u, NotComDllGetInterface(key, name.c_str(), "KytValidationControl2", &control, nullptr));
+    EXPECT_NE(nullptr, control);
+    EXPECT_NE(nullptr, GetModuleHandleW(current.c_str()));
+    EXPECT_EQ(nullptr, GetModuleHandleW(cut.c_str())) << "loaded under the cut name";
+}
+
 struct LibraryCase {
     const char* label;
     const wchar_t* kitName; // copied into the install folder as Drellin.dll; null: nothing there
@@ -157,19 +186,45 @@ TEST(ValidationLibraryName, TooLongOrNullArguments)
     EXPECT_EQ(87u, NotComDllGetInterface(L"Drellin.dll", "KytValidationControl2", nullptr, nullptr));
 }
 
-TEST(ValidationInstallPath, CutToCapacity)
+// Folder, separator and name fit whole, or there is no install path: a path
+// cut short would name another file.
+TEST(ValidationInstallPath, WholeOrNothing)
 {
     TestSupport::ScratchRegistryKey registry;
     TrustServiceKey key{registry.root(), registry.path()};
-    wchar_t buffer[16];
-    EXPECT_FALSE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 16));
+    wchar_t buffer[65];
+    EXPECT_FALSE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 64)) << "no value";
     const wchar_t dir[] = L"C:\\Tolgar";
     registry.setRaw(L"szInstallDir64", REG_SZ, dir, sizeof(dir));
-    registry.setRaw(L"szInstallDir32", REG_SZ, L"D:\\x", sizeof(L"D:\\x"));
-    ASSERT_TRUE(NotComDllGetInstallPath(key, false, L"Drellin.dll", buffer, 16));
-    EXPECT_STREQ(L"C:\\Tolgar\\Drell", buffer);
-    ASSERT_TRUE(NotComDllGetInstallPath(key, true, L"Drellin.dll", buffer, 16));
-    EXPECT_STREQ(L"D:\\x\\Drellin.dl", buffer);
+    // Stored without its terminator: read as far as the data goes.
+    registry.setRaw(L"szInstallDir32", REG_SZ, L"D:\\x", 4 * sizeof(wchar_t));
+
+    struct Case {
+        bool use32;
+        DWORD capacity;
+        const wchar_t* expected; // null: false
+    };
+    const Case cases[] = {
+        {false, 16, nullptr},  // the folder fits, the name does not
+        {false, 10, nullptr},  // only the folder fits, the separator does not
+        {false, 9, nullptr},   // not even the folder
+        {false, 21, nullptr},  // all but the terminator
+        {false, 22, L"C:\\Tolgar\\Drellin.dll"},
+        {true, 16, nullptr},
+        {true, 17, L"D:\\x\\Drellin.dll"},
+        {true, 64, L"D:\\x\\Drellin.dll"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.use32 ? "32" : "64") << "-bit value, capacity " << c.capacity);
+        std::fill(std::begin(buffer), std::end(buffer), L'#');
+        const bool found = NotComDllGetInstallPath(key, c.use32, L"Drellin.dll", buffer, c.capacity);
+        EXPECT_EQ(c.expected != nullptr, found);
+        if (c.expected)
+            EXPECT_STREQ(c.expected, buffer);
+        else
+            EXPECT_EQ(L'\0', buffer[0]) << "a cut path is left in the buffer";
+        EXPECT_EQ(L'#', buffer[c.capacity]) << "written past the capacity";
+    }
 }
 
 // COM creation through a class registered for this test only.

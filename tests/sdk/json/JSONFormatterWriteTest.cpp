@@ -72,15 +72,6 @@ TEST(JSONFormatterWrite, NumbersAreWrittenInTheirShortestExactForm)
               integers.toString());
 }
 
-TEST(JSONFormatterWrite, NonFiniteDoublesAreWrittenAsNullAndTheRestStillFollows)
-{
-    JSONFormatter document;
-    document.setDouble(L"nan", std::numeric_limits<double>::quiet_NaN());
-    document.setDouble(L"inf", -std::numeric_limits<double>::infinity());
-    document.setString(L"after", L"x");
-    EXPECT_EQ(L"{\"nan\":null,\"inf\":null,\"after\":\"x\"}", document.toString());
-}
-
 TEST(JSONFormatterWrite, ArraysAndNestedObjects)
 {
     JSONFormatter inner;

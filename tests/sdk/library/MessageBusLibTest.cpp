@@ -142,6 +142,43 @@ INSTANTIATE_TEST_SUITE_P(
                                   L"MODULE_STATUS_UNSUCCESSFUL(2147483650). Throwing ModuleException."}),
     [](const ::testing::TestParamInfo<OpenFailure>& info) { return std::string(info.param.label); });
 
+// The bus double hands out its table with one entry null: refused as no
+// table at all, before any entry is called.
+class TableHoleCase : public ::testing::TestWithParam<uint32_t> {
+protected:
+    void SetUp() override
+    {
+        RawBusPeer::control().reset();
+        RawBusPeer::control().setTableHole(GetParam());
+    }
+    // The double's own peers read the same table: whole again at once.
+    void TearDown() override { RawBusPeer::control().setTableHole(BusDouble::kNoTableHole); }
+};
+
+TEST_P(TableHoleCase, IsRefusedAsAnUnusableLibrary)
+{
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
+    try {
+        MessageBusLib bus(nullptr, nullptr);
+        FAIL() << "opened";
+    } catch (const Ostrand::ModuleException& error) {
+        EXPECT_STREQ("Failed to get message bus functions object", error.what());
+    }
+    RawBusPeer::control().setTableHole(BusDouble::kNoTableHole);
+    EXPECT_EQ(1u, log.find({4, L"MessageBusLib", L"Ostrand::MessageBusLib::MessageBusLib",
+                            L"Failed to get message bus functions object. Throwing ModuleException."})
+                      .size());
+    EXPECT_TRUE(log.contains(1, kTimerLine));
+    EXPECT_EQ(0u, RawBusPeer::control().journalSize()) << "an entry was called";
+    EXPECT_EQ(0u, RawBusPeer::control().openConnections());
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, TableHoleCase, ::testing::Range(0u, 10u),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             return "Entry" + std::to_string(info.param);
+                         });
+
 // A library whose table says a handle was opened but hands none out.
 MODULE_STATUS openWithoutHandle(void** handle)
 {
@@ -149,12 +186,18 @@ MODULE_STATUS openWithoutHandle(void** handle)
     return MODULE_STATUS_SUCCESS;
 }
 
-const MessageBusFunctions kNoHandleTable = {openWithoutHandle, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr,           nullptr, nullptr, nullptr, nullptr};
+// Every other entry is the double's: the table is whole.
+MessageBusFunctions noHandleTableOverTheDouble()
+{
+    MessageBusFunctions table = RawBusPeer::table();
+    table.getHandle = openWithoutHandle;
+    return table;
+}
 
 const void* noHandleTable(uint32_t)
 {
-    return &kNoHandleTable;
+    static const MessageBusFunctions table = noHandleTableOverTheDouble();
+    return &table;
 }
 
 class NoHandleLibrary : public Ostrand::SharedLibrary {

@@ -1,5 +1,6 @@
 #include "BusTestSupport.h"
 
+#include "HugeTimeouts.h"
 #include "PackedField.h"
 #include "WaitableCounter.h"
 #include "dll/MessageBusLib.h"
@@ -172,6 +173,58 @@ TEST_F(ClientTest, UnansweredAndLateRequestsTimeOut)
     std::shared_ptr<Reply> dropped;
     ASSERT_EQ(0u, client->request(Message::create(L"question", L"me", L""), dropped, 90000ms));
     EXPECT_EQ(Reply::TimedOut, dropped->getStatus());
+}
+
+// A caller that will wait for ever gets its answer like any other, and the
+// bus is handed the time-out as it stands.
+class HugeTimeoutRequest : public ClientTest, public ::testing::WithParamInterface<TestSupport::HugeTimeout> {};
+
+TEST_P(HugeTimeoutRequest, GetsItsReplyAndReturns)
+{
+    peer.subscribe(L"question");
+    // A fifth of a real second: the reply is waiting when the answer comes.
+    control().setReplyMode(BusDouble::ReplyMode::Delay, 20000);
+    peer.setResponder([](RawBusPeer& self, const RawBusPeer::Delivery& request) { self.reply(request, L"a", L"late"); });
+    for (const bool ex : {false, true}) {
+        std::shared_ptr<Reply> reply;
+        const auto question = Message::create(L"question", L"me", L"");
+        ASSERT_EQ(0u, ex ? client->requestEx(question, reply, GetParam().value)
+                         : client->request(question, reply, GetParam().value));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(Reply::Received, reply->getStatus()) << (ex ? "requestEx" : "request");
+        ASSERT_TRUE(reply->getMessage());
+        EXPECT_EQ(L"late", reply->getMessage()->payload());
+        const auto sent = journal(ex ? Call::RequestEx : Call::Request);
+        ASSERT_EQ(1u, sent.size());
+        EXPECT_EQ(static_cast<uint64_t>(GetParam().value.count()), sent[0].timeoutMs);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, HugeTimeoutRequest, ::testing::ValuesIn(TestSupport::hugeTimeouts()),
+                         [](const ::testing::TestParamInfo<TestSupport::HugeTimeout>& info) {
+                             return std::string(info.param.label);
+                         });
+
+// A text the wire would cut at its inner NUL never leaves: the caller is told,
+// instead of a status 0 for a message every receiver drops.
+TEST_F(ClientTest, AMessageWithAnInnerNulIsRefusedAndNeverSent)
+{
+    peer.subscribe(L"n");
+    const std::wstring withNul(L"a\0b", 3);
+    const std::pair<const char*, std::shared_ptr<Message>> cases[] = {
+        {"name", Message::create(std::wstring(L"n\0x", 3), L"s", L"{}")},
+        {"source", Message::create(L"n", withNul, L"{}")},
+        {"payload", Message::create(L"n", L"s", withNul)},
+    };
+    for (const auto& c : cases) {
+        std::shared_ptr<Reply> reply;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->publish(c.second)) << c.first;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->publishEx(c.second)) << c.first;
+        EXPECT_EQ(MODULE_STATUS_INVALID_PARAMETER, client->request(c.second, reply, BusTest::kAnswered)) << c.first;
+        EXPECT_FALSE(reply) << c.first;
+    }
+    for (const Call call : {Call::Publish, Call::PublishEx, Call::Request, Call::DeliverMessage})
+        EXPECT_EQ(0u, journal(call).size());
 }
 
 TEST_F(ClientTest, ARequestNobodyListensToFails)

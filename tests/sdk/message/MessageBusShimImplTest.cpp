@@ -68,6 +68,27 @@ TEST(MessageBusShimImplConstruction, RefusesAMissingHandleOrTable)
     }
 }
 
+// A table that lacks any one of its ten entries cannot serve: it is refused
+// as a whole when the shim is made, not found out at that entry's first call.
+TEST(MessageBusShimImplConstruction, RefusesATableWithAnyEntryMissing)
+{
+    RawBusPeer peer;
+    for (size_t entry = 0; entry < 10; ++entry) {
+        void* entries[10];
+        static_assert(sizeof(entries) == sizeof(MessageBusFunctions), "ten entries");
+        std::memcpy(entries, &RawBusPeer::table(), sizeof(entries));
+        entries[entry] = nullptr;
+        MessageBusFunctions table;
+        std::memcpy(&table, entries, sizeof(table));
+        try {
+            MessageBusShimImpl shim(peer.handle(), &table);
+            ADD_FAILURE() << "a table without entry " << entry;
+        } catch (const Ostrand::ModuleException& error) {
+            EXPECT_STREQ("Invalid message bus functions object", error.what()) << "entry " << entry;
+        }
+    }
+}
+
 TEST_F(ShimTest, PublishAndRequestPickTheirEntryByEx)
 {
     RawBusPeer answering;

@@ -185,3 +185,33 @@ TEST(Message, CopyHeaderFromChecksTheSizeAgainstTheText)
     EXPECT_EQ(message->expectedSize(), field(message->header()->totalSize));
     EXPECT_EQ(0u, field(message->header()->flags));
 }
+
+// The wire carries each text up to its first NUL and a size counted over the
+// whole text: a text with a NUL inside could only arrive cut and be dropped.
+struct InnerNul {
+    const char* field;
+    std::wstring name;
+    std::wstring source;
+    std::wstring payload;
+};
+
+const std::wstring kWithNul(L"a\0b", 3);
+
+const InnerNul kInnerNuls[] = {
+    {"name", kWithNul, L"s", L"{}"},
+    {"source", L"n", kWithNul, L"{}"},
+    {"payload", L"n", L"s", kWithNul},
+    {"trailing NUL in the payload", L"n", L"s", std::wstring(L"{}\0", 3)},
+};
+
+TEST(Message, TextWithAnInnerNulIsNoMessage)
+{
+    const auto request = Message::create(L"q", L"s", L"");
+    ASSERT_TRUE(request);
+    request->header()->setFlag(MESSAGE_FLAG_EXPECTS_REPLY);
+    for (const InnerNul& c : kInnerNuls) {
+        EXPECT_EQ(nullptr, Message::create(c.name, c.source, c.payload)) << c.field;
+        EXPECT_EQ(nullptr, request->createReply(c.name, c.source, c.payload)) << c.field;
+        EXPECT_THROW(Message(c.name, c.source, c.payload), std::invalid_argument) << c.field;
+    }
+}

@@ -1,5 +1,7 @@
 #include "message/ReplyImpl.h"
 
+#include "HugeTimeouts.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -142,3 +144,50 @@ TEST(ReplyImpl, ACompletedFutureWithTimeoutZeroEvaluatesAtOnce)
     auto reply = ReplyImpl::create(promise.get_future(), 0ms);
     EXPECT_EQ(Reply::Received, reply->getStatus());
 }
+
+// A time-out at the end of the range waits for ever: the answer that comes
+// while the reply waits is taken, and a reply whose client goes away ends
+// as failed. Neither wait may overflow on its way.
+class HugeTimeoutReply : public ::testing::TestWithParam<TestSupport::HugeTimeout> {};
+
+TEST_P(HugeTimeoutReply, WaitsUntilTheAnswerOrTheEndOfItsClient)
+{
+    struct Case {
+        const char* what;
+        bool viaWaitFor;
+        bool answered; // else the client goes away
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"getStatus, answered", false, true, Reply::Received},
+        {"waitFor, answered", true, true, Reply::Received},
+        {"getStatus, client gone", false, false, Reply::Failed},
+        {"waitFor, client gone", true, false, Reply::Failed},
+    };
+    for (const Case& c : cases) {
+        Pending pending(GetParam().value);
+        std::thread completion([&]() {
+            std::this_thread::sleep_for(50ms);
+            if (c.answered)
+                pending.promise.set_value(Message::create(L"answer", L"s", L""));
+            else
+                std::promise<std::shared_ptr<Message>> abandoned = std::move(pending.promise);
+        });
+        const int32_t status = c.viaWaitFor ? pending.reply->waitFor(GetParam().value) : pending.reply->getStatus();
+        EXPECT_EQ(c.status, status) << c.what;
+        completion.join();
+    }
+}
+
+TEST(ReplyImpl, TheMostNegativeTimeOutEndsAtOnce)
+{
+    Pending pending(std::chrono::milliseconds::min());
+    EXPECT_EQ(Reply::TimedOut, pending.reply->getStatus());
+    Pending waiting;
+    EXPECT_EQ(Reply::Pending, waiting.reply->waitFor(std::chrono::milliseconds::min()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, HugeTimeoutReply, ::testing::ValuesIn(TestSupport::hugeTimeouts()),
+                         [](const ::testing::TestParamInfo<TestSupport::HugeTimeout>& info) {
+                             return std::string(info.param.label);
+                         });

@@ -58,6 +58,39 @@ TEST_F(FileIOTest, OpenHandsOutAFileThatClosesWithItsLastOwner)
     EXPECT_FALSE(io.open(folder.file(L"missing.dat"), L"rb"));
 }
 
+// Committing hands the data to the disk and closes the file, and says when
+// either failed; a file somebody else still holds is not closed under them.
+TEST_F(FileIOTest, CommitFlushesToTheDiskClosesAndReportsFailure)
+{
+    const std::wstring path = folder.file(L"c.dat");
+    std::shared_ptr<FILE> file = io.open(path, L"wb");
+    ASSERT_TRUE(file);
+    ASSERT_EQ(3U, fwrite("abc", 1, 3, file.get()));
+    EXPECT_TRUE(io.commit(std::move(file)));
+    // Closed: it can be had without sharing.
+    HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, exclusive);
+    if (exclusive != INVALID_HANDLE_VALUE)
+        CloseHandle(exclusive);
+    EXPECT_EQ("abc", TestSupport::ScratchFolder::read(path));
+
+    std::shared_ptr<FILE> held = io.open(path, L"ab");
+    ASSERT_TRUE(held);
+    std::shared_ptr<FILE> other = held;
+    EXPECT_FALSE(io.commit(held));
+    EXPECT_EQ('d', fputc('d', other.get())); // still open for its other owner
+    other.reset();
+    held.reset();
+    EXPECT_EQ("abcd", TestSupport::ScratchFolder::read(path));
+
+    // A file opened for reading cannot be flushed to the disk.
+    EXPECT_FALSE(io.commit(io.open(path, L"rb")));
+    EXPECT_FALSE(io.commit(nullptr));
+    FILE* foreign = _wfopen(path.c_str(), L"rb");
+    ASSERT_NE(nullptr, foreign);
+    EXPECT_FALSE(io.commit(std::shared_ptr<FILE>(foreign, fclose)));
+}
+
 TEST_F(FileIOTest, ReplacePutsTheNewFileInPlaceOfTheOld)
 {
     const std::wstring target = folder.write(L"target.dat", "old");

@@ -300,6 +300,54 @@ TEST_F(JSONParserFiles, DamagedFilesAreRefused)
     }
 }
 
+// An escaped low surrogate with no high one before it is no UTF-16 text: it
+// is a parse error like any other, from a string and from a file alike,
+// wherever it stands.
+TEST_F(JSONParserFiles, EscapedLoneLowSurrogatesAreParseErrors)
+{
+    const struct {
+        std::wstring text;
+        bool accepted;
+    } cases[] = {
+        {LR"({"registry":[{"appcode":"\udc00"}]})", false},
+        {LR"({"registry":[{"appcode":"x\uDFFFy"}]})", false},
+        {LR"({"\udc00":1})", false},
+        {LR"({"a":"\\\udc00"})", false},
+        {LR"({"a":"\ud800\ud800\udc00"})", false},
+        {LR"({"a":"\udbff\udfff\udc00"})", false},
+        {LR"(["\uDC00"])", false},
+        {LR"({"a":"\ud800\udc00"})", true},
+        {LR"({"a":"\\udc00"})", true},
+    };
+    for (const auto& c : cases) {
+        JSONParser fromText;
+        EXPECT_EQ(c.accepted, fromText.parse(c.text)) << TestSupport::narrow(c.text);
+        const std::wstring input = folder.write(L"in.json", registryFile(c.text));
+        OpenFile in(input, L"rb");
+        JSONParser fromFile;
+        EXPECT_EQ(c.accepted, fromFile.parse(in.file)) << TestSupport::narrow(c.text);
+        if (!c.accepted) {
+            EXPECT_EQ(L"null", fromText.toString());
+            EXPECT_EQ(L"null", fromFile.toString());
+        }
+    }
+}
+
+// The JSON library's own checks never end the process: in an optimised
+// build assertions are off, and the library's checks throw an error that
+// its caller handles, whether a caller misuses a value or the library meets
+// text it cannot store.
+TEST(JSONLibraryChecks, ThrowInsteadOfEndingTheProcess)
+{
+#if defined(__OPTIMIZE__) && !defined(NDEBUG)
+    ADD_FAILURE() << "an optimised build with assertions on";
+#endif
+    const JSONParser::Value text(L"x");
+    EXPECT_THROW(text.GetInt(), Ostrand::JSONLibraryError);
+    JSONParser::Document document;
+    EXPECT_THROW(document.Parse(LR"(["\udc00"])"), Ostrand::JSONLibraryError);
+}
+
 // Nesting deep enough to exhaust the stack of a recursive reader or writer
 // is refused; the deepest accepted document can be written.
 TEST_F(JSONParserFiles, DeepNestingIsRefusedBeforeItCanExhaustTheStack)

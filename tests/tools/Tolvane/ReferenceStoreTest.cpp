@@ -13,6 +13,8 @@
 #include <windows.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
 using Ostrand::JSONParser;
 using Ostrand::JSONReferenceProvider;
@@ -24,24 +26,37 @@ namespace {
 
 using Codes = std::set<std::wstring>;
 
-// File access that lets the test break one step of a save.
+// File access that lets the test break one step of a save, and records the
+// steps it was asked for.
 class BreakableFileIO : public Ostrand::FileIO {
 public:
     bool failReplace = false;
+    bool failCommit = false;
     bool writeGoesNowhere = false; // hands out a file opened for reading only
     std::wstring lastOpened;
+    std::vector<std::string> steps;
 
     std::shared_ptr<FILE> open(const std::wstring& path, const std::wstring& mode) override
     {
         lastOpened = path;
+        steps.push_back("open " + TestSupport::narrow(mode));
         if (writeGoesNowhere && mode == L"wb") {
             Ostrand::FileIO::open(path, mode); // creates it, closes it at once
             return Ostrand::FileIO::open(path, L"rb");
         }
         return Ostrand::FileIO::open(path, mode);
     }
+    bool commit(std::shared_ptr<FILE> file) override
+    {
+        // What is committed is the whole new file.
+        fflush(file.get());
+        steps.push_back("commit " + std::to_string(TestSupport::ScratchFolder::read(lastOpened).size()));
+        const bool committed = Ostrand::FileIO::commit(std::move(file));
+        return !failCommit && committed;
+    }
     bool replace(const std::wstring& from, const std::wstring& to) override
     {
+        steps.push_back("replace");
         return !failReplace && Ostrand::FileIO::replace(from, to);
     }
 };
@@ -197,6 +212,19 @@ TEST_F(ReferenceStore, SavingDropsUnknownMembersAndLeavesAnEmptyObjectAfterTheLa
     EXPECT_EQ(registryFile(L"{}"), stored());
 }
 
+// A save puts the new file on the disk, whole and closed, before it takes the
+// old one's place; a failure at any step leaves the old file as it was, no
+// new file beside it, and is reported.
+TEST_F(ReferenceStore, ASaveCommitsTheNewFileBeforeItReplacesTheOld)
+{
+    folder.write(L"appregistry.dat", registryFile(LR"({"registry":[{"appcode":"A"}]})"));
+    auto io = std::make_shared<BreakableFileIO>();
+    ASSERT_TRUE(provider(io)->save({L"A", L"B"}));
+    const std::string saved = registryFile(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+    EXPECT_EQ(saved, stored());
+    EXPECT_EQ((std::vector<std::string>{"open wb", "commit " + std::to_string(saved.size()), "replace"}), io->steps);
+}
+
 TEST_F(ReferenceStore, AFailedSaveLeavesTheOldFileWhole)
 {
     const std::string before = registryFile(LR"({"registry":[{"appcode":"A"}]})");
@@ -205,16 +233,28 @@ TEST_F(ReferenceStore, AFailedSaveLeavesTheOldFileWhole)
     for (int i = 0; i < 200; ++i)
         many.insert(L"CODE" + std::to_wstring(i));
 
-    for (bool failReplace : {true, false}) {
+    const struct {
+        const char* step;
+        bool failReplace, failCommit, writeGoesNowhere;
+    } cases[] = {
+        {"replace", true, false, false},
+        {"commit", false, true, false},
+        {"write", false, false, true},
+    };
+    for (const auto& c : cases) {
         auto io = std::make_shared<BreakableFileIO>();
-        io->failReplace = failReplace;
-        io->writeGoesNowhere = !failReplace;
+        io->failReplace = c.failReplace;
+        io->failCommit = c.failCommit;
+        io->writeGoesNowhere = c.writeGoesNowhere;
         auto store = provider(io);
-        EXPECT_FALSE(store->save(many)) << failReplace;
-        EXPECT_EQ(before, stored());
+        EXPECT_FALSE(store->save(many)) << c.step;
+        EXPECT_EQ(before, stored()) << c.step;
         // Nothing is left beside it.
         EXPECT_NE(path(), io->lastOpened);
-        EXPECT_FALSE(Ostrand::FileIO().exists(io->lastOpened));
+        EXPECT_FALSE(Ostrand::FileIO().exists(io->lastOpened)) << c.step;
+        if (c.failCommit) {
+            EXPECT_EQ(2U, io->steps.size()) << "no replace after a failed commit";
+        }
     }
     EXPECT_FALSE(provider()->save({std::wstring(1, wchar_t(0xDC00))}));
     EXPECT_EQ(before, stored());

@@ -50,18 +50,33 @@ protected:
 
     void TearDown() override { PendingDeletions::forget(root.path()); }
 
-    // Runs the program with the given argument text; its exit code.
+    // Runs the program with the given argument text; its exit code. Its
+    // standard output and error go to a file of their own, which must stay
+    // empty: the program writes to no console on any path.
     DWORD run(const std::wstring& arguments) const
     {
         std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process)) {
-            ADD_FAILURE() << "cannot start the program: " << GetLastError();
+        SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+        HANDLE console = CreateFileW(consoleFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (console == INVALID_HANDLE_VALUE) {
+            ADD_FAILURE() << "cannot make the console file: " << GetLastError();
             return 0xFFFFFFFF;
         }
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = console;
+        startup.hStdError = console;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                            &process)) {
+            ADD_FAILURE() << "cannot start the program: " << GetLastError();
+            CloseHandle(console);
+            return 0xFFFFFFFF;
+        }
+        CloseHandle(console);
         DWORD code = 0xFFFFFFFF;
         if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
             GetExitCodeProcess(process.hProcess, &code);
@@ -69,6 +84,7 @@ protected:
             ADD_FAILURE() << "the program did not end";
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
+        EXPECT_EQ("", TestSupport::ScratchFolder::read(consoleFile)) << TestSupport::narrow(arguments);
         return code;
     }
 
@@ -107,6 +123,7 @@ protected:
     const std::wstring program = component + L"\\Tolvane.exe";
     const std::wstring registryFilePath = component + L"\\appregistry.dat";
     const std::wstring journal = root.file(L"installer.journal");
+    const std::wstring consoleFile = root.file(L"console.txt");
     MachineRegistryValue componentDir{kComponentKey, kInstallDir};
     MachineRegistryValue installerDir{kInstallerKey, kInstallDir};
     ToolLogFolder log{L"Tolvane"};
@@ -226,6 +243,28 @@ TEST_F(TolvaneProgram, RegisterOverAnInvalidFileReplacesIt)
     EXPECT_EQ(0U, run(L"-register=NEW"));
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
     EXPECT_EQ((Lines{L"Error: Could not loadReferences in the referenceManager.",
+                     L"Normal: Saved registration of NEW to " + registryFilePath}),
+              logged());
+}
+
+// A string holding an escaped low surrogate without its high one makes the
+// file unreadable like any other damage: an unregistration uninstalls, a
+// registration replaces the file.
+TEST_F(TolvaneProgram, AFileWithALoneLowSurrogateIsUnreadable)
+{
+    const std::wstring damaged = LR"({"registry":[{"appcode":"ABC"},{"appcode":"\udc00"}]})";
+    storeRegistryFile(damaged);
+    EXPECT_EQ(0U, run(L"-unregister=ABC"));
+    EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()));
+    EXPECT_EQ((Lines{L"Error: Could not setup the referenceProvider.",
+                     L"Error: Could not find " + registryFilePath +
+                         L" or could not initialize referenceManager - uninstalling"}),
+              logged());
+
+    storeRegistryFile(damaged);
+    EXPECT_EQ(0U, run(L"-register=NEW"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
+    EXPECT_EQ((Lines{L"Error: Could not setup the referenceProvider.",
                      L"Normal: Saved registration of NEW to " + registryFilePath}),
               logged());
 }

@@ -1,6 +1,6 @@
-#include "json/JSONTextScreen.h"
+#include "Text/JSONTextScreen.h"
 
-namespace Ostrand {
+namespace Halvex {
 namespace internal {
 
 namespace {
@@ -85,4 +85,4 @@ bool jsonTextIsAdmissible(const wchar_t* text, size_t length, unsigned maxDepth)
 }
 
 } // namespace internal
-} // namespace Ostrand
+} // namespace Halvex

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstddef>
 
-namespace Ostrand {
+namespace Halvex {
 namespace internal {
 
 // Refuses, before the JSON reader sees it, outside text that the reader would
@@ -11,4 +11,4 @@ namespace internal {
 bool jsonTextIsAdmissible(const wchar_t* text, size_t length, unsigned maxDepth);
 
 } // namespace internal
-} // namespace Ostrand
+} // namespace Halvex
