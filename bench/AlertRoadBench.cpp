@@ -11,6 +11,7 @@
 // build/bench/alert-road-bench, which selects the session API double.
 #include "BusBrokerFixture.h"
 #include "ChildProcess.h"
+#include "JsonText.h"
 #include "PluginDoubleControl.h"
 #include "RawBusPeer.h"
 #include "ScratchFolder.h"
@@ -38,6 +39,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using TestSupport::jsonText;
 
 const std::wstring kViewer = L"RoadViewer";
 const std::wstring kProduct = L"RoadProduct";
@@ -47,17 +49,6 @@ const uint32_t kSession = 3;
 MODULE_STATUS managerCallback(void*, void*, void*, void*)
 {
     return MODULE_STATUS_SUCCESS;
-}
-
-std::wstring jsonText(const std::wstring& text)
-{
-    std::wstring quoted = L"\"";
-    for (const wchar_t c : text) {
-        if (c == L'\\')
-            quoted += L'\\';
-        quoted += c;
-    }
-    return quoted + L"\"";
 }
 
 std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId)
