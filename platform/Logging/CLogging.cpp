@@ -260,8 +260,9 @@ void CLogging::Log(uint32_t level, const wchar_t* file, const wchar_t* function,
 
 bool CLogging::IsLevelEnabled(uint32_t level)
 {
-    // "Enable" 0 in an ini file switches the front door's lines off too.
-    return IsEnabled() && level >= m_severity.load();
+    // "Enable" 0 in an ini file switches the front door's lines off too. The
+    // severity first: a call site at a disabled level stops at one load.
+    return level >= m_severity.load() && m_enabled.load() != 0;
 }
 
 void CLogging::SetMaxEntries(uint32_t entries)

@@ -6,6 +6,8 @@
 
 namespace ETWLogging {
 
+std::atomic<CLoggingIf*> internal::g_readyLogger{nullptr};
+
 namespace {
 
 // One identity value that may be null.
@@ -85,6 +87,7 @@ struct HolderTeardown {
     ~HolderTeardown()
     {
         g_state.store(kTornDown);
+        internal::g_readyLogger.store(nullptr);
         delete g_holder.exchange(nullptr);
     }
 } g_teardown;
@@ -113,7 +116,10 @@ CLoggerHolder* GetLoggerInstance()
     } creating;
     createLoggerHolder(identity);
     g_state.store(kMade);
-    return g_holder.load();
+    CLoggerHolder* holder = g_holder.load();
+    // The holder's logger is never replaced after this.
+    internal::g_readyLogger.store(holder ? holder->Logger() : nullptr, std::memory_order_release);
+    return holder;
 }
 
 CLoggerHolder* GetLogger()
@@ -121,7 +127,7 @@ CLoggerHolder* GetLogger()
     return GetLoggerInstance();
 }
 
-bool IsLogEnabled(uint32_t level)
+bool internal::IsLogEnabledFirstTime(uint32_t level)
 {
     CLoggerHolder* holder = GetLoggerInstance();
     if (!holder)

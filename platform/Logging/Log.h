@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <type_traits>
@@ -15,9 +16,23 @@ namespace ETWLogging {
 CLoggerHolder* GetLoggerInstance();
 CLoggerHolder* GetLogger();
 
+namespace internal {
+// The made holder's logger, set once the holder is made and cleared before
+// it goes; null before, at exit, and when no logger could be made.
+extern std::atomic<CLoggingIf*> g_readyLogger;
+// The rest of IsLogEnabled: makes the holder on the first call.
+bool IsLogEnabledFirstTime(uint32_t level);
+} // namespace internal
+
 // True when there is a logger and it passes the level. Call sites test this
-// before they build any argument.
-bool IsLogEnabled(uint32_t level);
+// before they build any argument, so once the logger is made a disabled
+// level costs one load and the logger's own virtual test.
+inline bool IsLogEnabled(uint32_t level)
+{
+    if (CLoggingIf* logger = internal::g_readyLogger.load(std::memory_order_acquire))
+        return logger->IsLevelEnabled(level);
+    return internal::IsLogEnabledFirstTime(level);
+}
 
 // Takes effect only while no logger has been made. A null module stands for
 // this code's own module.

@@ -189,26 +189,31 @@ void JSONFormatter::adopt(Fresh& fresh)
 
 JSONFormatter::~JSONFormatter() = default;
 
-bool JSONFormatter::parse(const std::wstring& text)
+bool JSONFormatter::read(const std::wstring& text, Document& target)
 {
     if (!Halvex::internal::jsonTextIsAdmissible(text.c_str(), text.size(), kMaxDepth))
         return false;
-    // Parsing into a document of its own keeps this one intact on an error.
-    Fresh parsed;
     bool complete = false;
     try {
-        auto read = [&text, &complete](Document& target) {
+        auto read = [&text, &complete](Document& document) {
             rapidjson::GenericStringStream<Encoding> stream(text.c_str());
             rapidjson::GenericReader<Encoding, Encoding> reader;
-            NumberFilter<Document> handler(target, readFinite);
+            NumberFilter<Document> handler(document, readFinite);
             complete = !reader.Parse<kParseFlags>(stream, handler).IsError();
             return complete;
         };
-        parsed.document.Populate(read);
+        target.Populate(read);
     } catch (const JSONLibraryError&) {
         complete = false;
     }
-    if (!complete)
+    return complete;
+}
+
+bool JSONFormatter::parse(const std::wstring& text)
+{
+    // Parsing into a document of its own keeps this one intact on an error.
+    Fresh parsed;
+    if (!read(text, parsed.document))
         return false;
     if (!parsed.document.IsObject()) {
         // Object operations on any other root are undefined in the reader's
@@ -223,11 +228,39 @@ bool JSONFormatter::parse(const std::wstring& text)
 
 std::wstring JSONFormatter::toString() const
 {
+    return write(m_document);
+}
+
+std::wstring JSONFormatter::write(const Value& value)
+{
     Buffer buffer;
     Writer writer(buffer);
     NumberFilter<Writer> exact(writer, writeExactly);
-    m_document.Accept(exact);
+    value.Accept(exact);
     return std::wstring(buffer.GetString(), buffer.GetSize() / sizeof(wchar_t));
+}
+
+bool JSONFormatter::getObjectText(const wchar_t* name, std::wstring& text) const
+{
+    const Value* member = findMember(name);
+    if (!member || !member->IsObject())
+        return false;
+    text = write(*member);
+    return true;
+}
+
+bool JSONFormatter::setObjectText(const wchar_t* name, const std::wstring& text)
+{
+    // Read straight into this document's pool, so the value moves in whole.
+    // What a refused text left in the pool stays there until the document
+    // goes, like every replaced value.
+    Document parsed(&allocator());
+    const bool object = read(text, parsed) && parsed.IsObject();
+    Value value(rapidjson::kObjectType);
+    if (object)
+        value.Swap(parsed);
+    setValue(name, std::move(value));
+    return object;
 }
 
 const JSONFormatter::Value* JSONFormatter::findMember(const wchar_t* name) const

@@ -71,6 +71,13 @@ public:
     // As appendString, pushing a copy of the other document.
     virtual void appendObject(const wchar_t* name, const JSONFormatter& value);
 
+    // getObject followed by toString of the result, without the copy.
+    bool getObjectText(const wchar_t* name, std::wstring& text) const;
+    // parse of the text into a new document followed by setObject of it,
+    // without the copy: text that parse refuses sets an empty object. Answers
+    // what parse would.
+    bool setObjectText(const wchar_t* name, const std::wstring& text);
+
 protected:
     // Every setter ends here. Removes the member of that name, and any
     // duplicate of it that parsed text held (a member that is not last gives
@@ -88,6 +95,9 @@ private:
         Document document;
     };
     void adopt(Fresh& fresh);
+    static std::wstring write(const Value& value);
+    // Reads outside text into `target`; false when it is refused.
+    static bool read(const std::wstring& text, Document& target);
     void assignRoot(const Value& source);
 
     const Value* findMember(const wchar_t* name) const;

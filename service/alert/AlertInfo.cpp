@@ -83,9 +83,7 @@ std::wstring AlertInfo::toJson(const AlertInfo& info)
     for (const std::wstring& viewer : info.preferredViewer)
         document.appendString(L"preferredViewer", viewer);
     // Text that is not an object leaves the context document empty.
-    Ostrand::JSONFormatter context;
-    context.parse(info.context);
-    document.setObject(L"context", context);
+    document.setObjectText(L"context", info.context);
     return document.toString();
 }
 
@@ -112,11 +110,7 @@ bool AlertInfo::fromJson(const std::wstring& json, AlertInfo& info)
         return false;
     if (!document.getStringArray(L"preferredViewer", info.preferredViewer))
         return false;
-    Ostrand::JSONFormatter context;
-    if (!document.getObject(L"context", context))
-        return false;
-    info.context = context.toString();
-    return true;
+    return document.getObjectText(L"context", info.context);
 }
 
 } // namespace Kest

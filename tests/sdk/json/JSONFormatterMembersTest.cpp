@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -284,3 +285,41 @@ TEST(JSONFormatterMembers, EverySetterGoesThroughSetMember)
 }
 
 } // namespace
+
+// The object text operations give what the copying operations give, for
+// every kind of text and member.
+TEST(JSONFormatterMembers, ObjectTextOperationsMatchParseSetObjectAndGetObjectToString)
+{
+    const std::wstring texts[] = {LR"({"b":[1,{"c":"\u0001/é"}],"a":{}})",
+                                  L" { \"x\" : true } ",
+                                  L"[1,2]",
+                                  L"{\"unclosed\":",
+                                  L"",
+                                  std::wstring(L"{\"n\":\"a\0b\"}", 12),
+                                  std::wstring(600, L'[') + std::wstring(600, L']')};
+    for (const std::wstring& text : texts) {
+        SCOPED_TRACE(std::string(text.begin(), text.begin() + std::min<size_t>(text.size(), 30)));
+        JSONFormatter copied = parsed(LR"({"first":1,"context":"old","last":2})");
+        JSONFormatter direct = copied;
+        JSONFormatter nested;
+        const bool parsedAsObject = nested.parse(text);
+        if (!parsedAsObject)
+            nested = JSONFormatter();
+        copied.setObject(L"context", nested);
+        EXPECT_EQ(direct.setObjectText(L"context", text), parsedAsObject);
+        EXPECT_EQ(direct.toString(), copied.toString());
+
+        std::wstring viaCopy = L"untouched", viaText = L"untouched";
+        JSONFormatter read;
+        if (copied.getObject(L"context", read))
+            viaCopy = read.toString();
+        EXPECT_TRUE(direct.getObjectText(L"context", viaText));
+        EXPECT_EQ(viaText, viaCopy);
+    }
+    const JSONFormatter document = parsed(LR"({"s":"{}","o":{"k":1}})");
+    for (const wchar_t* name : {L"s", L"missing", static_cast<const wchar_t*>(nullptr)}) {
+        std::wstring text = L"untouched";
+        EXPECT_FALSE(document.getObjectText(name, text));
+        EXPECT_EQ(text, L"untouched");
+    }
+}

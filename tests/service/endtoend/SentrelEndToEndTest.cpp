@@ -2,6 +2,7 @@
 // in this process, with the settings service, a product's plugin, a viewer
 // and the session API as doubles, and a product asking on the bus double.
 #include "ChildProcess.h"
+#include "JsonText.h"
 #include "PluginDoubleControl.h"
 #include "RawBusPeer.h"
 #include "ScratchFolder.h"
@@ -31,6 +32,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using TestSupport::jsonText;
 
 const std::wstring kViewer = L"EndToEndViewer";
 const std::wstring kProduct = L"EndToEndProduct";
@@ -40,18 +42,6 @@ const uint32_t kSession = 3;
 MODULE_STATUS managerCallback(void*, void*, void*, void*)
 {
     return MODULE_STATUS_SUCCESS;
-}
-
-// A JSON string literal for text that holds no quote and no control character.
-std::wstring jsonText(const std::wstring& text)
-{
-    std::wstring quoted = L"\"";
-    for (const wchar_t c : text) {
-        if (c == L'\\')
-            quoted += L'\\';
-        quoted += c;
-    }
-    return quoted + L"\"";
 }
 
 // An alert request as a product writes it; session 0 is whichever user is active.
