@@ -21,7 +21,7 @@ struct DeliveryPool::State {
     std::condition_variable monitorWake;  // the monitor: a stalled queue or the end
     std::deque<Task> queue;
     std::vector<std::thread> threads;
-    std::thread monitor;
+    std::thread monitor; // started when a task first waits behind busy threads
     size_t idle = 0; // workers free to take a task, counted from their start
     Clock::time_point nextStart; // one more thread at most once a stall period
     bool stopping = false;
@@ -32,14 +32,23 @@ struct DeliveryPool::State {
     void startWorker(const std::shared_ptr<State>& self)
     {
         ++idle;
-        threads.emplace_back([self]() { self->work(); });
+        threads.emplace_back([self]() { self->work(self); });
+    }
+
+    // Caller holds the lock and has seen the queue stalled.
+    void wakeMonitor(const std::shared_ptr<State>& self)
+    {
+        if (monitor.joinable())
+            monitorWake.notify_one();
+        else
+            monitor = std::thread([self]() { self->watch(self); });
     }
 
     // Caller holds the lock. Only then can one more thread help, so only then
     // does the monitor need to look at the clock.
     bool stalled() const { return !queue.empty() && idle == 0 && threads.size() < maxThreads; }
 
-    void work()
+    void work(const std::shared_ptr<State>& self)
     {
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
@@ -50,7 +59,7 @@ struct DeliveryPool::State {
             Task task = std::move(queue.front());
             queue.pop_front();
             if (stalled())
-                monitorWake.notify_one();
+                wakeMonitor(self);
             guard.unlock();
             task.run();
             task.run = nullptr;
@@ -85,8 +94,6 @@ DeliveryPool::DeliveryPool(std::chrono::milliseconds stall, size_t maxThreads) :
     m_state->maxThreads = maxThreads;
     std::lock_guard<std::mutex> guard(m_state->lock);
     m_state->startWorker(m_state);
-    std::shared_ptr<State> state = m_state;
-    m_state->monitor = std::thread([state]() { state->watch(state); });
 }
 
 DeliveryPool::~DeliveryPool()
@@ -113,17 +120,15 @@ DeliveryPool::~DeliveryPool()
 
 void DeliveryPool::post(std::function<void()> task)
 {
-    bool stalled = false;
     {
         std::lock_guard<std::mutex> guard(m_state->lock);
         if (m_state->stopping)
             return;
         m_state->queue.push_back({std::move(task), State::Clock::now()});
-        stalled = m_state->stalled();
+        if (m_state->stalled())
+            m_state->wakeMonitor(m_state);
     }
     m_state->changed.notify_one();
-    if (stalled)
-        m_state->monitorWake.notify_one();
 }
 
 } // namespace BusDouble
