@@ -92,8 +92,6 @@ DeliveryPool::DeliveryPool(std::chrono::milliseconds stall, size_t maxThreads) :
 {
     m_state->stall = stall;
     m_state->maxThreads = maxThreads;
-    std::lock_guard<std::mutex> guard(m_state->lock);
-    m_state->startWorker(m_state);
 }
 
 DeliveryPool::~DeliveryPool()
@@ -125,7 +123,11 @@ void DeliveryPool::post(std::function<void()> task)
         if (m_state->stopping)
             return;
         m_state->queue.push_back({std::move(task), State::Clock::now()});
-        if (m_state->stalled())
+        // The first thread starts with the first task: a connection that is
+        // never delivered to costs no thread.
+        if (m_state->threads.empty())
+            m_state->startWorker(m_state);
+        else if (m_state->stalled())
             m_state->wakeMonitor(m_state);
     }
     m_state->changed.notify_one();
