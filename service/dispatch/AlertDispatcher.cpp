@@ -277,9 +277,13 @@ bool AlertDispatcher::dismissCurrent()
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_current)
         return false;
-    const std::shared_ptr<Alert> alert = std::move(m_current);
+    std::shared_ptr<Alert> alert = std::move(m_current);
     m_current.reset();
-    return alert->dismiss();
+    const bool dismissed = alert->dismiss();
+    // Its bus connection closes off the dispatch thread, which may be about
+    // to show the next alert.
+    m_releaser.release(std::move(alert));
+    return dismissed;
 }
 
 } // namespace Kest

@@ -1,5 +1,6 @@
 #pragma once
 #include "alert/Alert.h"
+#include "dispatch/AlertReleaser.h"
 #include "message/MessageBus.h"
 
 #include <cstdint>
@@ -54,6 +55,8 @@ private:
     std::mutex m_waitLock;
     std::shared_ptr<Alert> m_waiting;
     bool m_stopped = false;
+    // Last, so gone first: alerts taken down are let go of before the rest.
+    AlertReleaser m_releaser;
 };
 
 } // namespace Kest

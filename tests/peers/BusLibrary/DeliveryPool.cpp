@@ -1,5 +1,6 @@
 #include "DeliveryPool.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -17,11 +18,12 @@ struct DeliveryPool::State {
 
     std::mutex lock;
     std::condition_variable changed;      // workers: a task or the end
-    std::condition_variable monitorWake;  // the monitor: only the end
+    std::condition_variable monitorWake;  // the monitor: a stalled queue or the end
     std::deque<Task> queue;
     std::vector<std::thread> threads;
-    std::thread monitor;
-    size_t idle = 0;
+    std::thread monitor; // started when a task first waits behind busy threads
+    size_t idle = 0; // workers free to take a task, counted from their start
+    Clock::time_point nextStart; // one more thread at most once a stall period
     bool stopping = false;
     std::chrono::milliseconds stall;
     size_t maxThreads;
@@ -29,37 +31,59 @@ struct DeliveryPool::State {
     // Caller holds the lock.
     void startWorker(const std::shared_ptr<State>& self)
     {
-        threads.emplace_back([self]() { self->work(); });
+        ++idle;
+        threads.emplace_back([self]() { self->work(self); });
     }
 
-    void work()
+    // Caller holds the lock and has seen the queue stalled.
+    void wakeMonitor(const std::shared_ptr<State>& self)
+    {
+        if (monitor.joinable())
+            monitorWake.notify_one();
+        else
+            monitor = std::thread([self]() { self->watch(self); });
+    }
+
+    // Caller holds the lock. Only then can one more thread help, so only then
+    // does the monitor need to look at the clock.
+    bool stalled() const { return !queue.empty() && idle == 0 && threads.size() < maxThreads; }
+
+    void work(const std::shared_ptr<State>& self)
     {
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
-            ++idle;
             changed.wait(guard, [this]() { return stopping || !queue.empty(); });
-            --idle;
             if (stopping)
                 return;
+            --idle;
             Task task = std::move(queue.front());
             queue.pop_front();
+            if (stalled())
+                wakeMonitor(self);
             guard.unlock();
             task.run();
             task.run = nullptr;
             guard.lock();
+            ++idle;
         }
     }
 
+    // Sleeps without a time-out while no task waits behind busy threads, so
+    // an idle connection costs no wake-ups.
     void watch(const std::shared_ptr<State>& self)
     {
         std::unique_lock<std::mutex> guard(lock);
-        while (!stopping) {
-            monitorWake.wait_for(guard, stall);
+        for (;;) {
+            monitorWake.wait(guard, [this]() { return stopping || stalled(); });
             if (stopping)
                 return;
-            if (!queue.empty() && idle == 0 && threads.size() < maxThreads &&
-                Clock::now() - queue.front().queued >= stall)
-                startWorker(self);
+            const Clock::time_point due = std::max(queue.front().queued + stall, nextStart);
+            if (Clock::now() < due) {
+                monitorWake.wait_until(guard, due, [this]() { return stopping; });
+                continue;
+            }
+            startWorker(self);
+            nextStart = Clock::now() + stall;
         }
     }
 };
@@ -68,10 +92,6 @@ DeliveryPool::DeliveryPool(std::chrono::milliseconds stall, size_t maxThreads) :
 {
     m_state->stall = stall;
     m_state->maxThreads = maxThreads;
-    std::lock_guard<std::mutex> guard(m_state->lock);
-    m_state->startWorker(m_state);
-    std::shared_ptr<State> state = m_state;
-    m_state->monitor = std::thread([state]() { state->watch(state); });
 }
 
 DeliveryPool::~DeliveryPool()
@@ -103,6 +123,12 @@ void DeliveryPool::post(std::function<void()> task)
         if (m_state->stopping)
             return;
         m_state->queue.push_back({std::move(task), State::Clock::now()});
+        // The first thread starts with the first task: a connection that is
+        // never delivered to costs no thread.
+        if (m_state->threads.empty())
+            m_state->startWorker(m_state);
+        else if (m_state->stalled())
+            m_state->wakeMonitor(m_state);
     }
     m_state->changed.notify_one();
 }

@@ -5,10 +5,11 @@
 
 namespace BusDouble {
 
-// The delivery threads of one connection. Tasks run in arrival order on one
-// thread while they are quick; when the oldest waiting task has waited a
-// stall period because every thread is busy (a callback waiting for a reply,
-// say), one more thread starts, so no callback waits behind another forever.
+// The delivery threads of one connection, started on demand. Tasks run in
+// arrival order on one thread while they are quick; when the oldest waiting
+// task has waited a stall period because every thread is busy (a callback
+// waiting for a reply, say), one more thread starts, so no callback waits
+// behind another forever.
 class DeliveryPool {
 public:
     explicit DeliveryPool(std::chrono::milliseconds stall = std::chrono::milliseconds(15), size_t maxThreads = 64);

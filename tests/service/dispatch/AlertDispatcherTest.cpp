@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <future>
 #include <map>
@@ -636,6 +637,66 @@ TEST_F(DispatcherTest, ASecondShowTakesDownTheAlertOnScreenFirst)
     EXPECT_EQ(L"Sentrel.Viewer.v1.Show.2", requests[2].name);
     EXPECT_FALSE(dispatcher->deleteAlert(L"1"));
     EXPECT_TRUE(dispatcher->deleteAlert(L"2"));
+}
+
+// An alert whose end takes as long as the test wants, as closing its own bus
+// connection may.
+class LingeringAlert : public Alert {
+public:
+    LingeringAlert(AlertInfo info, std::shared_ptr<Kest::AlertTimeScale> scale, std::shared_future<void> letGo,
+                   std::atomic<bool>& ended)
+        : Alert(std::move(info), nullptr, std::move(scale)), m_letGo(std::move(letGo)), m_ended(ended)
+    {
+    }
+    ~LingeringAlert() override
+    {
+        m_letGo.wait();
+        m_ended = true;
+    }
+
+private:
+    std::shared_future<void> m_letGo;
+    std::atomic<bool>& m_ended;
+};
+
+TEST_F(DispatcherTest, TheNextShowDoesNotWaitForThePreviousAlertToEnd)
+{
+    ViewerDouble::Viewer& viewer = registerViewer(L"v1");
+    viewer.answerShow(Answer::Shown, Outcome::Dismissed);
+    std::promise<void> letGo;
+    const std::shared_future<void> gate = letGo.get_future().share();
+    std::atomic<bool> ended{false};
+    AlertInfo info = makeInfo(L"{A}", L"1");
+    info.preferredViewer = {L"v1"};
+    ASSERT_TRUE(dispatcher->show(std::make_shared<LingeringAlert>(std::move(info), timeScale, gate, ended)));
+    ASSERT_TRUE(dispatcher->wait());
+
+    auto second = std::async(std::launch::async, [this]() { return dispatcher->show(makeAlert(L"{B}", L"2", {L"v1"})); });
+    const bool shownMeanwhile = second.wait_for(TestSupport::kGenerousWait) == std::future_status::ready;
+    letGo.set_value();
+    EXPECT_TRUE(shownMeanwhile) << "the second show waited for the first alert's end";
+    EXPECT_TRUE(second.get());
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return ended.load(); }));
+
+    const auto requests = viewer.requests();
+    ASSERT_EQ(2u, requests.size()) << "the finished alert needs no Delete request";
+    EXPECT_EQ(L"Sentrel.Viewer.v1.Show.2", requests[1].name);
+}
+
+TEST_F(DispatcherTest, DestroyingTheDispatcherWaitsForTheAlertsItTookDown)
+{
+    registerViewer(L"v1").answerShow(Answer::Shown, Outcome::Dismissed);
+    std::promise<void> letGo;
+    std::atomic<bool> ended{false};
+    AlertInfo info = makeInfo(L"{A}", L"1");
+    info.preferredViewer = {L"v1"};
+    ASSERT_TRUE(dispatcher->show(std::make_shared<LingeringAlert>(std::move(info), timeScale,
+                                                                  letGo.get_future().share(), ended)));
+    ASSERT_TRUE(dispatcher->wait());
+    EXPECT_TRUE(dispatcher->dismissCurrent());
+    letGo.set_value();
+    dispatcher.reset();
+    EXPECT_TRUE(ended.load()) << "an alert outlived its dispatcher";
 }
 
 TEST_F(DispatcherTest, DestroyingTheDispatcherTakesDownItsAlert)
