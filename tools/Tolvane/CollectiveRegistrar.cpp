@@ -5,6 +5,9 @@
 #include "JSONReferenceProvider.h"
 #include "Logging/Log.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <utility>
 
 namespace Ostrand {
@@ -24,18 +27,30 @@ const CommandLineFlag kFlagTable[] = {
 const wchar_t kSource[] = L"CollectiveRegistrar";
 const wchar_t kExecute[] = L"Ostrand::CollectiveRegistrar::execute";
 
+// Nothing says when a program that holds the file lets go of it: it is
+// looked at again this often.
+constexpr std::chrono::milliseconds kBusyFilePause{50};
+
+std::chrono::milliseconds remainingUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left = deadline - std::chrono::steady_clock::now();
+    return left.count() > 0 ? std::chrono::ceil<std::chrono::milliseconds>(left) : std::chrono::milliseconds(0);
+}
+
 } // namespace
 
 CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFile, UninstallCallback uninstall,
                                          std::shared_ptr<IFileIO> fileIO, std::shared_ptr<JSONParser> document,
                                          std::shared_ptr<ReferenceProvider> provider,
-                                         std::shared_ptr<ReferenceManager> manager)
+                                         std::shared_ptr<ReferenceManager> manager,
+                                         std::chrono::milliseconds waitBound)
     : m_registryFile(std::move(registryFile)), m_uninstall(std::move(uninstall)),
       m_fileIO(fileIO ? std::move(fileIO) : std::make_shared<FileIO>()),
       m_document(document ? std::move(document) : std::make_shared<JSONParser>()),
       m_provider(provider ? std::move(provider)
                           : std::make_shared<JSONReferenceProvider>(m_document, m_fileIO, m_registryFile)),
-      m_manager(manager ? std::move(manager) : std::make_shared<ReferenceManager>(m_provider))
+      m_manager(manager ? std::move(manager) : std::make_shared<ReferenceManager>(m_provider)),
+      m_waitBound(waitBound)
 {
 }
 
@@ -53,8 +68,17 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
     if (parser.has(kHelpFlag))
         return false;
 
+    // One wait bound for the whole run, however its waits fall.
+    const Clock::time_point deadline = Clock::now() + m_waitBound;
+    RegistryFileLock lock(RegistryFileLock::lockFileFor(m_registryFile));
+    if (!takeTurn(lock, deadline))
+        return false;
+
     bool referencesUsable = true;
-    if (!m_provider->initialize()) {
+    bool read = false;
+    if (!readRegistryFile(deadline, read))
+        return false;
+    if (!read) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Could not setup the referenceProvider.");
         referencesUsable = false;
     }
@@ -66,8 +90,57 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
     if (parser.has(kRegisterFlag))
         return registerCode(parser.value(kRegisterFlag));
     if (parser.has(kUnregisterFlag))
-        return unregisterCode(parser.value(kUnregisterFlag), referencesUsable);
+        return unregisterCode(parser.value(kUnregisterFlag), referencesUsable, lock);
     return false;
+}
+
+bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const
+{
+    RegistryFileLock::Result result = lock.acquire(std::chrono::milliseconds(0));
+    if (result == RegistryFileLock::Result::TimedOut) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
+        result = lock.acquire(remainingUntil(deadline));
+    }
+    switch (result) {
+    case RegistryFileLock::Result::Held:
+        return true;
+    case RegistryFileLock::Result::TimedOut:
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"Another run kept %ls for over %lld ms. Nothing was changed. Returning.", m_registryFile.c_str(),
+                static_cast<long long>(m_waitBound.count()));
+        return false;
+    default:
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"Could not lock %ls. Error code %lu. Nothing was changed. Returning.", lock.path().c_str(),
+                lock.error());
+        return false;
+    }
+}
+
+// False only when the file stayed busy past the deadline; otherwise `read`
+// says whether the provider could read it (or found none).
+bool CollectiveRegistrar::readRegistryFile(Clock::time_point deadline, bool& read)
+{
+    bool waitLogged = false;
+    for (;;) {
+        read = m_provider->initialize();
+        if (read || !m_provider->wasBusy())
+            return true;
+        const std::chrono::milliseconds left = remainingUntil(deadline);
+        if (left.count() == 0) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                    L"%ls was held by another program for over %lld ms. Nothing was changed. Returning.",
+                    m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
+            return false;
+        }
+        if (!waitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"%ls is held by another program. Waiting for it.", m_registryFile.c_str());
+            waitLogged = true;
+        }
+        Sleep(static_cast<DWORD>(std::min(left, kBusyFilePause).count()));
+    }
 }
 
 bool CollectiveRegistrar::registerCode(const std::wstring& code)
@@ -84,12 +157,15 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code)
     return false;
 }
 
-bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referencesUsable)
+bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock)
 {
+    // The installer may take long, and may itself run the registrar: the
+    // other runs get their turns while it works.
     if (!m_fileIO->exists(m_registryFile) || !referencesUsable) {
         // Nothing tells which codes still depend on the component: it goes.
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
                 L"Could not find %ls or could not initialize referenceManager - uninstalling", m_registryFile.c_str());
+        lock.release();
         const bool uninstalled = uninstall();
         if (!uninstalled)
             ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed",
@@ -105,6 +181,7 @@ bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referenc
     }
     if (m_manager->count() != 0)
         return true;
+    lock.release();
     if (uninstall())
         return true;
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed after last reference removed",

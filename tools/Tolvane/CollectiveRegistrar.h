@@ -3,7 +3,9 @@
 #include "JSONParser.h"
 #include "ReferenceManager.h"
 #include "ReferenceProvider.h"
+#include "RegistryFileLock.h"
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,19 +19,30 @@ public:
     // Called with the registry file's path; true when the uninstall ran.
     using UninstallCallback = std::function<bool(const wchar_t* registryFile)>;
 
+    // How long a run waits, in all, for other runs and programs that hold
+    // the registry file: long enough for any number of installs at once.
+    static constexpr std::chrono::milliseconds kWaitBound{60000};
+
     // Every empty collaborator gets its default: the file access, a document,
     // a JSON provider over those two and the path, a manager over the provider.
     CollectiveRegistrar(std::wstring registryFile, UninstallCallback uninstall, std::shared_ptr<IFileIO> fileIO = {},
                         std::shared_ptr<JSONParser> document = {}, std::shared_ptr<ReferenceProvider> provider = {},
-                        std::shared_ptr<ReferenceManager> manager = {});
+                        std::shared_ptr<ReferenceManager> manager = {},
+                        std::chrono::milliseconds waitBound = kWaitBound);
 
     // Runs one command line: exactly one switch, "-register=<code>" or
-    // "-unregister=<code>". True when the command succeeded.
+    // "-unregister=<code>". True when the command succeeded. Runs at the
+    // same time take turns: each reads, changes and saves the file alone.
+    // One that cannot have its turn within the bound changes nothing.
     bool execute(int argc, const wchar_t* const* argv);
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    bool takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const;
+    bool readRegistryFile(Clock::time_point deadline, bool& read);
     bool registerCode(const std::wstring& code);
-    bool unregisterCode(const std::wstring& code, bool referencesUsable);
+    bool unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock);
     bool uninstall() const;
 
     std::wstring m_registryFile;
@@ -38,6 +51,7 @@ private:
     std::shared_ptr<JSONParser> m_document;
     std::shared_ptr<ReferenceProvider> m_provider;
     std::shared_ptr<ReferenceManager> m_manager;
+    std::chrono::milliseconds m_waitBound;
 };
 
 } // namespace Ostrand

@@ -2,6 +2,7 @@
 
 #include "OSPlatform.h"
 #include "ProcessRunner.h"
+#include "RegistryFileLock.h"
 #include "RegistryKeys.h"
 #include "RegistryString.h"
 
@@ -56,7 +57,11 @@ bool uninstallComponent(const wchar_t* registryFile)
         return false;
     if (!componentFolder.empty()) {
         deleteAtRestart(ownFilePath());
-        deleteAtRestart(registryFile ? registryFile : L"");
+        if (registryFile) {
+            deleteAtRestart(registryFile);
+            // Or the folder would never be empty enough to go.
+            deleteAtRestart(Ostrand::RegistryFileLock::lockFileFor(registryFile));
+        }
         deleteAtRestart(componentFolder);
     }
     return true;

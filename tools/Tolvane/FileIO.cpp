@@ -41,12 +41,16 @@ std::shared_ptr<FILE> FileIO::open(const std::wstring& path, const std::wstring&
 
 bool FileIO::exists(const std::wstring& path)
 {
-    // Opening for reading with full sharing is the test: a file somebody holds
-    // without sharing, or a folder, is as good as absent to the registrar.
+    // Opening for reading with full sharing is the test: a folder, or a file
+    // this account may not read, is as good as absent to the registrar. A
+    // file that somebody holds without sharing is there all the same: it is
+    // only busy for now.
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    }
     CloseHandle(file);
     return true;
 }

@@ -15,7 +15,8 @@ public:
     // Empty pointer when the file cannot be opened with that mode.
     virtual std::shared_ptr<FILE> open(const std::string& path, const std::string& mode) = 0;
     virtual std::shared_ptr<FILE> open(const std::wstring& path, const std::wstring& mode) = 0;
-    // True when the path can be opened for reading; a folder counts as absent.
+    // True when the path can be opened for reading, or names a file that
+    // someone else holds without sharing; a folder counts as absent.
     virtual bool exists(const std::wstring& path) = 0;
     // Hands what was written to the disk and closes the file; the caller gives
     // its pointer up. False when the data may not have reached the disk, the

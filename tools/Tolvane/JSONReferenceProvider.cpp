@@ -28,17 +28,29 @@ JSONReferenceProvider::~JSONReferenceProvider() { uninitialize(); }
 
 bool JSONReferenceProvider::doInitialize()
 {
+    m_busy = false;
     if (m_path.empty())
         m_path = kDefaultPath;
     if (!m_fileIO->exists(m_path)) {
         m_document->parse(L"null");
         return true;
     }
+    // The file is there: if it does not open, or a read fails part of the
+    // way, someone else has it (another program, or a run that is replacing
+    // it). Its content is then unknown, which is not the same as damaged.
     const std::shared_ptr<FILE> file = m_fileIO->open(m_path, L"rb");
-    if (!file)
+    if (!file) {
+        m_document->parse(L"null");
+        m_busy = true;
         return false;
-    return m_document->parse(file.get());
+    }
+    if (m_document->parse(file.get()))
+        return true;
+    m_busy = ferror(file.get()) != 0;
+    return false;
 }
+
+bool JSONReferenceProvider::wasBusy() const { return m_busy; }
 
 bool JSONReferenceProvider::doUninitialize() { return true; }
 

@@ -23,9 +23,11 @@ public:
     // Rewrites the whole file: written beside it and then put in its place,
     // so that a failed write leaves the old file whole.
     bool save(const std::set<std::wstring>& codes) override;
+    bool wasBusy() const override;
 
 protected:
-    // A missing file is an empty list; a file that is there must open and parse.
+    // A missing file is an empty list; a file that is there must open and
+    // parse. One that is there but cannot be opened or read through is busy.
     bool doInitialize() override;
     bool doUninitialize() override;
 
@@ -33,6 +35,7 @@ private:
     std::shared_ptr<JSONParser> m_document;
     std::shared_ptr<IFileIO> m_fileIO;
     std::wstring m_path;
+    bool m_busy = false;
 };
 
 } // namespace Ostrand

@@ -21,6 +21,7 @@ bool ReferenceProvider::uninitialize()
 bool ReferenceProvider::isInitialized() const { return m_initialized; }
 bool ReferenceProvider::load(std::set<std::wstring>&) { return true; }
 bool ReferenceProvider::save(const std::set<std::wstring>&) { return true; }
+bool ReferenceProvider::wasBusy() const { return false; }
 bool ReferenceProvider::doInitialize() { return true; }
 bool ReferenceProvider::doUninitialize() { return true; }
 

@@ -18,6 +18,10 @@ public:
     // Adds the stored codes to `codes`, which is not emptied first.
     virtual bool load(std::set<std::wstring>& codes);
     virtual bool save(const std::set<std::wstring>& codes);
+    // True when the last initialise failed only because someone else held
+    // the store: what it holds is unknown, not damaged, and reading it again
+    // later may succeed.
+    virtual bool wasBusy() const;
 
 protected:
     virtual bool doInitialize();

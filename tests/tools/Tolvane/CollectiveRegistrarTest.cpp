@@ -2,6 +2,7 @@
 #include "FileIO.h"
 #include "RegistryFileBytes.h"
 
+#include "LogFile.h"
 #include "ScratchFolder.h"
 #include "TestNames.h"
 
@@ -36,11 +37,13 @@ protected:
                 stateAtUninstall = stored();
                 return uninstallSucceeds;
             },
-            std::move(io));
+            std::move(io), nullptr, nullptr, nullptr, waitBound);
         return registrar.execute(static_cast<int>(argv.size()), argv.data());
     }
 
+    TestSupport::LogFile log;
     TestSupport::ScratchFolder folder;
+    std::chrono::milliseconds waitBound = CollectiveRegistrar::kWaitBound;
     std::vector<std::wstring> uninstalls;
     std::string stateAtUninstall;
     bool uninstallSucceeds = true;
@@ -124,31 +127,80 @@ TEST_F(Registrar, UnregisterOfTheLastCodeSavesThenUninstalls)
 
 TEST_F(Registrar, UnregisterWithoutAUsableFileUninstallsWhateverTheCode)
 {
-    enum class Damage { Missing, Invalid, WrongTypes, Folder, HeldExclusively };
-    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::WrongTypes, Damage::Folder, Damage::HeldExclusively}) {
+    enum class Damage { Missing, Invalid, WrongTypes, Folder };
+    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::WrongTypes, Damage::Folder}) {
         uninstalls.clear();
         DeleteFileW(path().c_str());
         RemoveDirectoryW(path().c_str());
-        HANDLE held = INVALID_HANDLE_VALUE;
         switch (damage) {
         case Damage::Missing: break;
         case Damage::Invalid: store(L"not json"); break;
         case Damage::WrongTypes: store(LR"({"registry":[{"appcode":1}]})"); break;
         case Damage::Folder: CreateDirectoryW(path().c_str(), nullptr); break;
-        case Damage::HeldExclusively:
-            store(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
-            held = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, held);
-            break;
         }
         EXPECT_TRUE(run({L"-unregister=anything"})) << static_cast<int>(damage);
         EXPECT_EQ(std::vector<std::wstring>{path()}, uninstalls) << static_cast<int>(damage);
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
     }
     RemoveDirectoryW(path().c_str());
     uninstallSucceeds = false;
     EXPECT_FALSE(run({L"-unregister=anything"}));
+}
+
+// Another program holds the registry file without sharing, or another run
+// holds its turn at it, for longer than the run may wait (the bound is set
+// short here): the run says so and changes nothing; an unregister never
+// takes the busy file for a missing or damaged one and uninstalls. A run
+// that gave up keeps nothing held: once the holder lets go, the next run
+// goes ahead.
+TEST_F(Registrar, WhatHoldsTheFileLongerThanTheBoundMakesTheRunChangeNothing)
+{
+    enum class Holder { RegistryFile, Turn };
+    struct Case {
+        const char* name;
+        Holder holder;
+        const wchar_t* command;
+        const wchar_t* after; // once the holder has let go
+    };
+    const Case cases[] = {
+        {"register, file held", Holder::RegistryFile, L"-register=NEW",
+         LR"({"registry":[{"appcode":"A"},{"appcode":"B"},{"appcode":"NEW"}]})"},
+        {"unregister, file held", Holder::RegistryFile, L"-unregister=A", LR"({"registry":[{"appcode":"B"}]})"},
+        {"register, turn held", Holder::Turn, L"-register=NEW",
+         LR"({"registry":[{"appcode":"A"},{"appcode":"B"},{"appcode":"NEW"}]})"},
+        {"unregister, turn held", Holder::Turn, L"-unregister=A", LR"({"registry":[{"appcode":"B"}]})"},
+    };
+    const std::wstring lockFile = Ostrand::RegistryFileLock::lockFileFor(path());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
+        const std::string before = stored();
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        if (c.holder == Holder::RegistryFile) {
+            holder = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        } else {
+            holder = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_ALWAYS, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+            OVERLAPPED range = {};
+            ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
+        }
+
+        waitBound = std::chrono::milliseconds(100);
+        EXPECT_FALSE(run({c.command}));
+        EXPECT_TRUE(uninstalls.empty());
+        const std::wstring gaveUp = c.holder == Holder::RegistryFile
+                                        ? path() + L" was held by another program for over 100 ms."
+                                        : L"Another run kept " + path() + L" for over 100 ms.";
+        EXPECT_TRUE(log.contains(4, gaveUp + L" Nothing was changed. Returning."));
+
+        CloseHandle(holder);
+        EXPECT_EQ(before, stored());
+        waitBound = CollectiveRegistrar::kWaitBound;
+        EXPECT_TRUE(run({c.command}));
+        EXPECT_EQ(registryFile(c.after), stored());
+        EXPECT_TRUE(uninstalls.empty());
+    }
 }
 
 TEST_F(Registrar, AFailedSaveOnUnregisterNeitherChangesTheFileNorUninstalls)

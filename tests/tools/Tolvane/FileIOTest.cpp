@@ -15,7 +15,7 @@ protected:
     Ostrand::FileIO io;
 };
 
-TEST_F(FileIOTest, ExistsOnlyForFilesThatOpenForReading)
+TEST_F(FileIOTest, ExistsForFilesThatOpenForReadingOrAreHeld)
 {
     const std::wstring file = folder.write(L"a.dat", "x");
     EXPECT_TRUE(io.exists(file));
@@ -23,10 +23,11 @@ TEST_F(FileIOTest, ExistsOnlyForFilesThatOpenForReading)
     EXPECT_FALSE(io.exists(folder.path()));
     EXPECT_FALSE(io.exists(L""));
 
-    // Held by somebody who shares nothing: as good as absent.
+    // Held by somebody who shares nothing: there all the same, only busy.
     HANDLE exclusive = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
-    EXPECT_FALSE(io.exists(file));
+    EXPECT_TRUE(io.exists(file));
+    EXPECT_FALSE(io.open(file, L"rb"));
     CloseHandle(exclusive);
     EXPECT_TRUE(io.exists(file));
 }

@@ -12,6 +12,9 @@
 #include <ostream>
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -160,23 +163,83 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"utf8", true, R"({"registry":[{"appcode":"A"}]})", false, true, {}}),
     TolvaneTests::CaseName());
 
-TEST_F(ReferenceStore, AFileHeldWithoutSharingIsAbsentAndOneThatWillNotOpenFails)
+// A file that is there but cannot be read now is busy: its content is
+// unknown, which is not the damage of a file that reads as no registry. Once
+// it can be read, the same provider reads it.
+TEST_F(ReferenceStore, AFileThatCannotBeReadNowIsBusyNotDamaged)
 {
-    folder.write(L"appregistry.dat", registryFile(LR"({"registry":[{"appcode":"A"}]})"));
-    HANDLE exclusive = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
-    auto store = provider();
-    // Counts as absent, so there is nothing to read.
-    EXPECT_TRUE(store->initialize());
-    CloseHandle(exclusive);
-
-    // Exists, but refuses to open for reading.
-    class NoOpen : public Ostrand::FileIO {
+    class Refusing : public Ostrand::FileIO {
     public:
-        std::shared_ptr<FILE> open(const std::wstring&, const std::wstring&) override { return {}; }
+        enum class Refusal { None, Open, Read } refusal = Refusal::None;
+        std::shared_ptr<FILE> open(const std::wstring& path, const std::wstring& mode) override
+        {
+            if (refusal == Refusal::Open)
+                return {};
+            if (refusal != Refusal::Read)
+                return Ostrand::FileIO::open(path, mode);
+            // A stream for reading over a handle the system lets write
+            // only: every read of it fails.
+            const HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, 0, nullptr);
+            if (handle == INVALID_HANDLE_VALUE)
+                return {};
+            const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+            FILE* file = descriptor >= 0 ? _fdopen(descriptor, "rb") : nullptr;
+            if (!file) {
+                if (descriptor >= 0)
+                    _close(descriptor);
+                else
+                    CloseHandle(handle);
+                return {};
+            }
+            return std::shared_ptr<FILE>(file, fclose);
+        }
     };
-    auto refusing = provider(std::make_shared<NoOpen>());
-    EXPECT_FALSE(refusing->initialize());
+    enum class Trouble { HeldWithoutSharing, OpenRefused, ReadFails, NotJson };
+    struct Case {
+        const char* name;
+        Trouble trouble;
+        bool busy;
+    };
+    const Case cases[] = {
+        {"held by another handle that shares nothing", Trouble::HeldWithoutSharing, true},
+        {"there, but it does not open", Trouble::OpenRefused, true},
+        {"a read fails part of the way", Trouble::ReadFails, true},
+        {"reads, but is no JSON", Trouble::NotJson, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        folder.write(L"appregistry.dat", registryFile(c.trouble == Trouble::NotJson
+                                                          ? LR"({"registry":[{"appcode":"A"}])"
+                                                          : LR"({"registry":[{"appcode":"A"}]})"));
+        auto io = std::make_shared<Refusing>();
+        io->refusal = c.trouble == Trouble::OpenRefused ? Refusing::Refusal::Open
+                      : c.trouble == Trouble::ReadFails ? Refusing::Refusal::Read
+                                                        : Refusing::Refusal::None;
+        HANDLE exclusive = INVALID_HANDLE_VALUE;
+        if (c.trouble == Trouble::HeldWithoutSharing) {
+            exclusive = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, exclusive);
+        }
+        auto store = provider(io);
+        ReferenceManager manager(store);
+        EXPECT_FALSE(store->initialize());
+        EXPECT_EQ(c.busy, store->wasBusy());
+        if (exclusive != INVALID_HANDLE_VALUE)
+            CloseHandle(exclusive);
+        if (!c.busy)
+            continue;
+        io->refusal = Refusing::Refusal::None;
+        ASSERT_TRUE(store->initialize());
+        EXPECT_FALSE(store->wasBusy());
+        ASSERT_TRUE(manager.load());
+        EXPECT_TRUE(manager.contains(L"A"));
+    }
+    // A missing file is no trouble at all.
+    DeleteFileW(path().c_str());
+    auto store = provider();
+    EXPECT_TRUE(store->initialize());
+    EXPECT_FALSE(store->wasBusy());
 }
 
 TEST_F(ReferenceStore, ProviderInitialisesOnce)

@@ -5,12 +5,14 @@
 
 #include "ScratchFolder.h"
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,77 @@ protected:
         return code;
     }
 
+    // Starts a run and returns without waiting for it; suspended when asked.
+    // Its streams go nowhere. A run that cannot start has no process handle.
+    PROCESS_INFORMATION start(const std::wstring& arguments, bool suspended = false) const
+    {
+        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+                            nullptr, nullptr, &startup, &process)) {
+            ADD_FAILURE() << "cannot start the program: " << GetLastError();
+            process = {};
+        }
+        return process;
+    }
+
+    // Waits for a run to end and lets go of it; its exit code, or 0xFFFFFFFF
+    // when it did not start or did not end.
+    static DWORD finish(PROCESS_INFORMATION& process)
+    {
+        DWORD code = 0xFFFFFFFF;
+        if (!process.hProcess)
+            return code;
+        // Several Wine processes starting at once on a loaded machine.
+        if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0)
+            GetExitCodeProcess(process.hProcess, &code);
+        else
+            ADD_FAILURE() << "a run did not end";
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        process = {};
+        return code;
+    }
+
+    // Starts one run per argument text, every one suspended, then resumes
+    // them all at once, so that their reads and saves overlap; the exit code
+    // of each, in order.
+    std::vector<DWORD> runTogether(const std::vector<std::wstring>& argumentTexts) const
+    {
+        std::vector<PROCESS_INFORMATION> processes;
+        for (const std::wstring& arguments : argumentTexts)
+            processes.push_back(start(arguments, true));
+        for (const PROCESS_INFORMATION& process : processes)
+            if (process.hThread)
+                ResumeThread(process.hThread);
+        std::vector<DWORD> codes;
+        for (PROCESS_INFORMATION& process : processes)
+            codes.push_back(finish(process));
+        return codes;
+    }
+
+    // True once the program has logged a line whose "<level>: <text>" is `line`.
+    bool hasLogged(const std::wstring& line) const
+    {
+        for (const TestSupport::LogLine& logged : log.lines())
+            if (logged.level + L": " + logged.text == line)
+                return true;
+        return false;
+    }
+
+    // The registry file as the program writes it for these codes.
+    static std::string registryFileOf(const std::set<std::wstring>& codes)
+    {
+        if (codes.empty())
+            return registryFile(L"{}");
+        std::wstring text = LR"({"registry":[)";
+        for (const std::wstring& code : codes)
+            text += (text.back() == L'[' ? L"" : L",") + std::wstring(LR"({"appcode":")") + code + L"\"}";
+        return registryFile(text + L"]}");
+    }
+
     // The program's log lines since the last call, as "<level>: <text>"; every
     // line must come from the registrar's command handling.
     std::vector<std::wstring> logged() const
@@ -122,6 +195,8 @@ protected:
     const std::wstring installer = root.file(L"installer");
     const std::wstring program = component + L"\\Tolvane.exe";
     const std::wstring registryFilePath = component + L"\\appregistry.dat";
+    // What the runs take turns on: locked, never written.
+    const std::wstring lockFilePath = registryFilePath + L".lock";
     const std::wstring journal = root.file(L"installer.journal");
     const std::wstring consoleFile = root.file(L"console.txt");
     MachineRegistryValue componentDir{kComponentKey, kInstallDir};
@@ -193,7 +268,7 @@ TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions
         for (const std::wstring& path : PendingDeletions::list())
             if (_wcsnicmp(path.c_str(), root.path().c_str(), root.path().size()) == 0)
                 ours.push_back(path);
-        const std::vector<std::wstring> expected{program, registryFilePath, component};
+        const std::vector<std::wstring> expected{program, registryFilePath, lockFilePath, component};
         EXPECT_EQ(expected.size(), ours.size());
         for (size_t i = 0; i < std::min(expected.size(), ours.size()); ++i)
             EXPECT_EQ(0, _wcsicmp(expected[i].c_str(), ours[i].c_str()))
@@ -203,18 +278,12 @@ TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions
 
 TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
 {
-    enum class Damage { Missing, Invalid, HeldExclusively };
-    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::HeldExclusively}) {
+    enum class Damage { Missing, Invalid };
+    for (Damage damage : {Damage::Missing, Damage::Invalid}) {
         DeleteFileW(journal.c_str());
         DeleteFileW(registryFilePath.c_str());
-        HANDLE held = INVALID_HANDLE_VALUE;
         if (damage == Damage::Invalid)
             root.write(L"component\\appregistry.dat", "{\"registry\":[{\"appcode\":\"ABC\"}]}");
-        if (damage == Damage::HeldExclusively) {
-            storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
-            held = CreateFileW(registryFilePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, held);
-        }
         EXPECT_EQ(0U, run(L"-unregister=ABC")) << static_cast<int>(damage);
         EXPECT_EQ(expectedInstallerRun(), installerJournal().substr(0, expectedInstallerRun().size()))
             << static_cast<int>(damage);
@@ -224,8 +293,6 @@ TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
         expected.push_back(L"Error: Could not find " + registryFilePath +
                            L" or could not initialize referenceManager - uninstalling");
         EXPECT_EQ(expected, logged()) << static_cast<int>(damage);
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
     }
 }
 
@@ -267,6 +334,107 @@ TEST_F(TolvaneProgram, AFileWithALoneLowSurrogateIsUnreadable)
     EXPECT_EQ((Lines{L"Error: Could not setup the referenceProvider.",
                      L"Normal: Saved registration of NEW to " + registryFilePath}),
               logged());
+}
+
+// Installs run the program side by side. Runs started together take turns
+// over reading, changing and saving the file: a code that none of them
+// touches stays, every run ends with 0 and its change is in the file, and an
+// unregister among them never uninstalls while codes remain.
+TEST_F(TolvaneProgram, RunsStartedTogetherLoseNoChange)
+{
+    struct Race {
+        const char* name;
+        std::set<std::wstring> before;
+        std::vector<std::wstring> commands;
+        std::set<std::wstring> after;
+    };
+    const std::vector<Race> races{
+        {"six registrations beside an earlier code",
+         {L"EARLIER"},
+         {L"-register=C1", L"-register=C2", L"-register=C3", L"-register=C4", L"-register=C5", L"-register=C6"},
+         {L"C1", L"C2", L"C3", L"C4", L"C5", L"C6", L"EARLIER"}},
+        {"five registrations and an unregistration",
+         {L"EARLIER", L"GONE"},
+         {L"-register=C1", L"-register=C2", L"-unregister=GONE", L"-register=C3", L"-register=C4", L"-register=C5"},
+         {L"C1", L"C2", L"C3", L"C4", L"C5", L"EARLIER"}},
+    };
+    const int kRounds = 10;
+    for (const Race& race : races) {
+        std::vector<std::string> lossy;
+        for (int round = 1; round <= kRounds; ++round) {
+            root.write(L"component\\appregistry.dat", registryFileOf(race.before));
+            DeleteFileW(journal.c_str());
+            const std::vector<DWORD> codes = runTogether(race.commands);
+            std::string failures;
+            for (size_t i = 0; i < codes.size(); ++i)
+                if (codes[i] != 0)
+                    failures += " " + TestSupport::narrow(race.commands[i]) + " ended with " + std::to_string(codes[i]) + ";";
+            const std::string file = registryFileBytes();
+            if (file != registryFileOf(race.after))
+                failures += " the file holds " + TestSupport::narrow(std::wstring(
+                    reinterpret_cast<const wchar_t*>(file.data() + std::min<size_t>(2, file.size())),
+                    file.size() > 2 ? (file.size() - 2) / 2 : 0)) + ";";
+            if (!installerJournal().empty())
+                failures += " the installer ran;";
+            if (!failures.empty())
+                lossy.push_back("round " + std::to_string(round) + ":" + failures);
+        }
+        log.clear();
+        EXPECT_EQ(std::vector<std::string>{}, lossy) << race.name;
+    }
+}
+
+// What holds the registry file for a while, another program that holds it
+// without sharing or another run in its turn, is waited for; the run then
+// reads the whole list and goes ahead. An unregister never takes the busy
+// file for a missing one and uninstalls.
+TEST_F(TolvaneProgram, ARunWaitsForWhatHoldsTheFileAndThenGoesAhead)
+{
+    enum class Holder { RegistryFile, Turn };
+    struct Case {
+        const char* name;
+        Holder holder;
+        const wchar_t* command;
+        const wchar_t* after;
+    };
+    const Case cases[] = {
+        {"register, file held", Holder::RegistryFile, L"-register=NEW",
+         LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"},{"appcode":"NEW"}]})"},
+        {"unregister, file held", Holder::RegistryFile, L"-unregister=ABC", LR"({"registry":[{"appcode":"D"}]})"},
+        {"register, turn held", Holder::Turn, L"-register=NEW",
+         LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"},{"appcode":"NEW"}]})"},
+        {"unregister, turn held", Holder::Turn, L"-unregister=ABC", LR"({"registry":[{"appcode":"D"}]})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
+        DeleteFileW(journal.c_str());
+        HANDLE holder = INVALID_HANDLE_VALUE;
+        std::wstring waiting;
+        if (c.holder == Holder::RegistryFile) {
+            holder = CreateFileW(registryFilePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+            waiting = L"Information: " + registryFilePath + L" is held by another program. Waiting for it.";
+        } else {
+            holder = CreateFileW(lockFilePath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+            OVERLAPPED range = {};
+            ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
+            waiting = L"Information: Another run is changing " + registryFilePath + L". Waiting for its turn.";
+        }
+
+        PROCESS_INFORMATION process = start(c.command);
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return hasLogged(waiting); })) << TestSupport::narrow(waiting);
+        CloseHandle(holder);
+        EXPECT_EQ(0U, finish(process));
+        EXPECT_EQ(registryFile(c.after), registryFileBytes());
+        EXPECT_EQ("", installerJournal());
+        Lines expected{waiting};
+        if (std::wstring(c.command).find(L"-register=") == 0)
+            expected.push_back(L"Normal: Saved registration of NEW to " + registryFilePath);
+        EXPECT_EQ(expected, logged());
+    }
 }
 
 TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
