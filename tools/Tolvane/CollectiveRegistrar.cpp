@@ -102,20 +102,22 @@ bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point dea
                 L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
         result = lock.acquire(remainingUntil(deadline));
     }
-    switch (result) {
-    case RegistryFileLock::Result::Held:
+    if (result == RegistryFileLock::Result::Held)
         return true;
-    case RegistryFileLock::Result::TimedOut:
+    if (result == RegistryFileLock::Result::TimedOut) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
                 L"Another run kept %ls for over %lld ms. Nothing was changed. Returning.", m_registryFile.c_str(),
                 static_cast<long long>(m_waitBound.count()));
         return false;
-    default:
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"Could not lock %ls. Error code %lu. Nothing was changed. Returning.", lock.path().c_str(),
-                lock.error());
-        return false;
     }
+    // No folder, so no registry file to take turns at, and nobody makes the
+    // folder: the run goes on and finds no file, as it would alone.
+    if (lock.error() == ERROR_PATH_NOT_FOUND)
+        return true;
+    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+            L"Could not lock %ls. Error code %lu. Nothing was changed. Returning.", lock.path().c_str(),
+            lock.error());
+    return false;
 }
 
 // False only when the file stayed busy past the deadline; otherwise `read`

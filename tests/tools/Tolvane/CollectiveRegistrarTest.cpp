@@ -19,7 +19,7 @@ namespace {
 
 class Registrar : public ::testing::Test {
 protected:
-    std::wstring path() const { return folder.file(L"appregistry.dat"); }
+    std::wstring path() const { return folder.file(fileName); }
     std::string stored() const { return TestSupport::ScratchFolder::read(path()); }
     void store(const std::wstring& text) const { folder.write(L"appregistry.dat", registryFile(text)); }
 
@@ -43,6 +43,7 @@ protected:
 
     TestSupport::LogFile log;
     TestSupport::ScratchFolder folder;
+    std::wstring fileName = L"appregistry.dat";
     std::chrono::milliseconds waitBound = CollectiveRegistrar::kWaitBound;
     std::vector<std::wstring> uninstalls;
     std::string stateAtUninstall;
@@ -127,9 +128,11 @@ TEST_F(Registrar, UnregisterOfTheLastCodeSavesThenUninstalls)
 
 TEST_F(Registrar, UnregisterWithoutAUsableFileUninstallsWhateverTheCode)
 {
-    enum class Damage { Missing, Invalid, WrongTypes, Folder };
-    for (Damage damage : {Damage::Missing, Damage::Invalid, Damage::WrongTypes, Damage::Folder}) {
+    enum class Damage { Missing, Invalid, WrongTypes, Folder, NoFolderAround };
+    for (Damage damage :
+         {Damage::Missing, Damage::Invalid, Damage::WrongTypes, Damage::Folder, Damage::NoFolderAround}) {
         uninstalls.clear();
+        fileName = damage == Damage::NoFolderAround ? L"missing\\appregistry.dat" : L"appregistry.dat";
         DeleteFileW(path().c_str());
         RemoveDirectoryW(path().c_str());
         switch (damage) {
@@ -137,10 +140,14 @@ TEST_F(Registrar, UnregisterWithoutAUsableFileUninstallsWhateverTheCode)
         case Damage::Invalid: store(L"not json"); break;
         case Damage::WrongTypes: store(LR"({"registry":[{"appcode":1}]})"); break;
         case Damage::Folder: CreateDirectoryW(path().c_str(), nullptr); break;
+        case Damage::NoFolderAround: break;
         }
         EXPECT_TRUE(run({L"-unregister=anything"})) << static_cast<int>(damage);
         EXPECT_EQ(std::vector<std::wstring>{path()}, uninstalls) << static_cast<int>(damage);
     }
+    // Nothing made the missing folder.
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(folder.file(L"missing").c_str()));
+    fileName = L"appregistry.dat";
     RemoveDirectoryW(path().c_str());
     uninstallSucceeds = false;
     EXPECT_FALSE(run({L"-unregister=anything"}));
@@ -201,6 +208,22 @@ TEST_F(Registrar, WhatHoldsTheFileLongerThanTheBoundMakesTheRunChangeNothing)
         EXPECT_EQ(registryFile(c.after), stored());
         EXPECT_TRUE(uninstalls.empty());
     }
+}
+
+// Without its lock the run cannot know it is alone: it changes nothing.
+TEST_F(Registrar, ALockFileThatCannotBeOpenedMakesTheRunChangeNothing)
+{
+    const std::wstring lockFile = Ostrand::RegistryFileLock::lockFileFor(path());
+    ASSERT_TRUE(CreateDirectoryW(lockFile.c_str(), nullptr));
+    store(LR"({"registry":[{"appcode":"A"}]})");
+    const std::string before = stored();
+    for (const wchar_t* command : {L"-register=NEW", L"-unregister=A"}) {
+        EXPECT_FALSE(run({command})) << TestSupport::narrow(command);
+        EXPECT_EQ(before, stored());
+        EXPECT_TRUE(uninstalls.empty());
+    }
+    EXPECT_TRUE(log.contains(4, L"Could not lock " + lockFile + L". Error code "));
+    RemoveDirectoryW(lockFile.c_str());
 }
 
 TEST_F(Registrar, AFailedSaveOnUnregisterNeitherChangesTheFileNorUninstalls)
