@@ -14,6 +14,8 @@ namespace Ostrand {
 // system lets go of it when its holder ends in any way; and the lock file is
 // never deleted in use, so two runs can never lock two different files. A
 // named object would be open to anyone on the machine who made it first.
+// Whoever may only read the folder can take the lock too, and so keep runs
+// waiting: what that costs is each run's wait bound, and nothing changes.
 class RegistryFileLock {
 public:
     enum class Result { Held, TimedOut, Failed };

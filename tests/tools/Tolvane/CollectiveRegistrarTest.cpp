@@ -1,6 +1,7 @@
 #include "CollectiveRegistrar.h"
 #include "FileIO.h"
 #include "RegistryFileBytes.h"
+#include "RegistryFileHolder.h"
 
 #include "LogFile.h"
 #include "ScratchFolder.h"
@@ -13,6 +14,8 @@
 #include <vector>
 
 using Ostrand::CollectiveRegistrar;
+using TolvaneTests::Holder;
+using TolvaneTests::hold;
 using TolvaneTests::registryFile;
 
 namespace {
@@ -161,7 +164,6 @@ TEST_F(Registrar, UnregisterWithoutAUsableFileUninstallsWhateverTheCode)
 // goes ahead.
 TEST_F(Registrar, WhatHoldsTheFileLongerThanTheBoundMakesTheRunChangeNothing)
 {
-    enum class Holder { RegistryFile, Turn };
     struct Case {
         const char* name;
         Holder holder;
@@ -181,17 +183,8 @@ TEST_F(Registrar, WhatHoldsTheFileLongerThanTheBoundMakesTheRunChangeNothing)
         SCOPED_TRACE(c.name);
         store(LR"({"registry":[{"appcode":"A"},{"appcode":"B"}]})");
         const std::string before = stored();
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        if (c.holder == Holder::RegistryFile) {
-            holder = CreateFileW(path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-        } else {
-            holder = CreateFileW(lockFile.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_ALWAYS, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-            OVERLAPPED range = {};
-            ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
-        }
+        const HANDLE holder = hold(c.holder, c.holder == Holder::RegistryFile ? path() : lockFile);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
 
         waitBound = std::chrono::milliseconds(100);
         EXPECT_FALSE(run({c.command}));

@@ -2,6 +2,7 @@
 #include "PendingDeletions.h"
 #include "ToolLogFolder.h"
 #include "RegistryFileBytes.h"
+#include "RegistryFileHolder.h"
 
 #include "ScratchFolder.h"
 #include "TestNames.h"
@@ -16,6 +17,8 @@
 #include <string>
 #include <vector>
 
+using TolvaneTests::Holder;
+using TolvaneTests::hold;
 using TolvaneTests::registryFile;
 
 namespace {
@@ -390,7 +393,6 @@ TEST_F(TolvaneProgram, RunsStartedTogetherLoseNoChange)
 // file for a missing one and uninstalls.
 TEST_F(TolvaneProgram, ARunWaitsForWhatHoldsTheFileAndThenGoesAhead)
 {
-    enum class Holder { RegistryFile, Turn };
     struct Case {
         const char* name;
         Holder holder;
@@ -409,20 +411,12 @@ TEST_F(TolvaneProgram, ARunWaitsForWhatHoldsTheFileAndThenGoesAhead)
         SCOPED_TRACE(c.name);
         storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
         DeleteFileW(journal.c_str());
-        HANDLE holder = INVALID_HANDLE_VALUE;
-        std::wstring waiting;
-        if (c.holder == Holder::RegistryFile) {
-            holder = CreateFileW(registryFilePath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-            waiting = L"Information: " + registryFilePath + L" is held by another program. Waiting for it.";
-        } else {
-            holder = CreateFileW(lockFilePath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-            OVERLAPPED range = {};
-            ASSERT_TRUE(LockFileEx(holder, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range));
-            waiting = L"Information: Another run is changing " + registryFilePath + L". Waiting for its turn.";
-        }
+        const bool fileHeld = c.holder == Holder::RegistryFile;
+        const HANDLE holder = hold(c.holder, fileHeld ? registryFilePath : lockFilePath);
+        ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+        const std::wstring waiting =
+            fileHeld ? L"Information: " + registryFilePath + L" is held by another program. Waiting for it."
+                     : L"Information: Another run is changing " + registryFilePath + L". Waiting for its turn.";
 
         PROCESS_INFORMATION process = start(c.command);
         // A run that does not wait ends while the holder still holds.
