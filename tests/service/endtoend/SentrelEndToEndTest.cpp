@@ -443,6 +443,43 @@ protected:
         }
     }
 
+    // Behind a viewer that never answers a Show request each alert tried
+    // costs the whole Show wait: for one alert and for several queued, `end`
+    // finishes within its own bound (false: it hangs) having let at most the
+    // Show request in flight reach the viewer; `after` follows.
+    void expectEndBehindSilentViewer(const std::function<bool()>& end, const std::function<void()>& after)
+    {
+        viewer.answerShow(ViewerDouble::Answer::Silent);
+        for (const size_t queued : {size_t(1), size_t(10)}) {
+            SCOPED_TRACE(queued);
+            const size_t before = viewer.requests().size();
+            // Queued while another user is active: none is tried before all are in.
+            wts.setActiveSession(kSession + 1);
+            for (size_t i = 0; i < queued; ++i) {
+                const std::wstring instance = newInstance();
+                const std::wstring alertId = L"{E2E-Q" + std::to_wstring(i) + L"}";
+                // Titled apart: alerts of one display are duplicates.
+                std::wstring request = showRequest(alertId, instance, kViewer);
+                const std::wstring context = L"\"context\":{\"reason\":\"test\"}";
+                request.replace(request.find(context), context.size(),
+                                L"\"context\":{\"title\":\"queued " + std::to_wstring(i) + L"\"}");
+                EXPECT_EQ(L"Sentrel.Alert." + alertId + L".Queued." + instance,
+                          ask(L"Sentrel.Alert.Show." + instance, request).first);
+            }
+            wts.setActiveSession(kSession);
+            product.publish(L"SystemMonitor.UserSession.Logon", L"SystemMonitor",
+                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+            ASSERT_TRUE(viewer.waitForRequests(before + 1, 30s));
+
+            const size_t atEnd = viewer.requests().size();
+            ASSERT_TRUE(end()) << "the end hangs";
+            // The request in flight may reach the viewer just after the end
+            // began; no other alert is tried.
+            EXPECT_LE(viewer.requests().size(), atEnd + 1) << "Show requests sent after the end began";
+            after();
+        }
+    }
+
     std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
 };
 
@@ -461,6 +498,23 @@ TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOu
 TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
     expectEveryEndWithinBound([&] { return endModuleWithin(60s); }, [&] { startModule(); });
+}
+
+TEST_F(SentrelEnding, ALogOffBehindAViewerSilentOnShowTriesNoFurtherAlert)
+{
+    size_t logoffs = 0;
+    expectEndBehindSilentViewer(
+        [&] {
+            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
+        },
+        [] {});
+}
+
+TEST_F(SentrelEnding, TheServicesEndBehindAViewerSilentOnShowTriesNoFurtherAlert)
+{
+    expectEndBehindSilentViewer([&] { return endModuleWithin(60s); }, [&] { startModule(); });
 }
 
 } // namespace
