@@ -103,17 +103,13 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
 AlertUserSession::~AlertUserSession()
 {
     beginEnd();
-    // Taking the alert on screen down costs at most the viewer's Delete
-    // request; a show in progress is let finish first.
-    try {
-        m_dispatcher->dismissCurrent();
-    } catch (const std::exception& error) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::~AlertUserSession",
-                L"Failed to dismiss the alert on screen: %hs. Continuing.", error.what());
-    }
+    // The thread finishes a show in progress; the wait for an alert on
+    // screen has ended already.
     if (m_thread.joinable())
         m_thread.join();
-    // The alerts still queued go with the queue, neither shown nor answered.
+    // The alerts still queued go with the queue, neither shown nor answered;
+    // the dispatcher's end takes the alert on screen down, which costs at
+    // most the viewer's Delete request.
 }
 
 void AlertUserSession::beginEnd()
