@@ -525,6 +525,18 @@ TEST_F(DispatcherTest, TheWaitEndsWithTheViewersOutcome)
         EXPECT_TRUE(request.show) << "no Delete request: " << std::string(request.name.begin(), request.name.end());
 }
 
+// The alert the second viewer took, after the first refused it, is still
+// on screen until taken down through that viewer.
+void expectTheSecondAttemptWaitsForItsOwnOutcome(AlertDispatcher& dispatcher, ViewerDouble::Viewer& taking,
+                                                 const std::wstring& instance)
+{
+    EXPECT_FALSE(dispatcher.wait()) << "the second viewer's alert waits for its own outcome";
+    EXPECT_TRUE(dispatcher.dismissCurrent());
+    const auto requests = taking.requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+}
+
 // What ended one viewer's attempt must not end the next viewer's: a copy
 // of the refusing viewer's reply, which an SDK client publishes as a plain
 // message after the reply itself and so possibly once the next viewer is
@@ -549,11 +561,7 @@ TEST_F(DispatcherTest, ARepliedCopyOfARefusalDoesNotEndTheNextViewersAttempt)
         ASSERT_TRUE(TestSupport::waitUntil(
             [&] { return journal(BusDouble::Call::DeliverMessage, copy).size() > copiesBefore; }));
 
-        EXPECT_FALSE(dispatcher->wait()) << "the second viewer's alert waits for its own outcome";
-        EXPECT_TRUE(dispatcher->dismissCurrent());
-        const auto requests = taking.requests();
-        ASSERT_EQ(2u, requests.size());
-        EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+        expectTheSecondAttemptWaitsForItsOwnOutcome(*dispatcher, taking, instance);
     }
 }
 
@@ -579,11 +587,7 @@ TEST_F(DispatcherTest, AnOutcomeOfAnEarlierViewersAttemptDoesNotEndTheNextOne)
         ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", instance, {L"refuses" + instance, L"takes" + instance}, scale)));
         plugin->beforeContent = nullptr;
 
-        EXPECT_FALSE(dispatcher->wait()) << "the second viewer's alert waits for its own outcome";
-        EXPECT_TRUE(dispatcher->dismissCurrent());
-        const auto requests = taking.requests();
-        ASSERT_EQ(2u, requests.size());
-        EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+        expectTheSecondAttemptWaitsForItsOwnOutcome(*dispatcher, taking, instance);
     }
 }
 

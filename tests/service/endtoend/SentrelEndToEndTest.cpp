@@ -443,6 +443,15 @@ protected:
         }
     }
 
+    // The system monitor's log-off notice for the test's session; false
+    // when the service's handler has not returned by the deadline.
+    bool logOff()
+    {
+        product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                        L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+        return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++m_logoffs, 60s);
+    }
+
     // Behind a viewer that never answers a Show request each alert tried
     // costs the whole Show wait: for one alert and for several queued, `end`
     // finishes within its own bound (false: it hangs) having let at most the
@@ -481,18 +490,13 @@ protected:
     }
 
     std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
+    size_t m_logoffs = 0;
 };
 
 TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
-    size_t logoffs = 0;
-    expectEveryEndWithinBound(
-        [&] {
-            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
-                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
-            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
-        },
-        [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
+    expectEveryEndWithinBound([&] { return logOff(); },
+                              [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
 }
 
 TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
@@ -502,14 +506,7 @@ TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForIt
 
 TEST_F(SentrelEnding, ALogOffBehindAViewerSilentOnShowTriesNoFurtherAlert)
 {
-    size_t logoffs = 0;
-    expectEndBehindSilentViewer(
-        [&] {
-            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
-                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
-            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
-        },
-        [] {});
+    expectEndBehindSilentViewer([&] { return logOff(); }, [] {});
 }
 
 TEST_F(SentrelEnding, TheServicesEndBehindAViewerSilentOnShowTriesNoFurtherAlert)
