@@ -144,6 +144,12 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
     uint32_t viewerErrors = 0;
     uint32_t pluginErrors = 0;
     for (const std::wstring& name : preferred) {
+        // Not one more viewer for a session that ends: whatever is queued
+        // stays unshown and unanswered.
+        if (isStopped()) {
+            m_releaser.release(std::move(alert));
+            return false;
+        }
         std::shared_ptr<AlertViewer> viewer = m_viewers->getViewer(name);
         if (!viewer) {
             viewerErrors = viewerErrors * 2 + 1;
@@ -170,19 +176,20 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
         if (!alert->show())
             continue;
 
-        m_current = alert;
-        const int64_t created = alert->getInfo().creationTime;
+        m_current = std::move(alert);
+        const int64_t created = m_current->getInfo().creationTime;
         const int64_t taken = millisecondsSince(created);
         // A clock set back meanwhile would print as an enormous unsigned number.
         const unsigned long long shownAfter = taken > 0 ? static_cast<unsigned long long>(taken) : 0;
         ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kShow, StatusLine::kShown, alertId.c_str(),
                 instanceId.c_str(), shownAfter);
-        AlertTelemetry::sendAlertShown(alertId, viewer->getName(), alert->getPreferredViewerList(), product,
+        AlertTelemetry::sendAlertShown(alertId, viewer->getName(), m_current->getPreferredViewerList(), product,
                                        millisecondsSince(created));
         return true;
     }
 
     reportShowFailure(*alert, pluginErrors, viewerErrors);
+    m_releaser.release(std::move(alert));
     return false;
 }
 
@@ -222,6 +229,26 @@ bool AlertDispatcher::wait()
     if (!alert)
         return false;
 
+    const bool finished = waitFor(alert);
+    const bool stopped = isStopped();
+    if (!finished && !stopped) {
+        const AlertInfo& info = alert->getInfo();
+        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kWait, StatusLine::kTimeout, info.alertId.c_str(),
+                info.instanceId.c_str());
+        const std::shared_ptr<AlertViewer> viewer = alert->getViewer();
+        AlertTelemetry::sendAlertTimeOut(info.alertId, viewer ? viewer->getName() : std::wstring());
+    }
+    // A delete request may have taken the alert down meanwhile: this copy
+    // may be the last reference.
+    m_releaser.release(std::move(alert));
+    // Not finished and stopped is no time-out: the session ends and takes
+    // the alert down itself. On a time-out the alert stays current: the
+    // caller dismisses it.
+    return finished;
+}
+
+bool AlertDispatcher::waitFor(const std::shared_ptr<Alert>& alert)
+{
     {
         std::lock_guard<std::mutex> guard(m_waitLock);
         if (m_stopped)
@@ -232,25 +259,15 @@ bool AlertDispatcher::wait()
     const int64_t seconds =
         timeout >= kLongestGracedTimeout ? timeout : static_cast<int64_t>(timeout) + kOutcomeGraceSeconds;
     const bool finished = alert->wait(seconds);
-    bool stopped = false;
-    {
-        std::lock_guard<std::mutex> guard(m_waitLock);
-        m_waiting.reset();
-        stopped = m_stopped;
-    }
-    if (finished)
-        return true;
-    // Not a time-out: the session ends, and takes the alert down itself.
-    if (stopped)
-        return false;
+    std::lock_guard<std::mutex> guard(m_waitLock);
+    m_waiting.reset();
+    return finished;
+}
 
-    const AlertInfo& info = alert->getInfo();
-    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kWait, StatusLine::kTimeout, info.alertId.c_str(),
-            info.instanceId.c_str());
-    const std::shared_ptr<AlertViewer> viewer = alert->getViewer();
-    AlertTelemetry::sendAlertTimeOut(info.alertId, viewer ? viewer->getName() : std::wstring());
-    // Stays current: the caller dismisses it.
-    return false;
+bool AlertDispatcher::isStopped()
+{
+    std::lock_guard<std::mutex> guard(m_waitLock);
+    return m_stopped;
 }
 
 bool AlertDispatcher::deleteAlert(const std::wstring& instanceId)
@@ -259,9 +276,13 @@ bool AlertDispatcher::deleteAlert(const std::wstring& instanceId)
     if (!m_current || m_current->getInfo().instanceId != instanceId)
         return false;
     // Forgotten whatever the dismissal answers.
-    const std::shared_ptr<Alert> alert = std::move(m_current);
+    std::shared_ptr<Alert> alert = std::move(m_current);
     m_current.reset();
-    return alert->dismiss();
+    const bool dismissed = alert->dismiss();
+    // The request is answered without waiting for the alert's bus
+    // connection to close.
+    m_releaser.release(std::move(alert));
+    return dismissed;
 }
 
 void AlertDispatcher::stopWaiting()

@@ -44,6 +44,9 @@ private:
     // The failure path once no preferred viewer showed the alert: status
     // line, event, the alert's ".Failed." outcome and a log-collection request.
     void reportShowFailure(const Alert& alert, uint32_t pluginErrors, uint32_t viewerErrors);
+    // The outcome wait itself; false on time-out or once stopped.
+    bool waitFor(const std::shared_ptr<Alert>& alert);
+    bool isStopped();
 
     std::shared_ptr<ViewerRegistrar> m_viewers;
     std::shared_ptr<PluginRegistrar> m_plugins;
@@ -56,6 +59,8 @@ private:
     std::shared_ptr<Alert> m_waiting;
     bool m_stopped = false;
     // Last, so gone first: alerts taken down are let go of before the rest.
+    // Every reference the dispatcher lets go of goes through it, so an
+    // alert's end never falls on the dispatch thread or a delete request.
     AlertReleaser m_releaser;
 };
 

@@ -178,6 +178,10 @@ uint32_t SentrelImpl::handleSessionLogoff(std::shared_ptr<Ostrand::Message> mess
                     L"Clearing alert session after logout. Session id: %lu.", static_cast<unsigned long>(sessionId));
             ended = std::move(found->second);
             m_userSessions.erase(found);
+            // Before the mutex goes: a show request for this id may make
+            // the session again at once, and that one is to hear of global
+            // alerts while this one still ends.
+            beginEndOf(ended);
         }
     }
     ended.reset();

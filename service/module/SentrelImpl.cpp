@@ -52,6 +52,17 @@ SentrelImpl::~SentrelImpl()
     if (m_handlersSubscribed)
         unsubscribeHandlers();
     m_executor.shutdown();
+    // Every session stops at once; each then waits at most for its own show
+    // in progress, not for the ones of the sessions ended before it.
+    for (const auto& entry : m_userSessions)
+        beginEndOf(entry.second);
+    m_userSessions.clear();
+}
+
+void SentrelImpl::beginEndOf(const std::shared_ptr<AlertSession>& session)
+{
+    if (const auto user = std::dynamic_pointer_cast<AlertUserSession>(session))
+        user->beginEnd();
 }
 
 MODULE_STATUS SentrelImpl::initialize()

@@ -74,6 +74,9 @@ private:
 
     // The caller holds the sessions mutex.
     std::shared_ptr<AlertSession> findOrCreateUserSession(uint32_t sessionId);
+    // Stops a user session from trying further alerts and from hearing of
+    // global ones, without waiting for it; its destruction waits.
+    static void beginEndOf(const std::shared_ptr<AlertSession>& session);
     void startActiveSession();
 
     // Factory mode (SentrelFactoryMode.cpp).

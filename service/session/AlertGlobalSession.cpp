@@ -41,7 +41,7 @@ void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppress
         }
         wakeUps.reserve(m_wakeUps.size());
         for (const auto& entry : m_wakeUps)
-            wakeUps.push_back(entry.second);
+            wakeUps.push_back(entry.second.callback);
     }
     suppressed = false;
     // Without the lock: a user session that wakes up asks this session first.
@@ -85,18 +85,22 @@ bool AlertGlobalSession::isEmpty()
     return m_queue.count() == 0;
 }
 
-void AlertGlobalSession::registerSessionCallback(uint32_t sessionId, std::function<void()> callback)
+uint64_t AlertGlobalSession::registerSessionCallback(uint32_t sessionId, std::function<void()> callback)
 {
     if (!callback)
-        return;
+        return 0;
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_wakeUps.emplace(sessionId, std::move(callback));
+    const uint64_t token = ++m_lastToken;
+    m_wakeUps[sessionId] = WakeUp{token, std::move(callback)};
+    return token;
 }
 
-void AlertGlobalSession::unregisterSessionCallback(uint32_t sessionId)
+void AlertGlobalSession::unregisterSessionCallback(uint32_t sessionId, uint64_t token)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    m_wakeUps.erase(sessionId);
+    const auto found = m_wakeUps.find(sessionId);
+    if (found != m_wakeUps.end() && found->second.token == token)
+        m_wakeUps.erase(found);
 }
 
 } // namespace Kest

@@ -28,8 +28,12 @@ public:
     virtual bool hasPriorityOver(const std::shared_ptr<Alert>& userFront);
     virtual std::shared_ptr<Alert> popAlert();
     virtual bool isEmpty();
-    virtual void registerSessionCallback(uint32_t sessionId, std::function<void()> callback);
-    virtual void unregisterSessionCallback(uint32_t sessionId);
+    // A later registration for an id takes the place of the one before: a
+    // session made again for that id while the old one still ends. Answers
+    // the registration's token (0 for no callable), by which a session
+    // removes its own registration and never its successor's.
+    virtual uint64_t registerSessionCallback(uint32_t sessionId, std::function<void()> callback);
+    virtual void unregisterSessionCallback(uint32_t sessionId, uint64_t token);
 
 private:
     std::shared_ptr<ViewerRegistrar> m_viewers;
@@ -37,7 +41,12 @@ private:
     std::shared_ptr<AlertDispatcher> m_dispatcher;
     std::mutex m_mutex;
     AlertQueue m_queue;
-    std::unordered_map<uint32_t, std::function<void()>> m_wakeUps;
+    struct WakeUp {
+        uint64_t token;
+        std::function<void()> callback;
+    };
+    std::unordered_map<uint32_t, WakeUp> m_wakeUps;
+    uint64_t m_lastToken = 0;
 };
 
 } // namespace Kest

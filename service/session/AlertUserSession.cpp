@@ -4,6 +4,7 @@
 #include "message/MessageBusClient.h"
 #include "session/ActiveSession.h"
 #include "session/AlertGlobalSession.h"
+#include "session/DispatchTurns.h"
 #include "session/SessionStartDelay.h"
 #include "session/SessionSteps.h"
 #include "telemetry/AlertStatusLines.h"
@@ -56,7 +57,8 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
                                    std::shared_ptr<AlertGlobalSession> global,
                                    std::shared_ptr<AlertDispatcher> dispatcher,
                                    std::shared_ptr<Ostrand::MessageBus> bus,
-                                   std::shared_ptr<AlertTimeScale> timeScale)
+                                   std::shared_ptr<AlertTimeScale> timeScale,
+                                   std::shared_ptr<DispatchTurns> turns)
     : m_sessionId(sessionId),
       m_viewers(std::move(viewers)),
       m_plugins(std::move(plugins)),
@@ -64,6 +66,7 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
       m_dispatcher(std::move(dispatcher)),
       m_bus(std::move(bus)),
       m_timeScale(std::move(timeScale)),
+      m_turns(std::move(turns)),
       m_wakeUp(std::make_shared<WakeUp>()),
       // Aliases of this session alone, so that sessions sharing a bus never
       // remove each other's subscriptions.
@@ -75,6 +78,8 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
         m_bus = std::make_shared<Ostrand::MessageBusClient>();
     if (!m_timeScale)
         m_timeScale = std::make_shared<AlertTimeScale>();
+    if (!m_turns)
+        m_turns = std::make_shared<DispatchTurns>();
 
     const std::shared_ptr<WakeUp> wakeUp = m_wakeUp;
     for (const wchar_t* name : kSessionEvents) {
@@ -84,47 +89,55 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
         });
     }
     if (m_global)
-        m_global->registerSessionCallback(m_sessionId, [wakeUp] { wakeUp->raise(); });
+        m_globalToken = m_global->registerSessionCallback(m_sessionId, [wakeUp] { wakeUp->raise(); });
     try {
         m_thread = std::thread(&AlertUserSession::dispatchThread, this);
     } catch (...) {
         unsubscribeEvents();
         if (m_global)
-            m_global->unregisterSessionCallback(m_sessionId);
+            m_global->unregisterSessionCallback(m_sessionId, m_globalToken);
         throw;
     }
 }
 
 AlertUserSession::~AlertUserSession()
 {
+    beginEnd();
+    // The thread finishes a show in progress; the wait for an alert on
+    // screen has ended already.
+    if (m_thread.joinable())
+        m_thread.join();
+    // The alerts still queued go with the queue, neither shown nor answered;
+    // the dispatcher's end takes the alert on screen down, which costs at
+    // most the viewer's Delete request.
+}
+
+void AlertUserSession::beginEnd()
+{
+    // Before anything that waits: the dispatch thread holds the session
+    // mutex across a show and would otherwise go on to the next alert.
+    if (m_stop.exchange(true))
+        return;
     unsubscribeEvents();
+    // Only this session's own registration: a session made again for the
+    // same id may have taken its place.
     if (m_global)
-        m_global->unregisterSessionCallback(m_sessionId);
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_stop = true;
-    }
+        m_global->unregisterSessionCallback(m_sessionId, m_globalToken);
     {
         std::lock_guard<std::mutex> guard(m_startDelayMutex);
         m_startDelayOver = true;
     }
     m_startDelaySignal.notify_all();
     m_wakeUp->raise();
+    m_turns->wake();
     // An alert on screen would hold the thread, and whoever ends the
-    // session, for the rest of the alert's time-out: its wait ends now, and
-    // taking it down costs at most the viewer's Delete request.
-    m_ending = true;
+    // session, for the rest of the alert's time-out: its wait ends now.
     try {
-        if (m_dispatcher) {
-            m_dispatcher->stopWaiting();
-            m_dispatcher->dismissCurrent();
-        }
+        m_dispatcher->stopWaiting();
     } catch (const std::exception& error) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::~AlertUserSession",
-                L"Failed to dismiss the alert on screen: %hs. Continuing.", error.what());
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::beginEnd",
+                L"Failed to end the wait for the alert on screen: %hs. Continuing.", error.what());
     }
-    if (m_thread.joinable())
-        m_thread.join();
 }
 
 void AlertUserSession::unsubscribeEvents()
@@ -224,36 +237,54 @@ void AlertUserSession::dispatchThread()
                                         [this] { return m_startDelayOver; });
         }
 
-        std::unique_lock<std::mutex> session(m_mutex);
-        while (!m_stop) {
-            m_busy = false;
-            if (!waitForWork(session))
-                break;
-            m_busy = true;
-            const std::shared_ptr<Alert> alert = pickAlert();
-            // A global alert names no session; the crash of this one ends it.
-            if (alert)
-                alert->setShowingSession(m_sessionId);
-            if (!m_dispatcher->show(alert)) {
-                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
-                        L"Failed to show alert.");
-                continue;
+        // An old session of this id may still be ending its last show.
+        if (m_turns->take(m_sessionId, [this] { return m_stop.load(); })) {
+            struct Turn {
+                DispatchTurns& turns;
+                uint32_t sessionId;
+                ~Turn() { turns.give(sessionId); }
+            } turn{*m_turns, m_sessionId};
+
+            std::unique_lock<std::mutex> session(m_mutex);
+            // Tested after every show, failed or not, before the next pick.
+            while (!m_stop) {
+                m_busy = false;
+                if (!waitForWork(session))
+                    break;
+                m_busy = true;
+                showNext(session);
             }
-            // Released while the alert is on screen, so that a delete request
-            // can take it down.
-            session.unlock();
-            if (!m_dispatcher->wait() && !m_ending) {
-                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
-                        L"Failed to wait for alert.");
-                m_dispatcher->dismissCurrent();
-            }
-            session.lock();
         }
     } catch (const std::exception& error) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                 L"Alert thread of session %u failed: %hs. Ending the thread.", m_sessionId, error.what());
     }
     m_busy = false;
+}
+
+void AlertUserSession::showNext(std::unique_lock<std::mutex>& session)
+{
+    std::shared_ptr<Alert> alert = pickAlert();
+    // A global alert names no session; the crash of this one ends it.
+    if (alert)
+        alert->setShowingSession(m_sessionId);
+    // Handed over: the dispatcher lets go of the alert on its releasing
+    // thread, not here.
+    if (!m_dispatcher->show(std::move(alert))) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Failed to show alert.");
+        return;
+    }
+    // Released while the alert is on screen, so that a delete request can
+    // take it down.
+    session.unlock();
+    // An ending session takes its alert down itself.
+    if (!m_dispatcher->wait() && !m_stop) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                L"Failed to wait for alert.");
+        m_dispatcher->dismissCurrent();
+    }
+    session.lock();
 }
 
 bool AlertUserSession::waitForWork(std::unique_lock<std::mutex>& session)

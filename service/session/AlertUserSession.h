@@ -15,6 +15,7 @@ namespace Kest {
 
 class AlertDispatcher;
 class AlertGlobalSession;
+class DispatchTurns;
 class PluginRegistrar;
 class ViewerRegistrar;
 
@@ -24,13 +25,23 @@ class AlertUserSession : public AlertSession {
 public:
     // Without a dispatcher one is made from the two registrars; without a bus
     // the session opens a connection of its own. The time scale shortens the
-    // wait after a log-on (tests); without one it takes real time.
+    // wait after a log-on (tests); without one it takes real time. Sessions
+    // that share `turns` never show alerts for one session id at once;
+    // without it the session keeps turns of its own.
     AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerRegistrar> viewers,
                      std::shared_ptr<PluginRegistrar> plugins, std::shared_ptr<AlertGlobalSession> global,
                      std::shared_ptr<AlertDispatcher> dispatcher = nullptr,
                      std::shared_ptr<Ostrand::MessageBus> bus = nullptr,
-                     std::shared_ptr<AlertTimeScale> timeScale = nullptr);
+                     std::shared_ptr<AlertTimeScale> timeScale = nullptr,
+                     std::shared_ptr<DispatchTurns> turns = nullptr);
+    // Begins the end, then waits for the dispatch thread: at most the show
+    // in progress and the taking down of an alert on screen.
     ~AlertUserSession() override;
+
+    // The session's end without the wait: no further alert is tried, the
+    // outcome wait in progress ends, and neither session events nor global
+    // alerts wake it any more. Returns at once; the destructor does it first.
+    void beginEnd();
 
     void queueAlert(std::shared_ptr<Alert> alert, bool& suppressed) override;
     bool deleteAlert(const std::wstring& instanceId, const std::wstring& alertId) override;
@@ -54,6 +65,9 @@ private:
     bool waitForWork(std::unique_lock<std::mutex>& session);
     bool hasWork();
     std::shared_ptr<Alert> pickAlert();
+    // One alert: picked, shown and, when on screen, waited for with the
+    // session mutex released.
+    void showNext(std::unique_lock<std::mutex>& session);
     void unsubscribeEvents();
 
     uint32_t m_sessionId;
@@ -63,16 +77,17 @@ private:
     std::shared_ptr<AlertDispatcher> m_dispatcher;
     std::shared_ptr<Ostrand::MessageBus> m_bus;
     std::shared_ptr<AlertTimeScale> m_timeScale;
+    std::shared_ptr<DispatchTurns> m_turns;
     std::mutex m_mutex;
     AlertQueue m_queue;
-    bool m_stop = false;
-    // Read by the dispatch thread without the session mutex, which it does
-    // not hold while an alert is on screen.
-    std::atomic<bool> m_ending{false};
+    // Set without the session mutex, which a show in progress holds: the
+    // dispatch thread tests it after every show before it picks the next.
+    std::atomic<bool> m_stop{false};
     std::atomic<bool> m_busy{true};
     // Shared with the bus and global-session callbacks, so that a late wake-up
     // never reaches a destroyed session.
     std::shared_ptr<WakeUp> m_wakeUp;
+    uint64_t m_globalToken = 0;
     std::mutex m_startDelayMutex;
     std::condition_variable m_startDelaySignal;
     bool m_startDelayOver = false;

@@ -4,6 +4,7 @@
 #include "WaitUntil.h"
 
 #include "dispatch/AlertDispatcher.h"
+#include "message/MessageBusClient.h"
 #include "plugin/PluginRegistrar.h"
 #include "viewer/AlertViewer.h"
 #include "viewer/ViewerRegistrar.h"
@@ -13,9 +14,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 
@@ -76,6 +79,8 @@ public:
 
     Processing processing;
     std::map<std::wstring, MODULE_STATUS> contentStatus;
+    // Runs before the content for a viewer is given, on the showing thread.
+    std::function<void(const std::wstring& viewer)> beforeContent;
     std::vector<std::wstring> processed;  // the JSON each processing call was given
     std::vector<ContentCall> contentCalls;
 
@@ -93,6 +98,8 @@ public:
                                   const std::wstring& viewerName, std::wstring& content) override
     {
         contentCalls.push_back({productId, alertJson, viewerName});
+        if (beforeContent)
+            beforeContent(viewerName);
         const auto status = contentStatus.find(viewerName);
         if (status != contentStatus.end() && status->second != MODULE_STATUS_SUCCESS)
             return status->second;
@@ -518,15 +525,29 @@ TEST_F(DispatcherTest, TheWaitEndsWithTheViewersOutcome)
         EXPECT_TRUE(request.show) << "no Delete request: " << std::string(request.name.begin(), request.name.end());
 }
 
-TEST_F(DispatcherTest, ARefusalThroughTheSdkClientDoesNotEndTheNextViewersAttempt)
+// The alert the second viewer took, after the first refused it, is still
+// on screen until taken down through that viewer.
+void expectTheSecondAttemptWaitsForItsOwnOutcome(AlertDispatcher& dispatcher, ViewerDouble::Viewer& taking,
+                                                 const std::wstring& instance)
 {
-    // The refusing viewer's reply comes back as a plain message of the same
-    // name, which the alert's outcome pattern matches.
+    EXPECT_FALSE(dispatcher.wait()) << "the second viewer's alert waits for its own outcome";
+    EXPECT_TRUE(dispatcher.dismissCurrent());
+    const auto requests = taking.requests();
+    ASSERT_EQ(2u, requests.size());
+    EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+}
+
+// What ended one viewer's attempt must not end the next viewer's: a copy
+// of the refusing viewer's reply, which an SDK client publishes as a plain
+// message after the reply itself and so possibly once the next viewer is
+// asked, and an outcome that viewer reported before the next was asked.
+TEST_F(DispatcherTest, ARepliedCopyOfARefusalDoesNotEndTheNextViewersAttempt)
+{
+    BusDouble::RawBusPeer refusingClient;
     for (const Answer refusal : {Answer::Failed, Answer::Dismissed}) {
         const std::wstring instance = refusal == Answer::Failed ? L"1" : L"2";
         SCOPED_TRACE(TestSupport::narrow(instance));
-        ViewerDouble::Viewer& refusing = registerViewer(L"refuses" + instance, ViewerDouble::Client::Sdk);
-        refusing.answerShow(refusal, Outcome::None);
+        registerViewer(L"refuses" + instance).answerShow(refusal, Outcome::None);
         ViewerDouble::Viewer& taking = registerViewer(L"takes" + instance);
         const std::wstring copy = ViewerDouble::Viewer::outcomeName(
             L"{A}", refusal == Answer::Failed ? Outcome::Failed : Outcome::Dismissed, instance);
@@ -534,18 +555,39 @@ TEST_F(DispatcherTest, ARefusalThroughTheSdkClientDoesNotEndTheNextViewersAttemp
 
         auto scale = std::make_shared<RecordingTimeScale>();
         ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", instance, {L"refuses" + instance, L"takes" + instance}, scale)));
-        // The copy has reached the alert before it waits.
-        const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (journal(BusDouble::Call::DeliverMessage, copy).size() == copiesBefore &&
-               std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(5ms);
-        ASSERT_LT(copiesBefore, journal(BusDouble::Call::DeliverMessage, copy).size());
+        // The copy comes once the second viewer's attempt is under way, as
+        // the refusing viewer's client publishes it.
+        ASSERT_EQ(0u, refusingClient.publish(copy, L"refuses" + instance, L"", 1u << MESSAGE_FLAG_REPLY_COPIED));
+        ASSERT_TRUE(TestSupport::waitUntil(
+            [&] { return journal(BusDouble::Call::DeliverMessage, copy).size() > copiesBefore; }));
 
-        EXPECT_FALSE(dispatcher->wait()) << "the second viewer's alert waits for its own outcome";
-        EXPECT_TRUE(dispatcher->dismissCurrent());
-        const auto requests = taking.requests();
-        ASSERT_EQ(2u, requests.size());
-        EXPECT_EQ(L"Sentrel.Viewer.takes" + instance + L".Delete." + instance, requests[1].name);
+        expectTheSecondAttemptWaitsForItsOwnOutcome(*dispatcher, taking, instance);
+    }
+}
+
+TEST_F(DispatcherTest, AnOutcomeOfAnEarlierViewersAttemptDoesNotEndTheNextOne)
+{
+    for (const Outcome reported : {Outcome::Failed, Outcome::Dismissed}) {
+        const std::wstring instance = reported == Outcome::Failed ? L"1" : L"2";
+        SCOPED_TRACE(TestSupport::narrow(instance));
+        registerViewer(L"refuses" + instance).answerShow(Answer::Failed, reported);
+        ViewerDouble::Viewer& taking = registerViewer(L"takes" + instance);
+        const std::wstring outcome = ViewerDouble::Viewer::outcomeName(L"{A}", reported, instance);
+        const size_t outcomesBefore = journal(BusDouble::Call::DeliverMessage, outcome).size();
+        // The refusing viewer's outcome has reached the alert before the
+        // second viewer is asked.
+        plugin->beforeContent = [&](const std::wstring& viewer) {
+            if (viewer == L"takes" + instance) {
+                EXPECT_TRUE(TestSupport::waitUntil(
+                    [&] { return journal(BusDouble::Call::DeliverMessage, outcome).size() > outcomesBefore; }));
+            }
+        };
+
+        auto scale = std::make_shared<RecordingTimeScale>();
+        ASSERT_TRUE(dispatcher->show(makeAlert(L"{A}", instance, {L"refuses" + instance, L"takes" + instance}, scale)));
+        plugin->beforeContent = nullptr;
+
+        expectTheSecondAttemptWaitsForItsOwnOutcome(*dispatcher, taking, instance);
     }
 }
 
@@ -683,20 +725,94 @@ TEST_F(DispatcherTest, TheNextShowDoesNotWaitForThePreviousAlertToEnd)
     EXPECT_EQ(L"Sentrel.Viewer.v1.Show.2", requests[1].name);
 }
 
-TEST_F(DispatcherTest, DestroyingTheDispatcherWaitsForTheAlertsItTookDown)
+TEST_F(DispatcherTest, ADeleteRequestIsAnsweredWithoutWaitingForTheAlertToEnd)
 {
-    registerViewer(L"v1").answerShow(Answer::Shown, Outcome::Dismissed);
+    registerViewer(L"v1");
     std::promise<void> letGo;
     std::atomic<bool> ended{false};
     AlertInfo info = makeInfo(L"{A}", L"1");
     info.preferredViewer = {L"v1"};
     ASSERT_TRUE(dispatcher->show(std::make_shared<LingeringAlert>(std::move(info), timeScale,
                                                                   letGo.get_future().share(), ended)));
-    ASSERT_TRUE(dispatcher->wait());
-    EXPECT_TRUE(dispatcher->dismissCurrent());
+
+    auto deleted = std::async(std::launch::async, [this]() { return dispatcher->deleteAlert(L"1"); });
+    const bool answered = deleted.wait_for(TestSupport::kGenerousWait) == std::future_status::ready;
     letGo.set_value();
-    dispatcher.reset();
-    EXPECT_TRUE(ended.load()) << "an alert outlived its dispatcher";
+    EXPECT_TRUE(answered) << "the delete request waited for the alert's end";
+    EXPECT_TRUE(deleted.get());
+    EXPECT_TRUE(TestSupport::waitUntil([&]() { return ended.load(); }));
+}
+
+// Lets the test act once its destruction has begun, before any of the
+// dispatcher's own parts go.
+class ObservedDispatcher : public AlertDispatcher {
+public:
+    ObservedDispatcher(std::shared_ptr<Kest::ViewerRegistrar> viewers, std::shared_ptr<Kest::PluginRegistrar> plugins,
+                       std::shared_ptr<Ostrand::MessageBus> bus, std::function<void()> ending)
+        : AlertDispatcher(std::move(viewers), std::move(plugins), std::move(bus)), m_ending(std::move(ending))
+    {
+    }
+    ~ObservedDispatcher() override { m_ending(); }
+
+private:
+    std::function<void()> m_ending;
+};
+
+// An alert whose end holds its thread until let go, and which keeps a handle
+// to that thread.
+class ThreadNotingAlert : public Alert {
+public:
+    ThreadNotingAlert(AlertInfo info, std::shared_ptr<Kest::AlertTimeScale> scale, std::shared_future<void> letGo,
+                      std::atomic<bool>& ended, std::atomic<HANDLE>& thread)
+        : Alert(std::move(info), nullptr, std::move(scale)), m_letGo(std::move(letGo)), m_ended(ended),
+          m_thread(thread)
+    {
+    }
+    ~ThreadNotingAlert() override
+    {
+        m_thread = OpenThread(SYNCHRONIZE, FALSE, GetCurrentThreadId());
+        m_letGo.wait();
+        m_ended = true;
+    }
+
+private:
+    std::shared_future<void> m_letGo;
+    std::atomic<bool>& m_ended;
+    std::atomic<HANDLE>& m_thread;
+};
+
+TEST_F(DispatcherTest, DestroyingTheDispatcherWaitsForTheAlertsItTookDown)
+{
+    registerViewer(L"v1").answerShow(Answer::Shown, Outcome::Dismissed);
+    std::promise<void> letGo;
+    std::atomic<bool> ended{false};
+    std::atomic<HANDLE> releasing{nullptr};
+    // Held by the test, so that the dispatcher's own parts go at once and
+    // nothing but the releasing thread's wait separates its end from ours.
+    auto bus = std::make_shared<Ostrand::MessageBusClient>();
+    // Kept past the destruction: a releasing thread that outlived the
+    // dispatcher finds its parts' memory still there, and the test fails by
+    // its checks rather than by that thread's crash.
+    alignas(ObservedDispatcher) static unsigned char storage[sizeof(ObservedDispatcher)];
+    auto* observed = new (storage) ObservedDispatcher(viewers, plugin, bus, [&] { letGo.set_value(); });
+
+    AlertInfo info = makeInfo(L"{A}", L"1");
+    info.preferredViewer = {L"v1"};
+    ASSERT_TRUE(observed->show(std::make_shared<ThreadNotingAlert>(std::move(info), timeScale,
+                                                                   letGo.get_future().share(), ended, releasing)));
+    ASSERT_TRUE(observed->wait());
+    EXPECT_TRUE(observed->dismissCurrent());
+    // The alert's end has begun on the releasing thread and waits there.
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return releasing.load() != nullptr; }));
+    observed->~ObservedDispatcher();
+
+    const bool endedFirst = ended.load();
+    const bool threadGone = WaitForSingleObject(releasing, 0) == WAIT_OBJECT_0;
+    EXPECT_TRUE(endedFirst) << "an alert outlived its dispatcher";
+    EXPECT_TRUE(threadGone) << "the releasing thread outlived its dispatcher";
+    // A thread that outlived the dispatcher is let end before the test goes.
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(releasing, static_cast<DWORD>(TestSupport::kGenerousWait.count())));
+    CloseHandle(releasing);
 }
 
 TEST_F(DispatcherTest, DestroyingTheDispatcherTakesDownItsAlert)

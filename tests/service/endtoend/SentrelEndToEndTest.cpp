@@ -45,13 +45,15 @@ MODULE_STATUS managerCallback(void*, void*, void*, void*)
 }
 
 // An alert request as a product writes it; session 0 is whichever user is active.
+// Titled by its alert id: alerts of one display are duplicates, and two alerts
+// of a test may both still be queued when the second comes.
 std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId, const std::wstring& viewer,
                          uint32_t sessionId = kSession, uint32_t timeout = 30)
 {
     return L"{\"id\":" + jsonText(alertId) + L",\"instanceId\":" + jsonText(instanceId) +
            L",\"priority\":\"P2\",\"product\":" + jsonText(kProduct) +
            L",\"source\":\"client\",\"forcePreferredViewer\":true,\"preferredViewer\":[" + jsonText(viewer) +
-           L"],\"context\":{\"reason\":\"test\"},\"timeout\":" + std::to_wstring(timeout) +
+           L"],\"context\":{\"title\":" + jsonText(alertId) + L"},\"timeout\":" + std::to_wstring(timeout) +
            L",\"sessionId\":" + std::to_wstring(sessionId) + L"}";
 }
 
@@ -443,24 +445,69 @@ protected:
         }
     }
 
+    // The system monitor's log-off notice for the test's session; false
+    // when the service's handler has not returned by the deadline.
+    bool logOff()
+    {
+        product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                        L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+        return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++m_logoffs, 60s);
+    }
+
+    // Behind a viewer that never answers a Show request each alert tried
+    // costs the whole Show wait: for one alert and for several queued, `end`
+    // finishes within its own bound (false: it hangs) having let at most the
+    // Show request in flight reach the viewer; `after` follows.
+    void expectEndBehindSilentViewer(const std::function<bool()>& end, const std::function<void()>& after)
+    {
+        viewer.answerShow(ViewerDouble::Answer::Silent);
+        for (const size_t queued : {size_t(1), size_t(10)}) {
+            SCOPED_TRACE(queued);
+            const size_t before = viewer.requests().size();
+            // Queued while another user is active: none is tried before all are in.
+            wts.setActiveSession(kSession + 1);
+            for (size_t i = 0; i < queued; ++i) {
+                const std::wstring instance = newInstance();
+                const std::wstring alertId = L"{E2E-Q" + std::to_wstring(i) + L"}";
+                EXPECT_EQ(L"Sentrel.Alert." + alertId + L".Queued." + instance, show(alertId, instance));
+            }
+            wts.setActiveSession(kSession);
+            product.publish(L"SystemMonitor.UserSession.Logon", L"SystemMonitor",
+                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+            ASSERT_TRUE(viewer.waitForRequests(before + 1, 30s));
+
+            const size_t atEnd = viewer.requests().size();
+            ASSERT_TRUE(end()) << "the end hangs";
+            // The request in flight may reach the viewer just after the end
+            // began; no other alert is tried.
+            EXPECT_LE(viewer.requests().size(), atEnd + 1) << "Show requests sent after the end began";
+            after();
+        }
+    }
+
     std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
+    size_t m_logoffs = 0;
 };
 
 TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
-    size_t logoffs = 0;
-    expectEveryEndWithinBound(
-        [&] {
-            product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
-                            L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
-            return waitForDelivered(L"SystemMonitor.UserSession.Logoff", ++logoffs, 60s);
-        },
-        [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
+    expectEveryEndWithinBound([&] { return logOff(); },
+                              [&] { EXPECT_EQ(L"0", ask(L"Sentrel.Queue.GetStatus").second) << "the session is gone"; });
 }
 
 TEST_F(SentrelEnding, TheServicesEndTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
 {
     expectEveryEndWithinBound([&] { return endModuleWithin(60s); }, [&] { startModule(); });
+}
+
+TEST_F(SentrelEnding, ALogOffBehindAViewerSilentOnShowTriesNoFurtherAlert)
+{
+    expectEndBehindSilentViewer([&] { return logOff(); }, [] {});
+}
+
+TEST_F(SentrelEnding, TheServicesEndBehindAViewerSilentOnShowTriesNoFurtherAlert)
+{
+    expectEndBehindSilentViewer([&] { return endModuleWithin(60s); }, [&] { startModule(); });
 }
 
 } // namespace

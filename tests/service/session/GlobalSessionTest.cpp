@@ -75,10 +75,14 @@ TEST_F(GlobalSessionTest, TheMoreUrgentGoesFirstAndAmongEqualsTheOlder)
 TEST_F(GlobalSessionTest, AnAcceptedAlertWakesEverySessionOnceAndARefusedOneNone)
 {
     TestSupport::WaitableCounter three, four, replaced;
+    const uint64_t oldThree = global->registerSessionCallback(3, [&] { replaced.increment(); });
+    const uint64_t fourToken = global->registerSessionCallback(4, [&] { four.increment(); });
+    // A session made again for id 3 while the old one still ends: the
+    // newer registration takes the place of the older, and the old one's
+    // end removes only its own.
     global->registerSessionCallback(3, [&] { three.increment(); });
-    global->registerSessionCallback(4, [&] { four.increment(); });
-    // A second registration under the same id keeps the first.
-    global->registerSessionCallback(3, [&] { replaced.increment(); });
+    global->unregisterSessionCallback(3, oldThree);
+    EXPECT_EQ(0u, global->registerSessionCallback(5, nullptr));
 
     ASSERT_TRUE(queue(makeAlert(L"{A}", L"1", 3, L"Disk full")));
     EXPECT_EQ(1, three.value());
@@ -96,7 +100,7 @@ TEST_F(GlobalSessionTest, AnAcceptedAlertWakesEverySessionOnceAndARefusedOneNone
                        L"Plugin suppressed the alert. Alert id: {C}, Instance: 3."));
     EXPECT_EQ(1u, events(L"Sentrel.Alert.SuppressedDuplicate").size()) << "a suppression is no duplicate";
 
-    global->unregisterSessionCallback(4);
+    global->unregisterSessionCallback(4, fourToken);
     EXPECT_TRUE(queue(makeAlert(L"{D}", L"4")));
     EXPECT_EQ(2, three.value());
     EXPECT_EQ(1, four.value());

@@ -270,6 +270,22 @@ TEST_F(UserSessionTest, AGlobalAlertIsShownOnlyByTheActiveSession)
     EXPECT_TRUE(elsewhere->shown().empty());
 }
 
+TEST_F(UserSessionTest, ASessionMadeAgainWhileTheOldOneEndsHearsOfGlobalAlerts)
+{
+    auto replacing = std::make_shared<ScriptedDispatcher>(bus);
+    auto old = start();
+    ASSERT_TRUE(waitUntilIdle(*old));
+    // A show request for the id right after its log-off, the old session
+    // not yet destroyed.
+    auto again = start(kSession, kFastDelay, replacing);
+    ASSERT_TRUE(waitUntilIdle(*again));
+    old.reset();
+
+    ASSERT_TRUE(queue(*global, makeAlert(L"{G}", L"1")));
+    EXPECT_TRUE(replacing->waitForShown(1)) << "the new session was never told of the global alert";
+    EXPECT_TRUE(dispatcher->shown().empty());
+}
+
 TEST_F(UserSessionTest, NoWakeUpIsLostBetweenTheTestAndTheWait)
 {
     auto session = start();
