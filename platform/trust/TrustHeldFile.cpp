@@ -1,5 +1,6 @@
 #include "trust/TrustHeldFile.h"
 
+#include <cstring>
 #include <vector>
 
 namespace Halvex {
@@ -72,6 +73,7 @@ void TrustHeldFile::release()
     if (m_view)
         UnmapViewOfFile(m_view);
     m_view = nullptr;
+    m_size = 0;
     m_mapping.reset();
     m_pin.release();
     m_file.reset();
@@ -125,19 +127,36 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
 bool TrustHeldFile::isMappedFrom(HMODULE module)
 {
     static const SameMappingFn same = sameMapping();
-    if (!module || !m_file.valid() || !same)
+    if (!module || !m_file.valid())
         return false;
+    LARGE_INTEGER size{};
     if (!m_view) {
+        if (!GetFileSizeEx(m_file.get(), &size) || size.QuadPart <= 0 ||
+            static_cast<ULONGLONG>(size.QuadPart) > static_cast<SIZE_T>(-1))
+            return false;
         m_mapping = FileHandle(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
         if (!m_mapping.valid())
             return false;
-        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 1);
+        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0);
         if (!m_view)
             return false;
+        m_size = static_cast<SIZE_T>(size.QuadPart);
     }
     // A data or resource mapping's handle carries flags in its low bits.
-    auto base = reinterpret_cast<ULONG_PTR>(module) & ~static_cast<ULONG_PTR>(3);
-    return same(reinterpret_cast<PVOID>(base), const_cast<void*>(m_view)) == 0;
+    const auto flagBits = reinterpret_cast<ULONG_PTR>(module) & 3;
+    void* base = reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(module) & ~static_cast<ULONG_PTR>(3));
+    if (same && same(base, const_cast<void*>(m_view)) == 0)
+        return true;
+    // A plain data mapping is not an image, and not every system compares
+    // the files behind one: its bytes must then be the held file's, all of
+    // them, which is what was checked.
+    if (flagBits == 0)
+        return false;
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(base, &info, sizeof(info)) != sizeof(info) || info.Type != MEM_MAPPED ||
+        info.AllocationBase != base || info.RegionSize < m_size)
+        return false;
+    return memcmp(base, m_view, m_size) == 0;
 }
 
 HMODULE TrustHeldFile::load(DWORD flags)
@@ -147,9 +166,10 @@ HMODULE TrustHeldFile::load(DWORD flags)
         return nullptr;
     }
     // The loader hands out a module already mapped under the same path
-    // without opening the file again: it must be the held file's.
+    // without opening the file again: it must be the held file's. (The
+    // lookup takes the name as the loader does, trailing dot and all.)
     HMODULE mapped = nullptr;
-    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, m_path.c_str(), &mapped) && mapped &&
+    if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, m_loadPath.c_str(), &mapped) && mapped &&
         !isMappedFrom(mapped)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;

@@ -32,7 +32,9 @@ public:
     HANDLE handle() const { return m_file.get(); }
 
     // Whether `module` (an image or a data mapping) is mapped from the held
-    // file itself, by the file's identity, never by a name.
+    // file itself, by the file's identity, never by a name; a data mapping
+    // the system cannot match to its file counts when it holds the held
+    // file's bytes, every one.
     bool isMappedFrom(HMODULE module);
 
     // LoadLibraryExW of the held file, by its own path. A module of another
@@ -49,7 +51,8 @@ private:
     std::wstring m_path;     // "X:\...", or "\\?\..." when too long for that
     std::wstring m_loadPath; // m_path, with a trailing dot when it has no extension
     FileHandle m_mapping;
-    const void* m_view = nullptr;
+    const void* m_view = nullptr; // the whole held file, as data
+    SIZE_T m_size = 0;
 };
 
 } // namespace trust

@@ -300,4 +300,34 @@ TEST_F(TrustedKitIdentity, AFileThatCannotBeHeldIsASharingFailure)
         FreeLibrary(module);
 }
 
+// However the caller asks for the module (as code, as data, as a resource),
+// what is handed out is proved to be the trusted file, and no other is.
+struct FlagCase {
+    const char* label;
+    DWORD flags;
+};
+
+class LoadFlags : public TrustedKitIdentity, public ::testing::WithParamInterface<FlagCase> {};
+
+TEST_P(LoadFlags, TrustedLoadsUntrustedDoesNot)
+{
+    const DWORD flags = GetParam().flags;
+    HMODULE module = TrustLoadLibraryExW(kitFile(L"sample-signed.dll").c_str(), flags);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
+    if (module)
+        FreeLibrary(module);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, TrustLoadLibraryExW(kitFile(L"mark-unsigned.dll").c_str(), flags));
+    EXPECT_EQ(5u, GetLastError());
+    EXPECT_FALSE(mark.seen());
+}
+
+INSTANTIATE_TEST_SUITE_P(Flags, LoadFlags,
+                         ::testing::Values(FlagCase{"Plain", 0},
+                                           FlagCase{"AlteredSearchPath", LOAD_WITH_ALTERED_SEARCH_PATH},
+                                           FlagCase{"DataFile", LOAD_LIBRARY_AS_DATAFILE},
+                                           FlagCase{"ImageResource", LOAD_LIBRARY_AS_IMAGE_RESOURCE},
+                                           FlagCase{"NoReferences", DONT_RESOLVE_DLL_REFERENCES}),
+                         [](const ::testing::TestParamInfo<FlagCase>& info) { return std::string(info.param.label); });
+
 } // namespace
