@@ -278,6 +278,25 @@ INSTANTIATE_TEST_SUITE_P(Names, Preloaded,
                              return std::string(info.param.label);
                          });
 
+// A trusted file without an extension, with the module "probe.dll" beside it
+// already mapped: that module is another name's, and no reason to refuse.
+TEST_F(TrustedKitIdentity, AModuleMappedUnderTheDllNameBesideItIsNotTheFile)
+{
+    TestSupport::ScratchFolder base(L"beside");
+    const std::wstring bare = base.file(L"probe");
+    copy(L"sample-signed.dll", bare);
+    copy(L"sample-signed.dll", bare + L".dll");
+    HMODULE beside = LoadLibraryW((bare + L".dll").c_str());
+    ASSERT_NE(nullptr, beside);
+    HMODULE module = TrustLoadLibraryExW((bare + L".").c_str(), 0);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
+    EXPECT_NE(beside, module);
+    EXPECT_EQ(0, lstrcmpiW(bare.c_str(), fileOf(module).c_str())) << TestSupport::narrow(fileOf(module));
+    if (module)
+        FreeLibrary(module);
+    FreeLibrary(beside);
+}
+
 // A file another handle holds with delete access cannot be held for the
 // check: that is a sharing failure, not an untrusted file.
 TEST_F(TrustedKitIdentity, AFileThatCannotBeHeldIsASharingFailure)

@@ -1,6 +1,7 @@
 // The shared-library loader over real files: the trust kit's signed, unsigned
 // and tampered libraries, trusted or refused by the process's trust check.
 #include "LibraryFiles.h"
+#include "LoadMark.h"
 
 #include "LogFile.h"
 #include "TestNames.h"
@@ -181,6 +182,29 @@ INSTANTIATE_TEST_SUITE_P(
                       PreloadCase{"Unsigned", L"bus-unsigned.dll", nullptr, false},
                       PreloadCase{"UnsignedReplacedBySigned", L"bus-unsigned.dll", L"bus-signed.dll", false}),
     [](const ::testing::TestParamInfo<PreloadCase>& info) { return std::string(info.param.label); });
+
+// A library name without a dot stands for the file the loader maps for it,
+// the name with ".dll" added: a trusted file under the bare name beside an
+// unsigned one under that name is no way in, and the unsigned one never runs.
+TEST(SharedLibrary, ANameWithoutADotIsTheDllTheLoaderMaps)
+{
+    LoadMark::Watch mark(L"TrustMarkLoaded");
+    ASSERT_TRUE(mark.ready());
+    LibraryFolder folder;
+    std::wstring name = uniqueLibraryName(L"nodot");
+    name.resize(name.size() - 4);
+    folder.install(L"bus-signed.dll", name);
+    const std::wstring unsignedPath = folder.install(L"mark-unsigned.dll", name + L".dll");
+    bool taken = false;
+    try {
+        SharedLibrary library(LibraryDescriptor{name, {folder.path()}});
+        taken = library.getFunctions() != nullptr;
+    } catch (const Ostrand::ModuleException&) {
+    }
+    EXPECT_FALSE(taken);
+    EXPECT_FALSE(mark.seen()) << "the unsigned library's code ran";
+    EXPECT_FALSE(mapped(unsignedPath));
+}
 
 // ---- collaborators that fail --------------------------------------------------
 
