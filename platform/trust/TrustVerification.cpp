@@ -15,7 +15,7 @@ GUID genericVerify()
 
 } // namespace
 
-TrustVerification::TrustVerification(const wchar_t* path, HANDLE file, DWORD providerFlags)
+TrustVerification::TrustVerification(const wchar_t* path, HANDLE file, DWORD providerFlags, bool keepState)
 {
     if (file && file != INVALID_HANDLE_VALUE) {
         LARGE_INTEGER zero{};
@@ -29,7 +29,7 @@ TrustVerification::TrustVerification(const wchar_t* path, HANDLE file, DWORD pro
     m_data.fdwRevocationChecks = WTD_REVOKE_NONE;
     m_data.dwUnionChoice = WTD_CHOICE_FILE;
     m_data.pFile = &m_file;
-    m_data.dwStateAction = WTD_STATEACTION_VERIFY;
+    m_data.dwStateAction = keepState ? WTD_STATEACTION_VERIFY : 0;
     m_data.dwProvFlags = providerFlags;
     GUID action = genericVerify();
     m_answer = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);
@@ -37,6 +37,8 @@ TrustVerification::TrustVerification(const wchar_t* path, HANDLE file, DWORD pro
 
 TrustVerification::~TrustVerification()
 {
+    if (m_data.dwStateAction != WTD_STATEACTION_VERIFY)
+        return;
     m_data.dwStateAction = WTD_STATEACTION_CLOSE;
     GUID action = genericVerify();
     WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &m_data);

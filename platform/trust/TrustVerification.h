@@ -12,8 +12,10 @@ namespace trust {
 class TrustVerification {
 public:
     // WinVerifyTrust (generic verify action, no UI, no revocation checks)
-    // of `file`, read through the handle from its start; `path` only names it.
-    TrustVerification(const wchar_t* path, HANDLE file, DWORD providerFlags);
+    // of `file`, read through the handle from its start (Wine then ignores
+    // the path); `path` only names it. Without `keepState` the provider's
+    // state is not kept and there is no message.
+    TrustVerification(const wchar_t* path, HANDLE file, DWORD providerFlags, bool keepState = true);
     ~TrustVerification();
     TrustVerification(const TrustVerification&) = delete;
     TrustVerification& operator=(const TrustVerification&) = delete;

@@ -228,6 +228,31 @@ TEST(ValidationInstallPath, WholeOrNothing)
     }
 }
 
+std::wstring guidText(const GUID& id)
+{
+    wchar_t text[64] = {};
+    StringFromGUID2(id, text, 64);
+    return text;
+}
+
+std::wstring classKey(const CLSID& id)
+{
+    return L"Software\\Classes\\CLSID\\" + guidText(id);
+}
+
+// A value of a machine-wide class's key as COM reads it, with the threading
+// model an in-process server needs.
+void setClassValue(const std::wstring& key, DWORD type, const std::wstring& value)
+{
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    RegSetValueExW(h, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(h, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
+    RegCloseKey(h);
+}
+
 // COM creation through a class registered for this test only.
 class TrustedCom : public TrustedKit {
 protected:
@@ -236,9 +261,7 @@ protected:
         TrustedKit::SetUp();
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         CoCreateGuid(&clsid);
-        wchar_t text[64] = {};
-        StringFromGUID2(clsid, text, 64);
-        m_key = std::wstring(L"Software\\Classes\\CLSID\\") + text;
+        m_key = classKey(clsid);
     }
     void TearDown() override
     {
@@ -254,13 +277,7 @@ protected:
     // The class's InprocServer32 value, as COM reads it.
     void registerValue(DWORD type, const std::wstring& value)
     {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_key + L"\\InprocServer32").c_str(), 0, nullptr,
-                                                 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
-        RegCloseKey(key);
+        setClassValue(m_key + L"\\InprocServer32", type, value);
     }
     LONG created() const
     {
@@ -464,9 +481,7 @@ protected:
     {
         MarkingServer::SetUp();
         CoCreateGuid(&emulating);
-        wchar_t text[64] = {};
-        StringFromGUID2(emulating, text, 64);
-        m_emulatingKey = std::wstring(L"Software\\Classes\\CLSID\\") + text;
+        m_emulatingKey = classKey(emulating);
     }
     void TearDown() override
     {
@@ -480,21 +495,9 @@ protected:
         EXPECT_TRUE(CopyFileW(kitFile(kitName).c_str(), to.c_str(), FALSE));
         return to;
     }
-    static void setDefault(const std::wstring& key, const std::wstring& value)
-    {
-        HKEY h = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                                 nullptr, &h, nullptr));
-        RegSetValueExW(h, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegSetValueExW(h, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
-        RegCloseKey(h);
-    }
     void treatAs()
     {
-        wchar_t text[64] = {};
-        StringFromGUID2(emulating, text, 64);
-        setDefault(m_key + L"\\TreatAs", text);
+        setClassValue(m_key + L"\\TreatAs", REG_SZ, guidText(emulating));
     }
     LONG createdBy(const std::wstring& server) const
     {
@@ -513,8 +516,8 @@ TEST_F(EmulatedCom, TheEmulatingClassServerIsTheOneChecked)
 {
     const std::wstring own = copyOf(L"comserver-unsigned.dll", L"own-unsigned.dll");
     const std::wstring emulator = copyOf(L"comserver-signed.dll", L"emulator-signed.dll");
-    setDefault(m_key + L"\\InprocServer32", own);
-    setDefault(m_emulatingKey + L"\\InprocServer32", emulator);
+    setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
+    setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
     treatAs();
     IUnknown* object = nullptr;
     EXPECT_EQ(S_OK, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
@@ -531,8 +534,8 @@ TEST_F(EmulatedCom, AnUntrustedEmulatingServerIsNeverRun)
 {
     const std::wstring own = copyOf(L"comserver-signed.dll", L"own-signed.dll");
     const std::wstring emulator = copyOf(L"comserver-unsigned.dll", L"emulator-unsigned.dll");
-    setDefault(m_key + L"\\InprocServer32", own);
-    setDefault(m_emulatingKey + L"\\InprocServer32", emulator);
+    setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
+    setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
     treatAs();
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(E_ACCESSDENIED, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
@@ -546,8 +549,8 @@ TEST_F(EmulatedCom, AnInProcessHandlerIsNeverMapped)
 {
     const std::wstring server = copyOf(L"comserver-signed.dll", L"server-signed.dll");
     const std::wstring handler = copyOf(L"comserver-unsigned.dll", L"handler-unsigned.dll");
-    setDefault(m_key + L"\\InprocServer32", server);
-    setDefault(m_key + L"\\InprocHandler32", handler);
+    setClassValue(m_key + L"\\InprocServer32", REG_SZ, server);
+    setClassValue(m_key + L"\\InprocHandler32", REG_SZ, handler);
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     EXPECT_TRUE(FAILED(TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown,
                                              reinterpret_cast<void**>(&object), TRUE)));
