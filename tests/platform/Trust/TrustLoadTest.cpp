@@ -279,9 +279,11 @@ protected:
     {
         setClassValue(m_key + L"\\InprocServer32", type, value);
     }
-    LONG created() const
+    LONG created() const { return createdBy(m_server); }
+    // The objects made by the copy of the server double mapped from `server`.
+    static LONG createdBy(const std::wstring& server)
     {
-        HMODULE module = GetModuleHandleW(m_server.c_str());
+        HMODULE module = GetModuleHandleW(server.c_str());
         auto fn = module ? reinterpret_cast<LONG (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TrustComDoubleCreated")))
                          : nullptr;
         return fn ? fn() : 0;
@@ -495,17 +497,13 @@ protected:
         EXPECT_TRUE(CopyFileW(kitFile(kitName).c_str(), to.c_str(), FALSE));
         return to;
     }
-    void treatAs()
+    // The class's own server, the emulating class's, and the TreatAs entry
+    // that sends the one class to the other.
+    void emulate(const std::wstring& own, const std::wstring& emulator)
     {
+        setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
+        setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
         setClassValue(m_key + L"\\TreatAs", REG_SZ, guidText(emulating));
-    }
-    LONG createdBy(const std::wstring& server) const
-    {
-        HMODULE module = GetModuleHandleW(server.c_str());
-        auto fn = module ? reinterpret_cast<LONG (*)()>(
-                               reinterpret_cast<void*>(GetProcAddress(module, "TrustComDoubleCreated")))
-                         : nullptr;
-        return fn ? fn() : 0;
     }
 
     CLSID emulating{};
@@ -516,9 +514,7 @@ TEST_F(EmulatedCom, TheEmulatingClassServerIsTheOneChecked)
 {
     const std::wstring own = copyOf(L"comserver-unsigned.dll", L"own-unsigned.dll");
     const std::wstring emulator = copyOf(L"comserver-signed.dll", L"emulator-signed.dll");
-    setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
-    setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
-    treatAs();
+    emulate(own, emulator);
     IUnknown* object = nullptr;
     EXPECT_EQ(S_OK, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                           reinterpret_cast<void**>(&object), TRUE));
@@ -534,9 +530,7 @@ TEST_F(EmulatedCom, AnUntrustedEmulatingServerIsNeverRun)
 {
     const std::wstring own = copyOf(L"comserver-signed.dll", L"own-signed.dll");
     const std::wstring emulator = copyOf(L"comserver-unsigned.dll", L"emulator-unsigned.dll");
-    setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
-    setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
-    treatAs();
+    emulate(own, emulator);
     IUnknown* object = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(E_ACCESSDENIED, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                                     reinterpret_cast<void**>(&object), TRUE));
