@@ -19,16 +19,18 @@ using GetInterfaceFn = HRESULT(__stdcall*)(const char*, void**);
 // Holds the file and checks its signature through the handle. A file that
 // is not there gives "not found", as the signature check would; one that
 // cannot be held is refused with the reason.
-LONG verifySignature(const std::wstring& path, Halvex::trust::FileHandle& held)
+LONG verifySignature(const std::wstring& path, Halvex::trust::TrustHeldFile& held)
 {
-    held = Halvex::trust::TrustHoldFile(path);
-    if (!held.valid()) {
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         DWORD error = GetLastError();
         if (error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME || error == 0)
             error = ERROR_FILE_NOT_FOUND;
         return static_cast<LONG>(error);
     }
-    return Halvex::trust::TrustWinVerify(path.c_str(), held.get(),
+    DWORD error = held.hold(path);
+    if (error)
+        return static_cast<LONG>(error);
+    return Halvex::trust::TrustWinVerify(held.path().c_str(), held.handle(),
                                          WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL, true);
 }
 
@@ -101,7 +103,7 @@ DWORD locateAndLoad(const TrustServiceKey& key, const wchar_t* name, HMODULE bas
     // name it was checked under.
     if (!path.empty())
         path = Halvex::trust::TrustFullPathName(path);
-    Halvex::trust::FileHandle held;
+    Halvex::trust::TrustHeldFile held;
     LONG answer = path.empty() ? static_cast<LONG>(ERROR_FILE_NOT_FOUND) : verifySignature(path, held);
     if (notFound(answer) && !fullPath) {
         OutputDebugStringW(L"NotComDllGetInterface: DLL not found in install location, looking in current directory\n");
@@ -117,7 +119,7 @@ DWORD locateAndLoad(const TrustServiceKey& key, const wchar_t* name, HMODULE bas
         debugRefusal(path.empty() ? std::wstring(name) : path, answer);
         return static_cast<DWORD>(answer);
     }
-    module = Halvex::trust::TrustLoadHeldFile(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    module = held.load(LOAD_WITH_ALTERED_SEARCH_PATH);
     return 0;
 }
 

@@ -67,5 +67,36 @@ ComServerPath TrustFindComServerPath(REFCLSID classId, std::wstring& fullPath)
     return ComServerPath::Found;
 }
 
+bool TrustResolveTreatAs(REFCLSID classId, CLSID& emulating)
+{
+    const int kMaxSteps = 16;
+    CLSID seen[kMaxSteps + 1];
+    emulating = classId;
+    seen[0] = classId;
+    for (int step = 1; step <= kMaxSteps + 1; ++step) {
+        wchar_t id[64] = {};
+        if (StringFromGUID2(emulating, id, 64) == 0)
+            return false;
+        HKEY raw = nullptr;
+        const std::wstring subkey = std::wstring(L"CLSID\\") + id + L"\\TreatAs";
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS)
+            return true;
+        RegKey key(raw);
+        DWORD type = 0;
+        std::wstring text;
+        CLSID next{};
+        if (!readDefaultText(key.get(), type, text) || FAILED(CLSIDFromString(text.c_str(), &next)))
+            return false;
+        if (step > kMaxSteps)
+            return false;
+        for (int i = 0; i < step; ++i)
+            if (IsEqualCLSID(seen[i], next))
+                return false;
+        seen[step] = next;
+        emulating = next;
+    }
+    return false;
+}
+
 } // namespace trust
 } // namespace Halvex

@@ -19,5 +19,11 @@ enum class ComServerPath {
 // resolves it the way the loader would (a relative name included).
 ComServerPath TrustFindComServerPath(REFCLSID classId, std::wstring& fullPath);
 
+// The class COM creates for `classId`: the end of its chain of TreatAs
+// entries (the class itself without one). False when the chain cannot be
+// followed to its end: a value that is no class id, a loop, or more than 16
+// steps.
+bool TrustResolveTreatAs(REFCLSID classId, CLSID& emulating);
+
 } // namespace trust
 } // namespace Halvex

@@ -1,6 +1,7 @@
 #include "trust/TrustCryptMsg.h"
 
-#include <softpub.h>
+#include "trust/TrustVerification.h"
+
 #include <wintrust.h>
 
 namespace Halvex {
@@ -38,31 +39,7 @@ PCCERT_CHAIN_CONTEXT TrustBuildChain(PCCERT_CONTEXT cert, const FILETIME* when, 
 
 LONG TrustWinVerify(const wchar_t* path, HANDLE file, DWORD providerFlags, bool withState)
 {
-    // The hash is read through the handle when one is given (Wine then
-    // ignores the path); it is read from the start.
-    if (file && file != INVALID_HANDLE_VALUE) {
-        LARGE_INTEGER zero{};
-        SetFilePointerEx(file, zero, nullptr, FILE_BEGIN);
-    }
-    WINTRUST_FILE_INFO fileInfo{};
-    fileInfo.cbStruct = sizeof(fileInfo);
-    fileInfo.pcwszFilePath = path;
-    fileInfo.hFile = file;
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof(data);
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &fileInfo;
-    data.dwStateAction = withState ? WTD_STATEACTION_VERIFY : 0;
-    data.dwProvFlags = providerFlags;
-    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    LONG answer = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    if (withState) {
-        data.dwStateAction = WTD_STATEACTION_CLOSE;
-        WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    }
-    return answer;
+    return TrustVerification(path, file, providerFlags, withState).answer();
 }
 
 } // namespace trust

@@ -3,6 +3,7 @@
 #include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
 #include "trust/TrustTimestamp.h"
+#include "trust/TrustVerification.h"
 
 #include <softpub.h>
 #include <wintrust.h>
@@ -13,6 +14,13 @@
 
 namespace Halvex {
 namespace trust {
+
+namespace {
+
+const DWORD kHashOnlyFlags =
+    WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
+
+} // namespace
 
 std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
 {
@@ -30,10 +38,7 @@ std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
 
 LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file)
 {
-    return TrustWinVerify(path, file,
-                          WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG |
-                              WTD_CACHE_ONLY_URL_RETRIEVAL,
-                          false);
+    return TrustWinVerify(path, file, kHashOnlyFlags, false);
 }
 
 namespace {
@@ -119,8 +124,7 @@ bool authenticodePolicyHolds(PCCERT_CHAIN_CONTEXT chain)
            status.dwError == 0;
 }
 
-bool signerPasses(const wchar_t* path, HANDLE file, HCRYPTMSG msg, HCERTSTORE store, DWORD index,
-                  const wchar_t* const* names,
+bool signerPasses(HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
                   const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
 {
     std::vector<BYTE> buffer;
@@ -155,18 +159,15 @@ bool signerPasses(const wchar_t* path, HANDLE file, HCRYPTMSG msg, HCERTSTORE st
     if (!authenticodePolicyHolds(chain.get()))
         return false;
 
-    // The file-level check below speaks for the primary signature only: a
-    // further signer that merely carries a copied certificate must prove it
-    // signed the content.
+    // The file-level check speaks for the primary signature only: a further
+    // signer that merely carries a copied certificate must prove it signed
+    // the content.
     CMSG_CTRL_VERIFY_SIGNATURE_EX_PARA verify{};
     verify.cbSize = sizeof(verify);
     verify.dwSignerIndex = index;
     verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
     verify.pvSigner = const_cast<CERT_CONTEXT*>(cert.get());
-    if (!CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify))
-        return false;
-
-    return TrustVerifyFileHash(path, file) == 0;
+    return CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify) != FALSE;
 }
 
 } // namespace
@@ -179,23 +180,30 @@ bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, con
     using namespace Halvex::trust;
     if (!path || !*path)
         return false;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMsg = nullptr;
-    DWORD encoding = 0, contentType = 0, formatType = 0;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, &encoding, &contentType, &formatType, &rawStore, &rawMsg,
-                          nullptr))
+    FileHandle own;
+    if (!file || file == INVALID_HANDLE_VALUE) {
+        own = FileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!own.valid())
+            return false;
+        file = own.get();
+    }
+    // One verification, one read of the file: the hash it checks and the
+    // signature message the signers are taken from are the same bytes, read
+    // through the handle (the path is never opened again).
+    TrustVerification verification(path, file, kHashOnlyFlags);
+    HCRYPTMSG msg = verification.message();
+    if (verification.answer() != 0 || !msg)
         return false;
-    CertStore store(rawStore);
-    CryptMsg msg(rawMsg);
-    if (!store || !msg)
+    CertStore store(CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, msg));
+    if (!store)
         return false;
     DWORD count = 0;
     DWORD size = sizeof(count);
-    if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size))
+    if (!CryptMsgGetParam(msg, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size))
         return false;
     for (DWORD i = 0; i < count; ++i)
-        if (signerPasses(path, file, msg.get(), store.get(), i, names, roots, rootCount, serials))
+        if (signerPasses(msg, store.get(), i, names, roots, rootCount, serials))
             return true;
     return false;
 }

@@ -10,7 +10,8 @@
 // the policy lists: serial not excluded, name listed, a chain with the
 // code-signing usage at the signing time up to a listed root, its own
 // signature over the file, and an intact file hash. `file`, when given, is
-// the open file of `path` and the hash is read through it. Never throws.
+// the open file of `path`: the signature and the hash are both read through
+// it; without it the path is opened once for both. Never throws.
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
                            DWORD rootCount, const wchar_t* const* serials, HANDLE file = nullptr);
 

@@ -1,8 +1,10 @@
 #pragma once
-// A file held open from its check to its load: while the handle is held,
-// nobody can write to it, replace it or delete it, so the file mapped is the
-// file checked.
+// A file held from its check to its use: opened once, shared for reading
+// only, so nobody can write to it, rename it, replace it or delete it; the
+// folders on the way to it pinned, so its path keeps naming it; and every
+// module handed out proved to be mapped from it.
 #include "trust/TrustHandles.h"
+#include "trust/TrustPathPin.h"
 
 #include <windows.h>
 
@@ -11,14 +13,47 @@
 namespace Halvex {
 namespace trust {
 
-// Opens `path` for reading, shared for reading only. Invalid (last error set)
-// when it cannot be held that way.
-FileHandle TrustHoldFile(const std::wstring& path);
+class TrustHeldFile {
+public:
+    TrustHeldFile() = default;
+    ~TrustHeldFile();
+    TrustHeldFile(const TrustHeldFile&) = delete;
+    TrustHeldFile& operator=(const TrustHeldFile&) = delete;
 
-// LoadLibraryExW of `fullPath`, which the caller holds. The module's own file
-// name must be `fullPath`; otherwise it is freed again and the answer is null
-// with last error 5.
-HMODULE TrustLoadHeldFile(const std::wstring& fullPath, DWORD flags);
+    // Holds the file `path` names and pins the way to it. 0; 87 for no
+    // path; 32 when another handle keeps the file or a folder on its way
+    // from being held so; 5 for anything else (no such file, a link on the
+    // way, a path that no longer names the held file once pinned).
+    DWORD hold(const std::wstring& path);
+
+    // The held file's own full path (links and short names resolved): what
+    // it is checked and loaded under.
+    const std::wstring& path() const { return m_path; }
+    HANDLE handle() const { return m_file.get(); }
+
+    // Whether `module` (an image or a data mapping) is mapped from the held
+    // file itself, by the file's identity, never by a name; a data mapping
+    // the system cannot match to its file counts when it holds the held
+    // file's bytes, every one.
+    bool isMappedFrom(HMODULE module);
+
+    // LoadLibraryExW of the held file, by its own path. A module of another
+    // file already mapped under that path is not handed out; a module the
+    // loader gives that is not mapped from the held file is freed again.
+    // Both answer null with last error 5.
+    HMODULE load(DWORD flags);
+
+    void release();
+
+private:
+    FileHandle m_file;
+    TrustPathPin m_pin;
+    std::wstring m_path;     // "X:\...", or "\\?\..." when too long for that
+    std::wstring m_loadPath; // m_path, with a trailing dot when it has no extension
+    FileHandle m_mapping;
+    const void* m_view = nullptr; // the whole held file, as data
+    SIZE_T m_size = 0;
+};
 
 } // namespace trust
 } // namespace Halvex

@@ -38,18 +38,22 @@ bool isFile(const std::wstring& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The loader adds ".dll" to a name without an extension; a trailing dot
-// means "no extension" and is dropped.
-std::wstring withExtension(const wchar_t* name)
+bool isLongPrefixed(const wchar_t* name)
 {
-    std::wstring file(name);
-    if (!file.empty() && file.back() == L'.') {
-        file.pop_back();
-        return file;
-    }
-    if (file.find(L'.') == std::wstring::npos)
-        file += L".dll";
-    return file;
+    return name[0] == L'\\' && name[1] == L'\\' && name[2] == L'?' && name[3] == L'\\';
+}
+
+// The loader adds ".dll" to a last component without an extension; a dot
+// in a folder's name is no extension. A trailing dot means "no extension":
+// in a plain or "\\.\" path it is dropped as the path is made full, in a
+// "\\?\" path, which is never normalised, it stays part of the name.
+std::wstring withExtension(const std::wstring& name)
+{
+    size_t last = name.find_last_of(L"\\/");
+    size_t start = last == std::wstring::npos ? 0 : last + 1;
+    if (name.find(L'.', start) != std::wstring::npos)
+        return name;
+    return name + L".dll";
 }
 
 std::wstring programFolder()
@@ -165,13 +169,17 @@ bool TrustResolveLibraryPath(const wchar_t* name, DWORD flags, std::wstring& ful
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
+    const std::wstring file = withExtension(name);
+    if (isLongPrefixed(name)) {
+        fullPath = file;
+        return true;
+    }
     if (isRooted(name)) {
-        fullPath = TrustFullPathName(name);
+        fullPath = TrustFullPathName(file);
         return !fullPath.empty();
     }
     // A relative path is appended to every search folder, as the loader
     // does; only a bare name can stand for a module already loaded.
-    const std::wstring file = withExtension(name);
     HMODULE loaded = nullptr;
     if (!hasSeparator(name) &&
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, file.c_str(), &loaded) && loaded)

@@ -42,31 +42,38 @@ bool inModule(HMODULE module, const void* address)
 
 } // namespace
 
-HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
+namespace {
+
+// Resolves `name` as the loader would, holds that file with the way to it
+// pinned, and checks it through the handle. 0 or the error to report.
+DWORD holdChecked(const wchar_t* name, DWORD flags, Halvex::trust::TrustHeldFile& held)
 {
     using namespace Halvex::trust;
-    if (!path || !*path) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    // One file from here on: the one the loader would map for this name,
-    // held so that nobody can change or replace it until it is mapped.
+    if (!name || !*name)
+        return ERROR_INVALID_PARAMETER;
     std::wstring fullPath;
-    if (!TrustResolveLibraryPath(path, flags, fullPath)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    FileHandle held = TrustHoldFile(fullPath);
-    if (!held.valid()) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return nullptr;
-    }
-    DWORD answer = TrustVerifyHeldFile(fullPath.c_str(), held.get());
+    if (!TrustResolveLibraryPath(name, flags, fullPath))
+        return ERROR_ACCESS_DENIED;
+    DWORD error = held.hold(fullPath);
+    if (error)
+        return error;
+    return TrustVerifyHeldFile(held.path().c_str(), held.handle());
+}
+
+} // namespace
+
+HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
+{
+    // One file from here on: the one the loader would map for this name,
+    // held, with the way to it pinned, so that nobody can change, replace or
+    // move it until it is mapped; and the module handed out is that file's.
+    Halvex::trust::TrustHeldFile held;
+    DWORD answer = holdChecked(path, flags, held);
     if (answer != 0) {
         SetLastError(answer);
         return nullptr;
     }
-    return TrustLoadHeldFile(fullPath, flags);
+    return held.load(flags);
 }
 
 const void* TrustGetObjectCodeAddress(IUnknown* object)
@@ -118,7 +125,18 @@ DWORD TrustVerifyModuleOfAddress(const void* address)
     TrustGetModulePathOfAddress(address, path);
     if (!path[0])
         return ERROR_INVALID_PARAMETER;
-    return TrustVerifyFile(path);
+    // The file now at the module's path must be the one it was mapped from.
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCWSTR>(address), &module))
+        return ERROR_ACCESS_DENIED;
+    Halvex::trust::TrustHeldFile held;
+    DWORD error = held.hold(path);
+    if (error)
+        return error;
+    if (!held.isMappedFrom(module))
+        return ERROR_ACCESS_DENIED;
+    return TrustVerifyHeldFile(held.path().c_str(), held.handle());
 }
 
 HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, REFIID interfaceId, void** out,
@@ -130,19 +148,34 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
     if (!verify)
         return CoCreateInstance(classId, outer, context, interfaceId, out);
 
+    // COM creates the class at the end of the TreatAs chain: that is the
+    // class whose server is checked, and the one COM is asked for.
+    CLSID actual{};
+    if (!Halvex::trust::TrustResolveTreatAs(classId, actual))
+        return E_ACCESSDENIED;
+    // An in-process handler is a file COM would map without this check:
+    // the checked way leaves it out.
+    context &= ~static_cast<DWORD>(CLSCTX_INPROC_HANDLER | CLSCTX_INPROC_HANDLER16);
+    if (context == 0)
+        return E_ACCESSDENIED;
+
     // The in-process server is checked, and loaded, before COM is asked:
     // COM would run its code (DllMain, the class object) before any check
-    // of the class object could refuse it.
+    // of the class object could refuse it. Its file stays held, and the way
+    // to it pinned, until COM has handed out the class object.
+    Halvex::trust::TrustHeldFile held;
     Halvex::trust::Module server;
     if (context & CLSCTX_INPROC_SERVER) {
         std::wstring serverPath;
-        switch (Halvex::trust::TrustFindComServerPath(classId, serverPath)) {
+        switch (Halvex::trust::TrustFindComServerPath(actual, serverPath)) {
         case Halvex::trust::ComServerPath::None:
             break;
         case Halvex::trust::ComServerPath::Unresolved:
             return E_ACCESSDENIED;
         case Halvex::trust::ComServerPath::Found:
-            server.reset(TrustLoadLibraryExW(serverPath.c_str(), 0));
+            if (holdChecked(serverPath.c_str(), 0, held) != 0)
+                return E_ACCESSDENIED;
+            server.reset(held.load(0));
             if (!server)
                 return E_ACCESSDENIED;
             break;
@@ -150,10 +183,10 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
     }
 
     void* raw = nullptr;
-    HRESULT hr = CoGetClassObject(classId, context, nullptr, kTrustedFactoryFirst, &raw);
+    HRESULT hr = CoGetClassObject(actual, context, nullptr, kTrustedFactoryFirst, &raw);
     if (FAILED(hr) || !raw) {
         raw = nullptr;
-        hr = CoGetClassObject(classId, context, nullptr, kTrustedFactorySecond, &raw);
+        hr = CoGetClassObject(actual, context, nullptr, kTrustedFactorySecond, &raw);
         if (FAILED(hr))
             return hr;
         if (!raw)

@@ -3,6 +3,7 @@
 #include "trust/TrustFileSigners.h"
 #include "trust/TrustHandles.h"
 #include "trust/TrustHeldFile.h"
+#include "trust/TrustLibraryPath.h"
 #include "trust/TrustedList.h"
 
 #include <shlwapi.h>
@@ -151,10 +152,14 @@ DWORD TrustVerifyFile(const wchar_t* path)
 {
     if (!path || !*path)
         return ERROR_INVALID_PARAMETER;
-    Halvex::trust::FileHandle held = Halvex::trust::TrustHoldFile(path);
-    if (!held.valid())
+    const std::wstring full = Halvex::trust::TrustFullPathName(path);
+    if (full.empty())
         return ERROR_ACCESS_DENIED;
-    return TrustVerifyHeldFile(path, held.get());
+    Halvex::trust::TrustHeldFile held;
+    DWORD error = held.hold(full);
+    if (error)
+        return error;
+    return TrustVerifyHeldFile(held.path().c_str(), held.handle());
 }
 
 bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy, HANDLE file)

@@ -34,8 +34,9 @@ private:
 };
 
 // 87 for a null or empty path; else the process's validator's answer, with
-// the file held (shared for reading only) while it is checked; a file that
-// cannot be held is not trusted.
+// the file held (shared for reading only) and the way to it pinned while it
+// is checked; a file that cannot be held is not trusted (5), or, when another
+// handle keeps it from being held so, a sharing failure (32).
 DWORD TrustVerifyFile(const wchar_t* path);
 // The same for a file the caller already holds that way (`file`), so that what
 // is checked is what the caller then uses.

@@ -28,8 +28,6 @@ bool DllLoader::loadDLL(const std::wstring& path, HMODULE* handle)
                 L"Invalid pHandle specified. Exiting.");
         return false;
     }
-    if (m_dllApi->getModuleHandleEx(0, path.c_str(), handle))
-        return true;
     const uint32_t status = internal::callGuarded([this, &path, handle]() -> uint32_t {
         return m_dllApi->loadLibrary(path, handle) ? MODULE_STATUS_SUCCESS : MODULE_STATUS_UNSUCCESSFUL;
     });

@@ -18,8 +18,10 @@ public:
     DllLoader(const DllLoader&) = delete;
     DllLoader& operator=(const DllLoader&) = delete;
 
-    // A library already loaded under `path` only gains a reference (it was
-    // checked when it was first loaded); any other is loaded only when trusted.
+    // Loads `path` only when its file is trusted. A library already loaded
+    // under that path gains a reference only when it is mapped from that
+    // trusted file: anything may have loaded it, and its file may have been
+    // replaced since.
     virtual bool loadDLL(const std::wstring& path, HMODULE* handle);
     // Null when the export is missing or the lookup failed.
     virtual FARPROC getProcAddress(HMODULE module, const char* name);

@@ -6,13 +6,17 @@
 # cabinets with and without a list file inside; signed, unsigned and tampered
 # copies of the bus library double, and signed copies of a family library
 # double with and without all of its exports; a rogue time-stamping authority
-# under a root of its own that nothing trusts, and a timestamp from it.
+# under a root of its own that nothing trusts, and a timestamp from it; a
+# timestamp whose own signature is broken, and one made under the test root
+# by a certificate not meant for time stamping; signed and unsigned copies of
+# the marking library.
 #
-# usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll BUS.dll FAMILY.dll INCOMPLETE.dll
+# usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll BUS.dll FAMILY.dll INCOMPLETE.dll MARK.dll
 # Nothing here is shipped; the keys are made fresh for every build folder.
 set -euo pipefail
 out=${1:?out dir}; sample=${2:?sample dll}; validation=${3:?validation dll}; comserver=${4:?com server dll}
 bus=${5:?bus library dll}; family=${6:?family library dll}; incomplete=${7:?incomplete family library dll}
+mark=${8:?marking library dll}
 surgery=$(cd "$(dirname "$0")" && pwd)/signature-surgery.py
 mkdir -p "$out"
 cd "$out"
@@ -73,6 +77,7 @@ leaf expired "Halvex Test Signer" root codesign 0x5EA1AB04 '2020-01-01 00:00:00'
 leaf nousage "Halvex Test Signer" root serveronly 0x5EA1AB05 '2020-01-01 00:00:00' 7300
 leaf tsa "Halvex Test Timestamps" root tsa 0x5EA1AB06 '2019-06-01 00:00:00' 7300
 leaf roguetsa "Halvex Test Timestamps" rogueroot tsa 0x5EA1AB07 '2019-06-01 00:00:00' 7300
+leaf tsanousage "Halvex Test Timestamps" root codesign 0x5EA1AB08 '2019-06-01 00:00:00' 7300
 
 for c in root otherroot signer; do
   openssl x509 -in "$c.crt" -noout -fingerprint -sha1 | sed 's/.*=//; s/://g' > "$c.sha1"
@@ -116,6 +121,26 @@ osslsigncode extract-signature -in work/expired-other.dll -out work/expired-othe
 python3 "$surgery" graft work/expired-ts.p7 work/expired-other.p7 work/moved-ts.p7
 python3 "$surgery" embed "$validation" work/moved-ts.p7 sample-moved-timestamp.dll
 
+# The same timestamp with its own signature value damaged (the token is the
+# last thing in the message).
+python3 "$surgery" damage work/expired-ts.p7 work/broken-ts.p7
+python3 "$surgery" embed "$sample" work/broken-ts.p7 sample-expired-broken-ts.dll
+# The same time-stamp content signed again as a token, once by the real
+# authority (a control: such a token counts) and once by a certificate under
+# the test root that lacks the time-stamping usage.
+python3 "$surgery" tstinfo work/expired-ts.p7 work/tstinfo.der
+token() { # CERT OUT
+  faketime '2020-06-01 12:00:00' openssl cms -sign -binary -nodetach -nosmimecap -md sha256 \
+    -in work/tstinfo.der -econtent_type 1.2.840.113549.1.9.16.1.4 -signer "$1.crt" -inkey "work/$1.key" \
+    -certfile root.crt -outform DER -out "$2"
+}
+token tsa work/token-tsa.der
+token tsanousage work/token-nousage.der
+python3 "$surgery" retoken work/expired-ts.p7 work/token-tsa.der work/retoken-tsa.p7
+python3 "$surgery" embed "$sample" work/retoken-tsa.p7 sample-expired-token-ts.dll
+python3 "$surgery" retoken work/expired-ts.p7 work/token-nousage.der work/retoken-nousage.p7
+python3 "$surgery" embed "$sample" work/retoken-nousage.p7 sample-expired-token-no-ts-usage.dll
+
 # One changed byte in the DOS stub's text: the file still loads, its hash no longer matches.
 cp sample-signed.dll sample-tampered.dll
 python3 "$surgery" tamper sample-tampered.dll
@@ -143,6 +168,11 @@ python3 "$surgery" embed "$sample" work/two.p7 sample-two-signers.dll
 # signer that carries a copied valid certificate.
 python3 "$surgery" damage work/two.p7 work/forged-second.p7
 python3 "$surgery" embed "$sample" work/forged-second.p7 sample-forged-second.dll
+
+# The marking library: its DllMain leaves a mark, so a test sees that its
+# code ran.
+cp "$mark" mark-unsigned.dll
+sign "$mark" mark-signed.dll signer
 
 sign "$validation" Drellin.dll signer
 sign "$validation" Drellin-expired.dll expired

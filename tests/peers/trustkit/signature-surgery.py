@@ -6,6 +6,8 @@
   graft SRC.p7 DST.p7 OUT  SRC's signer's unauthenticated attributes (its timestamp) put on DST's signer
   embed PE SIG OUT         SIG put into PE's certificate table (PE unsigned)
   tamper PE                one byte of the DOS stub's text changed
+  tstinfo P7 OUT           the TSTInfo inside the signer's RFC 3161 timestamp token
+  retoken P7 TOKEN OUT     the signer's unauthenticated attributes replaced by TOKEN as its timestamp
 """
 import struct
 import sys
@@ -130,6 +132,40 @@ def tamper(pe_path):
     open(pe_path, 'wb').write(bytes(b))
 
 
+RFC3161_OID = bytes.fromhex('060a2b0601040182370303 01'.replace(' ', ''))
+
+
+def tstinfo(p7_path, out_path):
+    b = open(p7_path, 'rb').read()
+    fields = signed_data(b)
+    signer = children(b, fields[-1][2], fields[-1][3])[0]
+    unauth = children(b, signer[2], signer[3])[-1]
+    assert b[unauth[1]] == 0xA1
+    attr = children(b, unauth[2], unauth[3])[0]
+    oid, values = children(b, attr[2], attr[3])[:2]
+    assert b[oid[1]:oid[3]] == RFC3161_OID
+    token = children(b, values[2], values[3])[0]
+    tok = b[token[1]:token[3]]
+    encap = signed_data(tok)[2]                     # encapContentInfo
+    explicit = children(tok, encap[2], encap[3])[1]  # [0] EXPLICIT
+    octets = children(tok, explicit[2], explicit[3])[0]
+    open(out_path, 'wb').write(tok[octets[2]:octets[3]])
+
+
+def retoken(p7_path, token_path, out_path):
+    b = open(p7_path, 'rb').read()
+    token = open(token_path, 'rb').read()
+    _, _, end = read_tlv(token, 0)
+    token = token[:end]
+    fields = signed_data(b)
+    signer = children(b, fields[-1][2], fields[-1][3])[0]
+    kept = [c for c in children(b, signer[2], signer[3]) if b[c[1]] != 0xA1]
+    body = b''.join(b[c[1]:c[3]] for c in kept)
+    body += enc(0xA1, enc(0x30, RFC3161_OID + enc(0x31, token)))
+    open(out_path, 'wb').write(rebuild(b, fields, enc(0x30, body)))
+
+
 if __name__ == '__main__':
     cmd, args = sys.argv[1], sys.argv[2:]
-    {'merge': merge, 'graft': graft, 'damage': damage, 'embed': embed, 'tamper': tamper}[cmd](*args)
+    {'merge': merge, 'graft': graft, 'damage': damage, 'embed': embed, 'tamper': tamper,
+     'tstinfo': tstinfo, 'retoken': retoken}[cmd](*args)

@@ -35,6 +35,13 @@ INSTANTIATE_TEST_SUITE_P(
                       SignerCase{"TimestampOfAnotherSignature", L"sample-moved-timestamp.dll", false},
                       // Its own root is trusted by no one: the signer is judged today, expired.
                       SignerCase{"ExpiredTimestampOfARogueAuthority", L"sample-expired-rogue-ts.dll", false},
+                      // The timestamp's own signature is damaged: no time, the signer is judged today.
+                      SignerCase{"ExpiredTimestampWithBrokenSignature", L"sample-expired-broken-ts.dll", false},
+                      // The time-stamp content signed again by the authority: it still counts...
+                      SignerCase{"ExpiredTimestampSignedAgain", L"sample-expired-token-ts.dll", true},
+                      // ...but not by a certificate under the same root without the time-stamping usage.
+                      SignerCase{"ExpiredTimestampWithoutTimeStampingUsage", L"sample-expired-token-no-ts-usage.dll",
+                                 false},
                       SignerCase{"NoCodeSigningUsage", L"sample-no-usage.dll", false},
                       SignerCase{"Tampered", L"sample-tampered.dll", false},
                       SignerCase{"Unsigned", L"sample-unsigned.dll", false},

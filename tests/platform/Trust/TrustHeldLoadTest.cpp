@@ -6,6 +6,7 @@
 
 #include "ScratchFolder.h"
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include "trust/TrustLoad.h"
 
@@ -39,18 +40,22 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
     FileSwapper swapper(target, kitFile(L"Drellin-unsigned.dll"), kitFile(L"sample-signed.dll"));
 
     long loads = 0, refusals = 0, unsignedLoads = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (std::chrono::steady_clock::now() < end) {
-        HMODULE module = TrustLoadLibraryExW(target.c_str(), 0);
-        if (!module) {
-            ++refusals;
-            continue;
-        }
-        ++loads;
-        if (!isSignedSample(module))
-            ++unsignedLoads;
-        FreeLibrary(module);
-    }
+    // Until the race has surely been run both ways (many swaps, loads and
+    // refusals), however slow the machine; a fault shows long before.
+    TestSupport::waitUntil(
+        [&] {
+            HMODULE module = TrustLoadLibraryExW(target.c_str(), 0);
+            if (!module) {
+                ++refusals;
+            } else {
+                ++loads;
+                if (!isSignedSample(module))
+                    ++unsignedLoads;
+                FreeLibrary(module);
+            }
+            return unsignedLoads > 0 || (swapper.swaps() > 50 && loads > 50 && refusals > 0);
+        },
+        std::chrono::seconds(120));
     swapper.stop();
     RecordProperty("loads", static_cast<int>(loads));
     RecordProperty("refusals", static_cast<int>(refusals));

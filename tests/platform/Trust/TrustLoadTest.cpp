@@ -228,6 +228,31 @@ TEST(ValidationInstallPath, WholeOrNothing)
     }
 }
 
+std::wstring guidText(const GUID& id)
+{
+    wchar_t text[64] = {};
+    StringFromGUID2(id, text, 64);
+    return text;
+}
+
+std::wstring classKey(const CLSID& id)
+{
+    return L"Software\\Classes\\CLSID\\" + guidText(id);
+}
+
+// A value of a machine-wide class's key as COM reads it, with the threading
+// model an in-process server needs.
+void setClassValue(const std::wstring& key, DWORD type, const std::wstring& value)
+{
+    HKEY h = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, nullptr));
+    RegSetValueExW(h, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(h, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
+    RegCloseKey(h);
+}
+
 // COM creation through a class registered for this test only.
 class TrustedCom : public TrustedKit {
 protected:
@@ -236,9 +261,7 @@ protected:
         TrustedKit::SetUp();
         ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
         CoCreateGuid(&clsid);
-        wchar_t text[64] = {};
-        StringFromGUID2(clsid, text, 64);
-        m_key = std::wstring(L"Software\\Classes\\CLSID\\") + text;
+        m_key = classKey(clsid);
     }
     void TearDown() override
     {
@@ -254,17 +277,13 @@ protected:
     // The class's InprocServer32 value, as COM reads it.
     void registerValue(DWORD type, const std::wstring& value)
     {
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (m_key + L"\\InprocServer32").c_str(), 0, nullptr,
-                                                 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-        RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-        RegSetValueExW(key, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Both"), sizeof(L"Both"));
-        RegCloseKey(key);
+        setClassValue(m_key + L"\\InprocServer32", type, value);
     }
-    LONG created() const
+    LONG created() const { return createdBy(m_server); }
+    // The objects made by the copy of the server double mapped from `server`.
+    static LONG createdBy(const std::wstring& server)
     {
-        HMODULE module = GetModuleHandleW(m_server.c_str());
+        HMODULE module = GetModuleHandleW(server.c_str());
         auto fn = module ? reinterpret_cast<LONG (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TrustComDoubleCreated")))
                          : nullptr;
         return fn ? fn() : 0;
@@ -328,7 +347,7 @@ TEST_F(TrustedCom, ServerWithoutPrivateFactoryGivesItsAnswer)
 // The server file is judged before COM maps it: the double's DllMain sets a
 // per-process event whenever one of its copies is mapped. Each case registers
 // a fresh copy, so that a mapping cannot hide behind an earlier one.
-enum class Spelling { Full, Expanded, Relative };
+enum class Spelling { Full, Expanded, Relative, Quoted };
 
 struct ServerCase {
     const char* label;
@@ -367,6 +386,8 @@ protected:
         } else if (c.spelling == Spelling::Relative) {
             ASSERT_TRUE(SetCurrentDirectoryW(folder.path().c_str()));
             value = file;
+        } else if (c.spelling == Spelling::Quoted) {
+            value = L"\"" + m_server + L"\"";
         }
         registerValue(type, value);
     }
@@ -406,9 +427,136 @@ INSTANTIATE_TEST_SUITE_P(
                       ServerCase{"WronglySigned", L"comserver-stranger.dll", Spelling::Full, false},
                       ServerCase{"UnsignedExpanded", L"comserver-unsigned.dll", Spelling::Expanded, false},
                       ServerCase{"UnsignedRelative", L"comserver-unsigned.dll", Spelling::Relative, false},
+                      ServerCase{"UnsignedQuoted", L"comserver-unsigned.dll", Spelling::Quoted, false},
                       ServerCase{"Trusted", L"comserver-signed.dll", Spelling::Full, true},
                       ServerCase{"TrustedExpanded", L"comserver-signed.dll", Spelling::Expanded, true},
-                      ServerCase{"TrustedRelative", L"comserver-signed.dll", Spelling::Relative, true}),
+                      ServerCase{"TrustedRelative", L"comserver-signed.dll", Spelling::Relative, true},
+                      ServerCase{"TrustedQuoted", L"comserver-signed.dll", Spelling::Quoted, true}),
     [](const ::testing::TestParamInfo<ServerCase>& info) { return std::string(info.param.label); });
+
+// The class object must come from the server file that was checked, even
+// when the module it does come from is itself trusted.
+TEST_F(TrustedCom, AClassObjectFromAnotherModuleCreatesNothing)
+{
+    TestSupport::ScratchFolder folder(L"foreign");
+    const std::wstring foreign = folder.file(L"foreign-server.dll");
+    ASSERT_TRUE(CopyFileW(kitFile(L"comserver-signed.dll").c_str(), foreign.c_str(), FALSE));
+    registerServer(L"comserver-signed.dll");
+    SetEnvironmentVariableW(L"TRUST_COM_DOUBLE_PRIVATE", L"foreign");
+    SetEnvironmentVariableW(L"TRUST_COM_DOUBLE_FOREIGN", foreign.c_str());
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                    reinterpret_cast<void**>(&object), TRUE));
+    SetEnvironmentVariableW(L"TRUST_COM_DOUBLE_FOREIGN", nullptr);
+    EXPECT_EQ(nullptr, object);
+    EXPECT_NE(nullptr, GetModuleHandleW(foreign.c_str())) << "the class object was never taken from elsewhere";
+    m_server = foreign;
+    EXPECT_EQ(0, created());
+}
+
+// A server mapped before by a plain load, whose file was then moved away and
+// replaced by a trusted copy: the name vouches for a file the module is not.
+TEST_F(TrustedCom, APreloadedServerOfAnotherFileCreatesNothing)
+{
+    TestSupport::ScratchFolder folder(L"preloaded-server");
+    m_server = folder.file(L"server.dll");
+    ASSERT_TRUE(CopyFileW(kitFile(L"comserver-unsigned.dll").c_str(), m_server.c_str(), FALSE));
+    HMODULE plain = LoadLibraryW(m_server.c_str());
+    ASSERT_NE(nullptr, plain);
+    ASSERT_TRUE(MoveFileExW(m_server.c_str(), folder.file(L"moved-away.dll").c_str(), 0));
+    ASSERT_TRUE(CopyFileW(kitFile(L"comserver-signed.dll").c_str(), m_server.c_str(), FALSE));
+    registerValue(REG_SZ, m_server);
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                    reinterpret_cast<void**>(&object), TRUE));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(0, created()) << "the preloaded server made an object";
+    FreeLibrary(plain);
+}
+
+// COM creates the class a TreatAs entry names, and may map an in-process
+// handler: the file checked must be the one that class's server is, and no
+// handler is ever mapped unchecked.
+class EmulatedCom : public MarkingServer {
+protected:
+    void SetUp() override
+    {
+        MarkingServer::SetUp();
+        CoCreateGuid(&emulating);
+        m_emulatingKey = classKey(emulating);
+    }
+    void TearDown() override
+    {
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, m_emulatingKey.c_str());
+        MarkingServer::TearDown();
+    }
+    // A fresh copy of a kit server in the scratch folder.
+    std::wstring copyOf(const wchar_t* kitName, const wchar_t* as)
+    {
+        std::wstring to = folder.file(as);
+        EXPECT_TRUE(CopyFileW(kitFile(kitName).c_str(), to.c_str(), FALSE));
+        return to;
+    }
+    // The class's own server, the emulating class's, and the TreatAs entry
+    // that sends the one class to the other.
+    void emulate(const std::wstring& own, const std::wstring& emulator)
+    {
+        setClassValue(m_key + L"\\InprocServer32", REG_SZ, own);
+        setClassValue(m_emulatingKey + L"\\InprocServer32", REG_SZ, emulator);
+        setClassValue(m_key + L"\\TreatAs", REG_SZ, guidText(emulating));
+    }
+
+    CLSID emulating{};
+    std::wstring m_emulatingKey;
+};
+
+TEST_F(EmulatedCom, TheEmulatingClassServerIsTheOneChecked)
+{
+    const std::wstring own = copyOf(L"comserver-unsigned.dll", L"own-unsigned.dll");
+    const std::wstring emulator = copyOf(L"comserver-signed.dll", L"emulator-signed.dll");
+    emulate(own, emulator);
+    IUnknown* object = nullptr;
+    EXPECT_EQ(S_OK, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                          reinterpret_cast<void**>(&object), TRUE));
+    EXPECT_EQ(1, createdBy(emulator));
+    EXPECT_EQ(nullptr, GetModuleHandleW(own.c_str())) << "the emulated class's own server was mapped";
+    if (object)
+        object->Release();
+}
+
+// Where COM follows TreatAs (Windows does, Wine does not), the emulating
+// class's server is what COM would map: an unsigned one is never run.
+TEST_F(EmulatedCom, AnUntrustedEmulatingServerIsNeverRun)
+{
+    const std::wstring own = copyOf(L"comserver-signed.dll", L"own-signed.dll");
+    const std::wstring emulator = copyOf(L"comserver-unsigned.dll", L"emulator-unsigned.dll");
+    emulate(own, emulator);
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_ACCESSDENIED, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                                    reinterpret_cast<void**>(&object), TRUE));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(nullptr, GetModuleHandleW(emulator.c_str()));
+    EXPECT_FALSE(marked()) << "a server's code ran";
+}
+
+TEST_F(EmulatedCom, AnInProcessHandlerIsNeverMapped)
+{
+    const std::wstring server = copyOf(L"comserver-signed.dll", L"server-signed.dll");
+    const std::wstring handler = copyOf(L"comserver-unsigned.dll", L"handler-unsigned.dll");
+    setClassValue(m_key + L"\\InprocServer32", REG_SZ, server);
+    setClassValue(m_key + L"\\InprocHandler32", REG_SZ, handler);
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_TRUE(FAILED(TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_HANDLER, IID_IUnknown,
+                                             reinterpret_cast<void**>(&object), TRUE)));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_FALSE(marked()) << "the handler's code ran";
+    object = nullptr;
+    EXPECT_EQ(S_OK, TrustCoCreateInstance(clsid, nullptr, CLSCTX_INPROC_HANDLER | CLSCTX_INPROC_SERVER,
+                                          IID_IUnknown, reinterpret_cast<void**>(&object), TRUE));
+    EXPECT_EQ(1, createdBy(server));
+    EXPECT_EQ(nullptr, GetModuleHandleW(handler.c_str())) << "the handler was mapped";
+    if (object)
+        object->Release();
+}
 
 } // namespace

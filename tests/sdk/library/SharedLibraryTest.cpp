@@ -1,6 +1,7 @@
 // The shared-library loader over real files: the trust kit's signed, unsigned
 // and tampered libraries, trusted or refused by the process's trust check.
 #include "LibraryFiles.h"
+#include "LoadMark.h"
 
 #include "LogFile.h"
 #include "TestNames.h"
@@ -139,22 +140,70 @@ INSTANTIATE_TEST_SUITE_P(
                      {4, L"Failed to import functions from library: %n. Throwing ModuleException."}}}),
     [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.label); });
 
-// A library this process already holds under the same path is taken with one
-// more reference: it was checked when it was first loaded.
-TEST(SharedLibrary, ALibraryAlreadyLoadedIsTakenWithoutAnotherCheck)
+// A library this process already holds under the same path gains a
+// reference only when it is mapped from the trusted file now at that path:
+// whatever loaded it earlier, and whatever its file has become since.
+struct PreloadCase {
+    const char* label;
+    const wchar_t* preloaded;   // kit file loaded plainly before
+    const wchar_t* replacement; // kit file put at its path afterwards; null: none
+    bool taken;
+};
+
+class Preloaded : public ::testing::TestWithParam<PreloadCase> {};
+
+TEST_P(Preloaded, TakenOnlyWhenItIsTheTrustedFile)
 {
+    const PreloadCase& c = GetParam();
     LibraryFolder folder;
     const std::wstring name = uniqueLibraryName(L"preloaded");
-    const std::wstring path = folder.install(L"bus-unsigned.dll", name);
+    const std::wstring path = folder.install(c.preloaded, name);
     HMODULE held = LoadLibraryExW(path.c_str(), nullptr, 0);
     ASSERT_NE(nullptr, held);
-    {
-        SharedLibrary library(LibraryDescriptor{name, {folder.path()}});
-        EXPECT_NE(nullptr, library.getFunctions()->getVersionNum);
+    if (c.replacement) {
+        ASSERT_TRUE(MoveFileExW(path.c_str(), (folder.path() + L"\\moved-away.dll").c_str(), 0));
+        folder.install(c.replacement, name);
     }
+    bool taken = false;
+    try {
+        SharedLibrary library(LibraryDescriptor{name, {folder.path()}});
+        taken = library.getFunctions()->getVersionNum != nullptr;
+    } catch (const Ostrand::ModuleException&) {
+    }
+    EXPECT_EQ(c.taken, taken);
     EXPECT_TRUE(mapped(path)) << "the earlier reference was released";
     FreeLibrary(held);
-    EXPECT_FALSE(mapped(path));
+    EXPECT_FALSE(mapped(path)) << "a reference was kept";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Preloaded,
+    ::testing::Values(PreloadCase{"Trusted", L"bus-signed.dll", nullptr, true},
+                      PreloadCase{"Unsigned", L"bus-unsigned.dll", nullptr, false},
+                      PreloadCase{"UnsignedReplacedBySigned", L"bus-unsigned.dll", L"bus-signed.dll", false}),
+    [](const ::testing::TestParamInfo<PreloadCase>& info) { return std::string(info.param.label); });
+
+// A library name without a dot stands for the file the loader maps for it,
+// the name with ".dll" added: a trusted file under the bare name beside an
+// unsigned one under that name is no way in, and the unsigned one never runs.
+TEST(SharedLibrary, ANameWithoutADotIsTheDllTheLoaderMaps)
+{
+    LoadMark::Watch mark(L"TrustMarkLoaded");
+    ASSERT_TRUE(mark.ready());
+    LibraryFolder folder;
+    std::wstring name = uniqueLibraryName(L"nodot");
+    name.resize(name.size() - 4);
+    folder.install(L"bus-signed.dll", name);
+    const std::wstring unsignedPath = folder.install(L"mark-unsigned.dll", name + L".dll");
+    bool taken = false;
+    try {
+        SharedLibrary library(LibraryDescriptor{name, {folder.path()}});
+        taken = library.getFunctions() != nullptr;
+    } catch (const Ostrand::ModuleException&) {
+    }
+    EXPECT_FALSE(taken);
+    EXPECT_FALSE(mark.seen()) << "the unsigned library's code ran";
+    EXPECT_FALSE(mapped(unsignedPath));
 }
 
 // ---- collaborators that fail --------------------------------------------------
