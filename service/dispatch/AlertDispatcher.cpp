@@ -2,6 +2,7 @@
 
 #include "json/JSONFormatter.h"
 #include "message/MessageBusClient.h"
+#include "plugin/PluginCallGuard.h"
 #include "plugin/PluginRegistrar.h"
 #include "telemetry/AlertStatusLines.h"
 #include "telemetry/AlertTelemetry.h"
@@ -91,7 +92,10 @@ bool AlertDispatcher::process(const std::shared_ptr<Alert>& alert)
     std::wstring output;
     uint32_t suppress = 0;
     std::wstring extra;
-    const MODULE_STATUS status = m_plugins->processAlert(info.product, input, output, &suppress, extra);
+    const MODULE_STATUS status =
+        guardPluginCall(kSource, kProcess, L"the plugin registrar", info.product, [&]() -> MODULE_STATUS {
+            return m_plugins->processAlert(info.product, input, output, &suppress, extra);
+        });
 
     // The plugin's word to suppress stands whatever else it reports.
     if (suppress == 1) {
@@ -155,8 +159,11 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
         alert->resetShown();
 
         std::wstring content;
+        const std::wstring json = AlertInfo::toJson(alert->getInfo());
         const MODULE_STATUS status =
-            m_plugins->getAlertContent(product, AlertInfo::toJson(alert->getInfo()), name, content);
+            guardPluginCall(kSource, kShow, L"the plugin registrar", product, [&]() -> MODULE_STATUS {
+                return m_plugins->getAlertContent(product, json, name, content);
+            });
         if (status != MODULE_STATUS_SUCCESS) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, kShow,
                     L"Failed to get alert content. Alert: %ls, Product: %ls, Viewer: %ls.", alertId.c_str(),
@@ -251,6 +258,23 @@ bool AlertDispatcher::wait()
     AlertTelemetry::sendAlertTimeOut(info.alertId, viewer ? viewer->getName() : std::wstring());
     // Stays current: the caller dismisses it.
     return false;
+}
+
+void AlertDispatcher::abandon(const std::shared_ptr<Alert>& alert)
+{
+    if (!alert)
+        return;
+    bool onScreen = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        onScreen = m_current == alert;
+    }
+    if (onScreen) {
+        // Its viewer reports the outcome of the dismissal.
+        dismissCurrent();
+        return;
+    }
+    reportShowFailure(*alert, 0, 0);
 }
 
 bool AlertDispatcher::deleteAlert(const std::wstring& instanceId)

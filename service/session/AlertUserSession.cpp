@@ -230,30 +230,58 @@ void AlertUserSession::dispatchThread()
             if (!waitForWork(session))
                 break;
             m_busy = true;
-            const std::shared_ptr<Alert> alert = pickAlert();
-            // A global alert names no session; the crash of this one ends it.
-            if (alert)
-                alert->setShowingSession(m_sessionId);
-            if (!m_dispatcher->show(alert)) {
-                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
-                        L"Failed to show alert.");
-                continue;
+            std::shared_ptr<Alert> alert;
+            // What goes wrong with one alert ends that alert, never the thread:
+            // the session would answer every later request and show nothing.
+            try {
+                alert = pickAlert();
+                // A global alert names no session; the crash of this one ends it.
+                if (alert)
+                    alert->setShowingSession(m_sessionId);
+                if (!m_dispatcher->show(alert)) {
+                    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                            L"Failed to show alert.");
+                    continue;
+                }
+                // Released while the alert is on screen, so that a delete request
+                // can take it down.
+                session.unlock();
+                if (!m_dispatcher->wait() && !m_ending) {
+                    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
+                            L"Failed to wait for alert.");
+                    m_dispatcher->dismissCurrent();
+                }
+                session.lock();
+            } catch (...) {
+                if (!session.owns_lock())
+                    session.lock();
+                abandonAlert(alert, std::current_exception());
             }
-            // Released while the alert is on screen, so that a delete request
-            // can take it down.
-            session.unlock();
-            if (!m_dispatcher->wait() && !m_ending) {
-                ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
-                        L"Failed to wait for alert.");
-                m_dispatcher->dismissCurrent();
-            }
-            session.lock();
         }
     } catch (const std::exception& error) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                 L"Alert thread of session %u failed: %hs. Ending the thread.", m_sessionId, error.what());
     }
     m_busy = false;
+}
+
+void AlertUserSession::abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept
+{
+    const wchar_t function[] = L"Kest::AlertUserSession::dispatchThread";
+    const wchar_t failed[] = L"Failed to handle an alert of session %u: %hs. Ending the alert and going on.";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& thrown) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, failed, m_sessionId, thrown.what());
+    } catch (...) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, failed, m_sessionId, "an exception of unknown type");
+    }
+    try {
+        m_dispatcher->abandon(alert);
+    } catch (...) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to end the alert that could not be handled. Going on.");
+    }
 }
 
 bool AlertUserSession::waitForWork(std::unique_lock<std::mutex>& session)

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -54,6 +55,9 @@ private:
     bool waitForWork(std::unique_lock<std::mutex>& session);
     bool hasWork();
     std::shared_ptr<Alert> pickAlert();
+    // Logs what broke off the handling of `alert` and ends the alert with an
+    // outcome all the same; the session mutex is held.
+    void abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept;
     void unsubscribeEvents();
 
     uint32_t m_sessionId;
