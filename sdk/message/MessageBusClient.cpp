@@ -14,10 +14,6 @@ namespace {
 
 const wchar_t kSource[] = L"MessageBusClient";
 
-// Longer names are never matched against patterns: std::wregex overflows the
-// stack on very long input.
-const size_t kLongestMatchedName = 1024;
-
 std::exception_ptr failureOf(std::errc code)
 {
     // libstdc++ cannot build a std::future_error from an arbitrary code; the

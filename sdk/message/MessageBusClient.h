@@ -21,6 +21,10 @@ class ProcessAPI;
 // local delivery of messages the host hands over directly.
 class MessageBusClient : public MessageBus {
 public:
+    // Longer message names are never matched against a subscription's
+    // regular expression: std::wregex overflows the stack on very long input.
+    static constexpr size_t kLongestMatchedName = 1024;
+
     // Loads the bus library and opens a connection of its own; throws
     // ModuleException when that fails.
     MessageBusClient();

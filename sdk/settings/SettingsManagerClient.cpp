@@ -3,6 +3,7 @@
 #include "Logging/Log.h"
 #include "dll/ModuleException.h"
 #include "dll/ModuleStatusText.h"
+#include "message/MessageBusClient.h"
 #include "settings/SettingsManagerClientImpl.h"
 #include "settings/SettingsValueText.h"
 
@@ -471,6 +472,18 @@ SettingsManagerClient::NameFilter anyName()
 }
 
 } // namespace
+
+size_t SettingsManagerClient::longestNoticeName(const std::wstring& name)
+{
+    const size_t setHead = std::char_traits<wchar_t>::length(kNotifySetHead);
+    const size_t deleteHead = std::char_traits<wchar_t>::length(kNotifyDeleteHead);
+    return (setHead > deleteHead ? setHead : deleteHead) + name.size();
+}
+
+bool SettingsManagerClient::noticesMatchable(const std::wstring& name)
+{
+    return longestNoticeName(name) <= MessageBusClient::kLongestMatchedName;
+}
 
 uint32_t SettingsManagerClient::onPropertyNotify(std::shared_ptr<Message> message, const NameCallback& callback,
                                                  const NameFilter& filter)

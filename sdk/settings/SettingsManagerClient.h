@@ -32,6 +32,12 @@ public:
     static constexpr const wchar_t* kNotifySetHead = L"SettingsManager.Notify.Set.";
     static constexpr const wchar_t* kNotifyDeleteHead = L"SettingsManager.Notify.Delete.";
 
+    // The length of the longest prefix notice (set or delete) for the property.
+    static size_t longestNoticeName(const std::wstring& name);
+    // Whether the prefix notices for the property can reach a prefix
+    // subscriber: the bus client matches no longer names against expressions.
+    static bool noticesMatchable(const std::wstring& name);
+
     // Without a bus the client builds its own bus client, which loads the bus
     // library and throws ModuleException when it cannot.
     explicit SettingsManagerClient(std::shared_ptr<MessageBus> bus = nullptr);

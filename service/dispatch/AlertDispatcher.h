@@ -36,9 +36,16 @@ public:
     // Dismisses the current alert when it has this instance id.
     virtual bool deleteAlert(const std::wstring& instanceId);
     virtual bool dismissCurrent();
+    // Ends an alert whose handling broke off with an outcome all the same:
+    // taken down when it is on screen, otherwise reported as failed to show
+    // (status line, event, its ".Failed." outcome, log-collection request).
+    virtual void abandon(const std::shared_ptr<Alert>& alert);
     // Ends the outcome wait in progress at once and makes every later wait
     // answer false at once; the session that owns the dispatcher is ending.
     virtual void stopWaiting();
+    // Lets go of the caller's reference to an alert on the releasing thread,
+    // so that its end, if this is the last reference, falls there too.
+    void release(std::shared_ptr<Alert> alert);
 
 private:
     // The failure path once no preferred viewer showed the alert: status

@@ -1,5 +1,7 @@
 #include "plugin/AlertPluginLib.h"
 
+#include "plugin/PluginCallGuard.h"
+
 #include "dll/CallGuarded.h"
 #include "json/JSONFormatter.h"
 #include "settings/SettingsManagerClient.h"
@@ -171,13 +173,24 @@ MODULE_STATUS AlertPluginLib::createInstance()
     const Ostrand::LibraryExports* exports = m_library ? m_library->getFunctions() : nullptr;
     const auto createObject =
         exports ? reinterpret_cast<AlertPluginCreateObjectFunction>(exports->createObject) : nullptr;
-    const AlertPluginApi* api = createObject ? createObject(ALERT_PLUGIN_API_VERSION) : nullptr;
+    const AlertPluginApi* api = nullptr;
+    const MODULE_STATUS made = guardPluginCall(kSource, function, L"CreateObject", m_productId, [&]() -> MODULE_STATUS {
+        api = createObject ? createObject(ALERT_PLUGIN_API_VERSION) : nullptr;
+        return MODULE_STATUS_SUCCESS;
+    });
+    if (made != MODULE_STATUS_SUCCESS)
+        return made;
     if (!complete(api)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, L"Failed to create object");
         return MODULE_STATUS_NOT_SUPPORTED;
     }
     m_api = api;
-    const uint32_t status = m_api->CreatePluginInstance(&m_instance, ALERT_PLUGIN_OBJECT_NAME);
+    ALERT_PLUGIN_INSTANCE instance = nullptr;
+    const uint32_t status =
+        guardPluginCall(kSource, function, L"CreatePluginInstance", m_productId, [&]() -> MODULE_STATUS {
+            return m_api->CreatePluginInstance(&instance, ALERT_PLUGIN_OBJECT_NAME);
+        });
+    m_instance = instance;
     if (status != MODULE_STATUS_SUCCESS) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
                 L"Failed to create instance of Alert Plugin. Error code: %lu", static_cast<unsigned long>(status));
@@ -192,7 +205,11 @@ void AlertPluginLib::destroyInstance()
 {
     Ostrand::internal::callGuarded([this]() -> uint32_t {
         if (m_instance && m_api) {
-            const uint32_t status = m_api->DestroyPluginInstance(m_instance);
+            const ALERT_PLUGIN_INSTANCE instance = m_instance;
+            const AlertPluginApi* api = m_api;
+            const uint32_t status = guardPluginCall(
+                kSource, L"Kest::AlertPluginLib::destroyInstance", L"DestroyPluginInstance", m_productId,
+                [instance, api]() -> MODULE_STATUS { return api->DestroyPluginInstance(instance); });
             if (status != MODULE_STATUS_SUCCESS)
                 ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::AlertPluginLib::destroyInstance",
                         L"Failed to destroy alert plugin instance. Product: %ls. Error code: %lu.",
@@ -258,17 +275,40 @@ MODULE_STATUS AlertPluginLib::processAlert(const std::wstring& alertJson, std::w
 
     wchar_t* json = nullptr;
     wchar_t* more = nullptr;
-    const uint32_t status = m_api->ProcessAlert(m_instance, alertJson.c_str(), &json, suppress, &more);
-    if (status != MODULE_STATUS_SUCCESS)
+    // The caller reads the flag whatever the status the plugin answered; a
+    // call that threw, from either of its entries, set nothing it can stand
+    // by, so the flag then keeps what it held on entry.
+    uint32_t flag = *suppress;
+    const AlertPluginApi* api = m_api;
+    const ALERT_PLUGIN_INSTANCE instance = m_instance;
+    bool answered = false;
+    const uint32_t status = guardPluginCall(kSource, function, L"ProcessAlert", m_productId, [&]() -> MODULE_STATUS {
+        const uint32_t answer = api->ProcessAlert(instance, alertJson.c_str(), &json, &flag, &more);
+        answered = true;
+        return answer;
+    });
+    if (!answered)
         return status;
+    if (status != MODULE_STATUS_SUCCESS) {
+        *suppress = flag;
+        return status;
+    }
     std::wstring jsonText;
     std::wstring extraText;
+    MODULE_STATUS freed = MODULE_STATUS_SUCCESS;
     {
-        const AlertPluginApi* api = m_api;
-        ReturnOnExit handBack([api, json, more] { api->FreeProcessAlertResult(json, more); });
+        ReturnOnExit handBack([&] {
+            freed = guardPluginCall(kSource, function, L"FreeProcessAlertResult", m_productId, [&]() -> MODULE_STATUS {
+                api->FreeProcessAlertResult(json, more);
+                return MODULE_STATUS_SUCCESS;
+            });
+        });
         jsonText = copyOf(json);
         extraText = copyOf(more);
     }
+    if (freed != MODULE_STATUS_SUCCESS)
+        return freed;
+    *suppress = flag;
     outJson = std::move(jsonText);
     extra = std::move(extraText);
     return MODULE_STATUS_SUCCESS;
@@ -277,22 +317,33 @@ MODULE_STATUS AlertPluginLib::processAlert(const std::wstring& alertJson, std::w
 MODULE_STATUS AlertPluginLib::getAlertContent(const std::wstring& alertJson, const std::wstring& viewerName,
                                               std::wstring& content)
 {
+    const wchar_t* function = L"Kest::AlertPluginLib::getAlertContent";
     std::lock_guard<std::mutex> lock(m_mutex);
-    const MODULE_STATUS ready =
-        readyForCall(L"Kest::AlertPluginLib::getAlertContent", L"Getting alert content. Plugin for %ls in state %ls.");
+    const MODULE_STATUS ready = readyForCall(function, L"Getting alert content. Plugin for %ls in state %ls.");
     if (ready != MODULE_STATUS_SUCCESS)
         return ready;
 
     wchar_t* text = nullptr;
-    const uint32_t status = m_api->GetAlertContent(m_instance, alertJson.c_str(), viewerName.c_str(), &text);
+    const AlertPluginApi* api = m_api;
+    const ALERT_PLUGIN_INSTANCE instance = m_instance;
+    const uint32_t status = guardPluginCall(kSource, function, L"GetAlertContent", m_productId, [&]() -> MODULE_STATUS {
+        return api->GetAlertContent(instance, alertJson.c_str(), viewerName.c_str(), &text);
+    });
     if (status != MODULE_STATUS_SUCCESS)
         return status;
     std::wstring contentText;
+    MODULE_STATUS freed = MODULE_STATUS_SUCCESS;
     {
-        const AlertPluginApi* api = m_api;
-        ReturnOnExit handBack([api, text] { api->FreeAlertContent(text); });
+        ReturnOnExit handBack([&] {
+            freed = guardPluginCall(kSource, function, L"FreeAlertContent", m_productId, [&]() -> MODULE_STATUS {
+                api->FreeAlertContent(text);
+                return MODULE_STATUS_SUCCESS;
+            });
+        });
         contentText = copyOf(text);
     }
+    if (freed != MODULE_STATUS_SUCCESS)
+        return freed;
     content = std::move(contentText);
     return MODULE_STATUS_SUCCESS;
 }

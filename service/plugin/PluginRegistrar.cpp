@@ -1,6 +1,7 @@
 #include "plugin/PluginRegistrar.h"
 
 #include "plugin/AlertPluginLib.h"
+#include "plugin/PluginCallGuard.h"
 #include "settings/SettingsManagerClient.h"
 #include "telemetry/AlertTelemetry.h"
 
@@ -9,6 +10,8 @@
 namespace Kest {
 
 namespace {
+
+const wchar_t kSource[] = L"PluginRegistrar";
 
 std::shared_ptr<Ostrand::SettingsManager> settingsOrOwn(std::shared_ptr<Ostrand::SettingsManager> settings)
 {
@@ -57,21 +60,29 @@ void PluginRegistrar::stop()
 MODULE_STATUS PluginRegistrar::processAlert(const std::wstring& productId, const std::wstring& alertJson,
                                             std::wstring& outJson, uint32_t* suppress, std::wstring& extra)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
-    if (!plugin)
-        return MODULE_STATUS_BUFFER_TOO_SMALL;
-    return plugin->processAlert(alertJson, outJson, suppress, extra);
+    // Finding or loading the plugin may fail in ways nobody answers for: a
+    // settings client that cannot open its bus connection throws.
+    return guardPluginCall(kSource, L"Kest::PluginRegistrar::processAlert", L"the plugin host", productId,
+                           [&]() -> MODULE_STATUS {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
+        if (!plugin)
+            return MODULE_STATUS_BUFFER_TOO_SMALL;
+        return plugin->processAlert(alertJson, outJson, suppress, extra);
+    });
 }
 
 MODULE_STATUS PluginRegistrar::getAlertContent(const std::wstring& productId, const std::wstring& alertJson,
                                                const std::wstring& viewerName, std::wstring& content)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
-    if (!plugin)
-        return MODULE_STATUS_BUFFER_TOO_SMALL;
-    return plugin->getAlertContent(alertJson, viewerName, content);
+    return guardPluginCall(kSource, L"Kest::PluginRegistrar::getAlertContent", L"the plugin host", productId,
+                           [&]() -> MODULE_STATUS {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
+        if (!plugin)
+            return MODULE_STATUS_BUFFER_TOO_SMALL;
+        return plugin->getAlertContent(alertJson, viewerName, content);
+    });
 }
 
 std::shared_ptr<AlertPluginLib> PluginRegistrar::getPlugin(const std::wstring& productId)

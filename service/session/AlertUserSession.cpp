@@ -252,7 +252,20 @@ void AlertUserSession::dispatchThread()
                 if (!waitForWork(session))
                     break;
                 m_busy = true;
-                showNext(session);
+                std::shared_ptr<Alert> alert;
+                // What goes wrong with one alert ends that alert, never the
+                // thread: the session would answer every later request and
+                // show nothing.
+                try {
+                    showNext(session, alert);
+                } catch (...) {
+                    if (!session.owns_lock())
+                        session.lock();
+                    abandonAlert(alert, std::current_exception());
+                }
+                // Should this be the last reference, the alert's end falls on
+                // the dispatcher's releasing thread, not on this one.
+                m_dispatcher->release(std::move(alert));
             }
         }
     } catch (const std::exception& error) {
@@ -262,15 +275,13 @@ void AlertUserSession::dispatchThread()
     m_busy = false;
 }
 
-void AlertUserSession::showNext(std::unique_lock<std::mutex>& session)
+void AlertUserSession::showNext(std::unique_lock<std::mutex>& session, std::shared_ptr<Alert>& alert)
 {
-    std::shared_ptr<Alert> alert = pickAlert();
+    alert = pickAlert();
     // A global alert names no session; the crash of this one ends it.
     if (alert)
         alert->setShowingSession(m_sessionId);
-    // Handed over: the dispatcher lets go of the alert on its releasing
-    // thread, not here.
-    if (!m_dispatcher->show(std::move(alert))) {
+    if (!m_dispatcher->show(alert)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                 L"Failed to show alert.");
         return;
@@ -285,6 +296,25 @@ void AlertUserSession::showNext(std::unique_lock<std::mutex>& session)
         m_dispatcher->dismissCurrent();
     }
     session.lock();
+}
+
+void AlertUserSession::abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept
+{
+    const wchar_t function[] = L"Kest::AlertUserSession::dispatchThread";
+    const wchar_t failed[] = L"Failed to handle an alert of session %u: %hs. Ending the alert and going on.";
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& thrown) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, failed, m_sessionId, thrown.what());
+    } catch (...) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function, failed, m_sessionId, "an exception of unknown type");
+    }
+    try {
+        m_dispatcher->abandon(alert);
+    } catch (...) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
+                L"Failed to end the alert that could not be handled. Going on.");
+    }
 }
 
 bool AlertUserSession::waitForWork(std::unique_lock<std::mutex>& session)

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -65,9 +66,12 @@ private:
     bool waitForWork(std::unique_lock<std::mutex>& session);
     bool hasWork();
     std::shared_ptr<Alert> pickAlert();
-    // One alert: picked, shown and, when on screen, waited for with the
-    // session mutex released.
-    void showNext(std::unique_lock<std::mutex>& session);
+    // One alert: picked (into `alert`, which the caller lets go of), shown
+    // and, when on screen, waited for with the session mutex released.
+    void showNext(std::unique_lock<std::mutex>& session, std::shared_ptr<Alert>& alert);
+    // Logs what broke off the handling of `alert` and ends the alert with an
+    // outcome all the same; the session mutex is held.
+    void abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept;
     void unsubscribeEvents();
 
     uint32_t m_sessionId;

@@ -39,7 +39,9 @@ std::shared_ptr<Ostrand::SettingsManager> settingsOrOwn(std::shared_ptr<Ostrand:
 
 ViewerRegistrar::ViewerRegistrar(std::shared_ptr<Ostrand::MessageBus> bus,
                                  std::shared_ptr<Ostrand::SettingsManager> settings)
-    : m_bus(busOrOwn(std::move(bus))), m_settings(settingsOrOwn(std::move(settings), m_bus))
+    : m_bus(busOrOwn(std::move(bus))),
+      m_settings(settingsOrOwn(std::move(settings), m_bus)),
+      m_rechecks([this](const std::wstring& key, KeyRecheckQueue::Notice latest) { recheck(key, latest); })
 {
 }
 
@@ -81,10 +83,28 @@ void ViewerRegistrar::stop()
     m_following = false;
     m_settings->unsubscribePropertySetByPrefix(kViewerPrefix);
     m_settings->unsubscribePropertyDeleteByPrefix(kViewerPrefix);
+    m_rechecks.clear();
 }
 
 void ViewerRegistrar::loadViewers()
 {
+    uint64_t loadStart = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        loadStart = m_noticeNumber;
+        ++m_loadsInFlight;
+    }
+    // Ends the load's claim on the notice order however the load ends.
+    struct LoadDone {
+        ViewerRegistrar& registrar;
+        ~LoadDone()
+        {
+            std::lock_guard<std::mutex> guard(registrar.m_lock);
+            if (--registrar.m_loadsInFlight == 0)
+                registrar.m_latestNotice.clear();
+        }
+    } done{*this};
+
     Ostrand::SettingsManager::PropertyMap registrations;
     if (!m_settings->getPropertiesByPrefix(kViewerPrefix, registrations, kSettingsTimeout)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::loadViewers",
@@ -93,29 +113,49 @@ void ViewerRegistrar::loadViewers()
     ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::ViewerRegistrar::loadViewers",
             L"Retrieved viewers from SM: %zx", registrations.size());
     for (const auto& registration : registrations) {
+        const std::wstring& key = registration.first;
         ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::ViewerRegistrar::loadViewers",
-                L"Adding Viewer to list: %s", registration.first.c_str());
-        addViewer(registration.first);
+                L"Adding Viewer to list: %s", key.c_str());
+        if (!Ostrand::SettingsManagerClient::noticesMatchable(key)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::loadViewers",
+                    L"Viewer key %s is too long for its change notices to reach the registrar (%zu characters, the "
+                    L"bus matches up to %zu): its removal will not be seen.",
+                    key.c_str(), Ostrand::SettingsManagerClient::longestNoticeName(key),
+                    Ostrand::MessageBusClient::kLongestMatchedName);
+        }
+        if (!addViewer(key, loadStart)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, L"Kest::ViewerRegistrar::loadViewers",
+                    L"Viewer key %s changed while the list was read: its own lookup decides.", key.c_str());
+        }
     }
 }
 
 void ViewerRegistrar::addViewer(const std::wstring& key)
 {
+    addViewer(key, UINT64_MAX);
+}
+
+bool ViewerRegistrar::addViewer(const std::wstring& key, uint64_t loadStart)
+{
     std::wstring viewerId;
     if (!parseViewerId(key, viewerId)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::ViewerRegistrar::addViewer",
                 L"Failed to parse viewer id. Unable to add viewer. Key: %s", key.c_str());
-        return;
+        return true;
     }
     auto viewer = std::make_shared<AlertViewer>(viewerId, m_bus);
     {
-        // A viewer registered again keeps the proxy that alerts may already hold.
         std::lock_guard<std::mutex> guard(m_lock);
+        const auto latest = m_latestNotice.find(key);
+        if (latest != m_latestNotice.end() && latest->second > loadStart)
+            return false;
+        // A viewer registered again keeps the proxy that alerts may already hold.
         m_viewers.emplace(viewerId, std::move(viewer));
     }
     ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Kest::ViewerRegistrar::addViewer",
             L"Viewer registered: %s", viewerId.c_str());
     announce(viewerId, kRegistered);
+    return true;
 }
 
 void ViewerRegistrar::removeViewer(const std::wstring& key)
@@ -168,12 +208,52 @@ std::wstring ViewerRegistrar::makeViewerMessageName(const std::wstring& viewerId
 
 void ViewerRegistrar::onViewerKeySet(const std::wstring& key, const std::wstring&)
 {
-    addViewer(key);
+    onNotice(key, KeyRecheckQueue::Notice::Set);
 }
 
 void ViewerRegistrar::onViewerKeyDeleted(const std::wstring& key)
 {
-    removeViewer(key);
+    onNotice(key, KeyRecheckQueue::Notice::Deleted);
+}
+
+void ViewerRegistrar::onNotice(const std::wstring& key, KeyRecheckQueue::Notice notice)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_noticeNumber;
+        if (m_loadsInFlight > 0)
+            m_latestNotice[key] = m_noticeNumber;
+    }
+    if (!m_rechecks.post(key, notice)) {
+        // No thread to look with: the notice's own word is all there is.
+        if (notice == KeyRecheckQueue::Notice::Set)
+            addViewer(key);
+        else
+            removeViewer(key);
+    }
+}
+
+void ViewerRegistrar::recheck(const std::wstring& key, KeyRecheckQueue::Notice latest)
+{
+    std::wstring viewerId;
+    bool registered = latest == KeyRecheckQueue::Notice::Set;
+    // A key that names no viewer is refused, and logged, by the step below.
+    if (parseViewerId(key, viewerId)) {
+        // The prefix query tells a missing key from a silent service, which
+        // a single-property read does not; other keys that begin with this
+        // one are not this viewer.
+        Ostrand::SettingsManager::PropertyMap found;
+        if (m_settings->getPropertiesByPrefix(key, found, kSettingsTimeout)) {
+            registered = found.count(key) != 0;
+        } else {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::recheck",
+                    L"Failed to read the viewer registration %s again. Following its latest notice.", key.c_str());
+        }
+    }
+    if (registered)
+        addViewer(key);
+    else
+        removeViewer(key);
 }
 
 void ViewerRegistrar::announce(const std::wstring& viewerId, const wchar_t* suffix)

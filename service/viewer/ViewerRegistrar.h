@@ -2,8 +2,10 @@
 #include "message/MessageBus.h"
 #include "settings/SettingsManager.h"
 #include "viewer/AlertViewer.h"
+#include "viewer/KeyRecheckQueue.h"
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,18 +43,35 @@ public:
     static std::wstring makeViewerMessageName(const std::wstring& viewerId, const std::wstring& suffix);
 
 private:
+    // A notice is taken as "look at this key again": the store's answer,
+    // asked after the notice came, is what the list follows.
     void onViewerKeySet(const std::wstring& key, const std::wstring& value);
     void onViewerKeyDeleted(const std::wstring& key);
+    void onNotice(const std::wstring& key, KeyRecheckQueue::Notice notice);
+    void recheck(const std::wstring& key, KeyRecheckQueue::Notice latest);
+    // Adds the viewer unless a notice of its key came after `loadStart`
+    // (a load's answer is older than that notice; the key's own lookup
+    // decides). False when it was not added for that reason.
+    bool addViewer(const std::wstring& key, uint64_t loadStart);
     void announce(const std::wstring& viewerId, const wchar_t* suffix);
     bool isEmpty();
 
-    // Guards only the map: queries, proxies and notices stay outside it.
+    // Guards the map and the notice order below: queries, proxies and
+    // notices stay outside it.
     std::mutex m_lock;
     std::unordered_map<std::wstring, std::shared_ptr<AlertViewer>> m_viewers;
+    // Every notice takes the next number. While a load is in flight the
+    // number of each key's latest notice is kept, so that the load's answer
+    // never undoes a change that came after the load asked.
+    uint64_t m_noticeNumber = 0;
+    unsigned m_loadsInFlight = 0;
+    std::unordered_map<std::wstring, uint64_t> m_latestNotice;
     const std::shared_ptr<Ostrand::MessageBus> m_bus;
     const std::shared_ptr<Ostrand::SettingsManager> m_settings;
     // Between start and stop; both run on the host's thread.
     bool m_following = false;
+    // Last, so gone first: its thread calls into everything above.
+    KeyRecheckQueue m_rechecks;
 };
 
 } // namespace Kest

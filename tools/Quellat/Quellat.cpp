@@ -121,6 +121,29 @@ int unregister(const std::shared_ptr<Ostrand::MessageBus>& bus, Ostrand::Setting
     return kSuccess;
 }
 
+// The service learns of a registration's changes only through settings
+// notices matched against its prefix subscriptions; the bus matches no name
+// past its limit, so a registration whose notices would be longer could be
+// stored but never followed: it is refused before anything is stored.
+bool deliverable(const wchar_t* command, const CommandLineParser& parser)
+{
+    const wchar_t* prefix = command == kRegisterProduct ? kProductKeyPrefix
+                            : command == kRegisterViewer ? kViewerKeyPrefix
+                                                         : nullptr;
+    if (!prefix)
+        return true; // a removal: what is stored can always be removed
+    const std::wstring id = parser.value(command);
+    const std::wstring key = std::wstring(prefix) + L"/" + id;
+    if (Ostrand::SettingsManagerClient::noticesMatchable(key))
+        return true;
+    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
+            L"Invalid command line. The id of %zu characters is too long: the settings notices for %ls would have "
+            L"%zu characters, and the bus matches none longer than %zu. Nothing is stored.",
+            id.size(), prefix, Ostrand::SettingsManagerClient::longestNoticeName(key),
+            Ostrand::MessageBusClient::kLongestMatchedName);
+    return false;
+}
+
 const wchar_t* firstCommand(const CommandLineParser& parser)
 {
     for (const wchar_t* command : kCommands)
@@ -179,6 +202,8 @@ int wmain(int argc, wchar_t** argv)
                  L"product.");
         return kBadArguments;
     }
+    if (!deliverable(command, parser))
+        return kBadArguments;
     try {
         return runCommand(command, parser);
     } catch (...) {

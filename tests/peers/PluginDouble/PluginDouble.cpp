@@ -16,6 +16,10 @@
 //   PLUGIN_DOUBLE_NULL_OUTPUTS     "1": a successful call hands out null outputs
 //   PLUGIN_DOUBLE_ENTERED          named event set when ProcessAlert or GetAlertContent is entered
 //   PLUGIN_DOUBLE_RELEASE          named event those calls wait for (at most 10 s) before they return
+//   PLUGIN_DOUBLE_THROW_FROM       the entry that throws instead of answering ("CreateObject",
+//                                  "ProcessAlert", ... as the table names them); it throws after its
+//                                  journal line and, for ProcessAlert, after setting the suppress flag
+//   PLUGIN_DOUBLE_THROW            what it throws: "std" a std::runtime_error, "int" the int 42
 //
 // After a failure the outputs point to a text the plugin never hands out, so
 // a caller that reads or frees them is seen.
@@ -27,6 +31,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -145,8 +150,23 @@ void holdIfAsked()
     }
 }
 
+// A plugin whose code fails the way C++ code can: nothing in the contract
+// stops an exception at the plugin's side of the table.
+void throwIfAsked(const wchar_t* entry)
+{
+    if (environment(L"PLUGIN_DOUBLE_THROW_FROM") != entry)
+        return;
+    const std::wstring kind = environment(L"PLUGIN_DOUBLE_THROW");
+    journal(L"throw", std::wstring(entry) + L"|" + kind);
+    if (kind == L"int")
+        throw 42;
+    if (kind == L"std")
+        throw std::runtime_error("plugin double failed on purpose");
+}
+
 uint32_t CreatePluginInstance(ALERT_PLUGIN_INSTANCE* handle, const wchar_t* objectName)
 {
+    throwIfAsked(L"CreatePluginInstance");
     const uint32_t result = status(L"PLUGIN_DOUBLE_CREATE_STATUS");
     if (result != 0) {
         journal(L"CreatePluginInstance", std::wstring(objectName ? objectName : L"(null)") + L"|failed");
@@ -165,6 +185,7 @@ uint32_t CreatePluginInstance(ALERT_PLUGIN_INSTANCE* handle, const wchar_t* obje
 uint32_t DestroyPluginInstance(ALERT_PLUGIN_INSTANCE handle)
 {
     journal(L"DestroyPluginInstance", describe(handle));
+    throwIfAsked(L"DestroyPluginInstance");
     Instance* instance = static_cast<Instance*>(handle);
     if (instance && instance->magic == kInstanceMagic) {
         instance->magic = 0;
@@ -181,6 +202,7 @@ uint32_t ProcessAlert(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJson, 
     holdIfAsked();
     if (environment(L"PLUGIN_DOUBLE_SUPPRESS") == L"1")
         *suppress = 1;
+    throwIfAsked(L"ProcessAlert");
     const uint32_t result = status(L"PLUGIN_DOUBLE_PROCESS_STATUS");
     if (result != 0) {
         *outJson = g_notHandedOut;
@@ -200,6 +222,7 @@ void FreeProcessAlertResult(wchar_t* outJson, wchar_t* outExtra)
     const bool json = takeBack(outJson);
     const bool extra = takeBack(outExtra);
     journal(L"FreeProcessAlertResult", json && extra ? L"ok" : L"foreign");
+    throwIfAsked(L"FreeProcessAlertResult");
 }
 
 uint32_t GetAlertContent(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJson, const wchar_t* viewerName,
@@ -208,6 +231,7 @@ uint32_t GetAlertContent(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJso
     const std::wstring viewer = viewerName ? viewerName : L"(null)";
     journal(L"GetAlertContent", describe(instance) + L"|" + viewer + L"|" + (alertJson ? alertJson : L"(null)"));
     holdIfAsked();
+    throwIfAsked(L"GetAlertContent");
     const uint32_t result = status(L"PLUGIN_DOUBLE_CONTENT_STATUS");
     if (result != 0) {
         *outContent = g_notHandedOut;
@@ -228,6 +252,7 @@ uint32_t GetAlertContent(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJso
 void FreeAlertContent(wchar_t* outContent)
 {
     journal(L"FreeAlertContent", takeBack(outContent) ? L"ok" : L"foreign");
+    throwIfAsked(L"FreeAlertContent");
 }
 
 const AlertPluginApi g_api = {CreatePluginInstance, DestroyPluginInstance, ProcessAlert,
@@ -242,6 +267,7 @@ extern "C" {
 __declspec(dllexport) const AlertPluginApi* CreateObject(uint32_t version)
 {
     journal(L"CreateObject", std::to_wstring(version));
+    throwIfAsked(L"CreateObject");
     const std::wstring mode = environment(L"PLUGIN_DOUBLE_CREATE_OBJECT");
     if (mode == L"null" || version != ALERT_PLUGIN_API_VERSION)
         return nullptr;

@@ -14,7 +14,7 @@ const wchar_t* const kSwitches[] = {
     L"PLUGIN_DOUBLE_PROCESS_STATUS", L"PLUGIN_DOUBLE_SUPPRESS",      L"PLUGIN_DOUBLE_JSON",
     L"PLUGIN_DOUBLE_EXTRA",          L"PLUGIN_DOUBLE_CONTENT_STATUS", L"PLUGIN_DOUBLE_CONTENT",
     L"PLUGIN_DOUBLE_NULL_OUTPUTS",   L"PLUGIN_DOUBLE_ENTERED",       L"PLUGIN_DOUBLE_RELEASE",
-    L"PLUGIN_DOUBLE_JOURNAL",
+    L"PLUGIN_DOUBLE_JOURNAL",        L"PLUGIN_DOUBLE_THROW_FROM",    L"PLUGIN_DOUBLE_THROW",
 };
 
 void setSwitch(const wchar_t* name, const std::wstring& value)
@@ -128,6 +128,12 @@ void Control::content(const std::wstring& pattern)
 void Control::nullOutputs(bool on)
 {
     setSwitch(L"PLUGIN_DOUBLE_NULL_OUTPUTS", on ? L"1" : L"0");
+}
+
+void Control::throwFrom(const std::wstring& entry, Throw what)
+{
+    setSwitch(L"PLUGIN_DOUBLE_THROW_FROM", entry);
+    setSwitch(L"PLUGIN_DOUBLE_THROW", what == Throw::Standard ? L"std" : L"int");
 }
 
 void Control::hold()

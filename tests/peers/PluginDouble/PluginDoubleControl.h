@@ -39,6 +39,10 @@ public:
     void extra(const std::wstring& text);
     void content(const std::wstring& pattern);       // "{viewer}" stands for the viewer
     void nullOutputs(bool on);
+    // What an entry throws instead of answering.
+    enum class Throw { Standard, NonStandard };
+    // `entry` as the table (or the library's exports) name it; an empty one throws from none.
+    void throwFrom(const std::wstring& entry, Throw what = Throw::Standard);
 
     // Makes ProcessAlert and GetAlertContent stop inside the plugin until
     // release(); waitEntered() tells when a call got there.

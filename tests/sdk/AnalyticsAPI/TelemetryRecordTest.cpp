@@ -41,6 +41,30 @@ TEST(TelemetryJson, EscapesEachUnitAsTheServerExpects)
         EXPECT_EQ(L"{\"k\":\"" + c.written + L"\"}", format({{L"k", c.value}}));
 }
 
+// A server whose reader checks the encoding refuses a record with a half of a
+// surrogate pair; a whole pair, and text that merely looks odd, pass as they are.
+TEST(TelemetryJson, LoneSurrogatesAreEscapedAndWholePairsKept)
+{
+    const struct {
+        std::wstring value;
+        std::wstring written;
+    } cases[] = {
+        {L"a\xD83D", L"a\\uD83D"},                               // high at the end
+        {L"\xD83D" L"b", L"\\uD83Db"},                          // high before a plain unit
+        {L"\xDE00z", L"\\uDE00z"},                               // low alone
+        {L"\xDE00\xD83D", L"\\uDE00\\uD83D"},                  // low before high: neither is a pair
+        {L"\xD83D\xD83D\xDE00", L"\\uD83D\xD83D\xDE00"},       // a high, then a whole pair
+        {L"\xD83D\xDE00", L"\xD83D\xDE00"},                      // a whole pair
+        {L"\xDBFF\xDFFF\xD800\xDC00", L"\xDBFF\xDFFF\xD800\xDC00"}, // the range's two ends
+        {L"\x2028\xFFFD\xD7FF\xE000", L"\x2028\xFFFD\xD7FF\xE000"}, // beside the range: themselves
+        {L"\xD800\n", L"\\uD800\\n"},                          // with a short escape after it
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(L"{\"k\":\"" + c.written + L"\"}", format({{L"k", c.value}}));
+    // Keys are written the same way.
+    EXPECT_EQ(L"{\"\\uDC01\":\"v\"}", format({{std::wstring(1, L'\xDC01'), L"v"}}));
+}
+
 TEST(TelemetryJson, KeysAreEscapedAndMembersSeparatedWithoutTrailingComma)
 {
     const std::wstring two = format({{L"a/", L"1"}, {L"b", L"2"}});

@@ -25,6 +25,7 @@
 #include <mutex>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -338,6 +339,82 @@ TEST_F(SentrelEndToEnd, AModuleThatCannotBeMadeIsReportedAtOnceAndTheNextOneWork
     EXPECT_EQ(L"Sentrel.Alert.{E2E-A}.Queued.1", show(L"{E2E-A}", L"1"));
     EXPECT_TRUE(viewer.waitForRequests(1, 30s));
 }
+
+// A plugin entry that throws instead of answering, and what becomes of the
+// alert it was called for.
+using Throw = PluginDouble::Control::Throw;
+struct PluginThrow {
+    const char* name;
+    const wchar_t* entry;
+    Throw what;
+    const wchar_t* loggedBy; // the function of the plugin host that called it
+    // True: the failed call was the processing one, so the alert goes on
+    // unprocessed and is shown; false: no content, so no viewer shows it.
+    bool shown;
+};
+const PluginThrow kPluginThrows[] = {
+    {"ProcessAlertStd", L"ProcessAlert", Throw::Standard, L"processAlert", true},
+    {"ProcessAlertInt", L"ProcessAlert", Throw::NonStandard, L"processAlert", true},
+    {"FreeProcessAlertResultStd", L"FreeProcessAlertResult", Throw::Standard, L"processAlert", true},
+    {"FreeProcessAlertResultInt", L"FreeProcessAlertResult", Throw::NonStandard, L"processAlert", true},
+    {"GetAlertContentStd", L"GetAlertContent", Throw::Standard, L"getAlertContent", false},
+    {"GetAlertContentInt", L"GetAlertContent", Throw::NonStandard, L"getAlertContent", false},
+    {"FreeAlertContentStd", L"FreeAlertContent", Throw::Standard, L"getAlertContent", false},
+    {"FreeAlertContentInt", L"FreeAlertContent", Throw::NonStandard, L"getAlertContent", false},
+    // Thrown while the plugin is loaded: neither call has a plugin then.
+    {"CreateObjectStd", L"CreateObject", Throw::Standard, L"createInstance", false},
+    {"CreatePluginInstanceInt", L"CreatePluginInstance", Throw::NonStandard, L"createInstance", false},
+};
+
+// Names the case in test listings, which would show its bytes otherwise.
+void PrintTo(const PluginThrow& way, std::ostream* out)
+{
+    *out << way.name;
+}
+
+class SentrelPluginThrows : public SentrelEndToEnd, public ::testing::WithParamInterface<PluginThrow> {};
+
+TEST_P(SentrelPluginThrows, TheThrowingAlertGetsItsAnswerAndTheSessionShowsTheNextOne)
+{
+    const PluginThrow& way = GetParam();
+    BusDouble::RawBusPeer waiter;
+    ASSERT_NE(0u, waiter.subscribe(L"Sentrel.Alert.{E2E-T}.Failed.1"));
+    plugin.throwFrom(way.entry, way.what);
+
+    EXPECT_EQ(L"1", newInstance());
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-T}.Queued.1", show(L"{E2E-T}", L"1"));
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return !plugin.calls(L"throw").empty(); })) << "the plugin did not throw";
+    const std::wstring host = L"Kest::AlertPluginLib::" + std::wstring(way.loggedBy);
+    const std::wstring threw = L"Call of " + std::wstring(way.entry) + L" for product " + kProduct + L" threw";
+    EXPECT_LE(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_ERROR, host, threw))
+        << "the failed call is logged where the plugin was called";
+    if (way.shown) {
+        EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_WARNING, L"Kest::AlertDispatcher::process",
+                                      L"Failed to process the alert. Continuing with unprocessed input data."));
+        ASSERT_TRUE(viewer.waitForRequests(1)) << "the unprocessed alert is not shown";
+        EXPECT_EQ(L"Sentrel.Viewer.EndToEndViewer.Show.1", viewer.requests()[0].name);
+        plugin.throwFrom(L"");
+        viewer.report(L"1", ViewerDouble::Outcome::Dismissed);
+    } else {
+        BusDouble::RawBusPeer::Delivery failed;
+        ASSERT_TRUE(waiter.waitForDelivery(failed)) << "the alert got no outcome";
+        EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertDispatcher::show",
+                                      L"Sentrel Alert Status Failed. Alert id: {E2E-T}, Instance id: 1."));
+        EXPECT_TRUE(viewer.requests().empty());
+        plugin.throwFrom(L"");
+    }
+
+    // The session's thread lives on.
+    EXPECT_EQ(L"2", newInstance());
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-N}.Queued.2", show(L"{E2E-N}", L"2"));
+    const size_t before = way.shown ? 1 : 0;
+    ASSERT_TRUE(viewer.waitForRequests(before + 1)) << "the next alert is not shown";
+    EXPECT_EQ(L"Sentrel.Viewer.EndToEndViewer.Show.2", viewer.requests()[before].name);
+    EXPECT_NE(std::wstring::npos, viewer.requests()[before].payload.find(L"shown by EndToEndViewer"));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryEntry, SentrelPluginThrows, ::testing::ValuesIn(kPluginThrows),
+                         [](const ::testing::TestParamInfo<PluginThrow>& info) { return info.param.name; });
 
 // The ways a viewer may answer the Delete that takes an alert down.
 struct DeleteAnswer {

@@ -5,6 +5,7 @@
 #include "plugin/AlertPluginLib.h"
 
 #include "ModuleStatus.h"
+#include "TestNames.h"
 
 #include <windows.h>
 
@@ -139,6 +140,69 @@ TEST_F(AlertPluginLibTest, AFailedCallPassesItsCodeThroughAndLeavesTheOutputsAlo
     EXPECT_TRUE(plugin.calls(L"FreeProcessAlertResult").empty());
     EXPECT_TRUE(plugin.calls(L"FreeAlertContent").empty());
     EXPECT_EQ(1u, plugin.calls(L"CreateObject").size()) << "a failing call is no reason to reload";
+}
+
+// Whatever an entry throws is a failed call of that entry's operation: its
+// status, its line, nothing of its outputs taken, the suppress flag as it was,
+// and the plugin still loaded for the next call.
+TEST_F(AlertPluginLibTest, AnEntryThatThrowsFailsItsCallAndTheNextCallWorks)
+{
+    using Throw = PluginDouble::Control::Throw;
+    const struct {
+        const wchar_t* entry;
+        Throw what;
+        bool processing; // the entry belongs to processAlert, else to getAlertContent
+        const char* thrown;
+    } cases[] = {
+        {L"ProcessAlert", Throw::Standard, true, "plugin double failed on purpose"},
+        {L"ProcessAlert", Throw::NonStandard, true, "an exception of unknown type"},
+        {L"FreeProcessAlertResult", Throw::Standard, true, "plugin double failed on purpose"},
+        {L"FreeProcessAlertResult", Throw::NonStandard, true, "an exception of unknown type"},
+        {L"GetAlertContent", Throw::Standard, false, "plugin double failed on purpose"},
+        {L"GetAlertContent", Throw::NonStandard, false, "an exception of unknown type"},
+        {L"FreeAlertContent", Throw::Standard, false, "plugin double failed on purpose"},
+        {L"FreeAlertContent", Throw::NonStandard, false, "an exception of unknown type"},
+    };
+    registerPlugin(L"P", folder, L"productplugin.dll");
+    // It asks to suppress, then throws: the word of a call that failed does not count.
+    plugin.suppress(true);
+    auto host = this->host();
+    size_t round = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << TestSupport::narrow(c.entry) << " " << c.thrown);
+        ++round;
+        plugin.throwFrom(c.entry, c.what);
+        outJson = extra = L"before";
+        suppress = 0;
+        std::wstring content = L"before";
+        const MODULE_STATUS status =
+            c.processing ? process(*host) : host->getAlertContent(kAlertJson, L"Toast", content);
+        EXPECT_EQ(MODULE_STATUS_UNKNOWN_EXCEPTION, status);
+        EXPECT_EQ(L"before", c.processing ? outJson : content);
+        if (c.processing) {
+            EXPECT_EQ(L"before", extra);
+        }
+        EXPECT_EQ(0u, suppress);
+        const std::wstring line = L"Call of " + std::wstring(c.entry) + L" for product P threw: " +
+                                  TestSupport::widen(c.thrown) + L". Failing the call.";
+        EXPECT_EQ(1u, hostLines(4,
+                                c.processing ? L"Kest::AlertPluginLib::processAlert"
+                                             : L"Kest::AlertPluginLib::getAlertContent",
+                                line));
+
+        plugin.throwFrom(L"");
+        EXPECT_EQ(MODULE_STATUS_SUCCESS, process(*host));
+        EXPECT_EQ(1u, suppress);
+        EXPECT_EQ(MODULE_STATUS_SUCCESS, host->getAlertContent(kAlertJson, L"Toast", content));
+        EXPECT_EQ(L"content for Toast", content);
+    }
+    EXPECT_EQ(1u, plugin.calls(L"CreateObject").size()) << "a throwing call is no reason to reload";
+
+    // Thrown while the instance goes: logged, and the instance is forgotten all the same.
+    plugin.throwFrom(L"DestroyPluginInstance", Throw::NonStandard);
+    host.reset();
+    EXPECT_EQ(1u, hostLines(4, L"Kest::AlertPluginLib::destroyInstance",
+                            L"Call of DestroyPluginInstance for product P threw: an exception of unknown type."));
 }
 
 // A plugin that breaks the contract with null outputs after success gets

@@ -1,5 +1,7 @@
 #include "SessionTestSupport.h"
 
+#include <stdexcept>
+
 #include "message/MessageBusClient.h"
 
 #include <thread>
@@ -26,6 +28,11 @@ bool ScriptedDispatcher::show(std::shared_ptr<Kest::Alert> alert)
     std::lock_guard<std::mutex> guard(m_lock);
     m_shown.push_back(alert ? alert->getInfo().instanceId : L"");
     m_waiting = false;
+    if (m_throw == Throw::StandardFromShow) {
+        m_throw = Throw::None;
+        m_changed.notify_all();
+        throw std::runtime_error("show failed on purpose");
+    }
     if (m_showResult && alert)
         m_current = alert;
     m_changed.notify_all();
@@ -39,6 +46,10 @@ bool ScriptedDispatcher::wait()
     m_changed.notify_all();
     const std::shared_ptr<Kest::Alert> shownAlert = m_current;
     m_changed.wait(lock, [&] { return !m_hold || m_current != shownAlert || !m_current; });
+    if (m_throw == Throw::NonStandardFromWait) {
+        m_throw = Throw::None;
+        throw 42;
+    }
     return m_waitResult;
 }
 
@@ -61,6 +72,26 @@ bool ScriptedDispatcher::dismissCurrent()
     m_current.reset();
     m_changed.notify_all();
     return had;
+}
+
+void ScriptedDispatcher::throwNext(Throw what)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_throw = what;
+}
+
+void ScriptedDispatcher::abandon(const std::shared_ptr<Kest::Alert>& alert)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_abandoned.push_back(alert ? alert->getInfo().instanceId : L"");
+    m_current.reset();
+    m_changed.notify_all();
+}
+
+std::vector<std::wstring> ScriptedDispatcher::abandoned() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_abandoned;
 }
 
 void ScriptedDispatcher::suppress(const std::wstring& instanceId)

@@ -49,6 +49,12 @@ public:
     // While holding, wait blocks until finishCurrent or a dismissal.
     void holdOnScreen(bool hold);
     void finishCurrent();
+    // The next show or wait throws instead of answering: a std::runtime_error or the int 42.
+    enum class Throw { None, StandardFromShow, NonStandardFromWait };
+    void throwNext(Throw what);
+    // The instance ids of the alerts the session gave up on, in order.
+    void abandon(const std::shared_ptr<Kest::Alert>& alert) override;
+    std::vector<std::wstring> abandoned() const;
 
     // The instance ids shown so far, in order ("" for an empty alert).
     std::vector<std::wstring> shown() const;
@@ -69,6 +75,8 @@ private:
     std::shared_ptr<Kest::Alert> m_current;
     std::vector<std::wstring> m_shown;
     std::vector<std::wstring> m_deleted;
+    std::vector<std::wstring> m_abandoned;
+    Throw m_throw = Throw::None;
     int m_dismissals = 0;
 };
 

@@ -1,4 +1,5 @@
 #include "SessionTestSupport.h"
+#include "TestNames.h"
 
 #include "session/AlertGlobalSession.h"
 #include "session/AlertSessionFactory.h"
@@ -254,6 +255,43 @@ TEST_F(UserSessionTest, AFailedShowOrWaitIsLoggedAndTheNextAlertFollows)
     EXPECT_TRUE(waitUntilIdle(*session));
     EXPECT_EQ(1, dispatcher->dismissals()) << "a wait that failed takes the alert down";
     EXPECT_EQ((std::vector<std::wstring>{L"1", L"2"}), dispatcher->shown());
+}
+
+// Whatever is thrown while one alert is handled ends that alert, never the
+// session's thread, which shows the next one.
+TEST_F(UserSessionTest, AnExceptionWhileAnAlertIsHandledEndsThatAlertAndTheNextFollows)
+{
+    using Throw = ScriptedDispatcher::Throw;
+    const struct {
+        Throw what;
+        const char* thrown;
+    } cases[] = {
+        {Throw::StandardFromShow, "show failed on purpose"},
+        {Throw::NonStandardFromWait, "an exception of unknown type"},
+    };
+    auto session = start();
+    std::vector<std::wstring> shown;
+    std::vector<std::wstring> abandoned;
+    int instance = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.thrown);
+        dispatcher->throwNext(c.what);
+        const std::wstring failing = std::to_wstring(++instance);
+        ASSERT_TRUE(queue(*session, makeAlert(L"{T" + failing + L"}", failing)));
+        abandoned.push_back(failing);
+        EXPECT_TRUE(TestSupport::waitUntil([&] { return dispatcher->abandoned() == abandoned; }));
+        EXPECT_TRUE(waitForLine(ETWLogging::LOG_LEVEL_ERROR, L"AlertUserSession",
+                                L"Failed to handle an alert of session " + std::to_wstring(kSession) + L": " +
+                                    TestSupport::widen(c.thrown) + L". Ending the alert and going on."));
+
+        const std::wstring next = std::to_wstring(++instance);
+        ASSERT_TRUE(queue(*session, makeAlert(L"{N" + next + L"}", next)));
+        shown.push_back(failing);
+        shown.push_back(next);
+        EXPECT_TRUE(dispatcher->waitForShown(shown.size())) << "the session's thread ended";
+        EXPECT_EQ(shown, dispatcher->shown());
+        EXPECT_TRUE(waitUntilIdle(*session));
+    }
 }
 
 TEST_F(UserSessionTest, AGlobalAlertIsShownOnlyByTheActiveSession)

@@ -18,13 +18,20 @@ struct Case {
 };
 
 // No bus library is beside the program: every case that ends with 0 or 2
-// ended before it tried to connect, which would have ended with 3.
+// ended before it tried to connect, which ends with 3, so nothing was stored.
 TEST_F(QuellatProgram, CommandLinesJudgedBeforeAnyConnection)
 {
     const std::wstring parseFailed = L"Error: Failed to parse arguments.";
     const std::wstring noCommand = L"Error: Invalid command line arguments.";
     const std::wstring productFlags = L"Error: Invalid command line. The 'pluginPath' and 'pluginFile' flags must "
                                       L"be provided if registering a product.";
+    const std::wstring noBus = L"Error: Failed to create message bus connection. Exception caught.";
+    const auto tooLong = [](size_t idLength, const std::wstring& prefix, size_t noticeLength) {
+        return L"Error: Invalid command line. The id of " + std::to_wstring(idLength) +
+               L" characters is too long: the settings notices for " + prefix + L" would have " +
+               std::to_wstring(noticeLength) + L" characters, and the bus matches none longer than 1024. Nothing "
+                                               L"is stored.";
+    };
     const std::vector<Case> cases = {
         {{L"-?"}, 0, {}},
         {{L"-?", L"-registerViewer=abc"}, 0, {}},
@@ -43,6 +50,17 @@ TEST_F(QuellatProgram, CommandLinesJudgedBeforeAnyConnection)
         {{L"-registerProduct=p"}, 2, {productFlags}},
         // registerProduct goes first whatever the order, and it is incomplete.
         {{L"-unregisterViewer=v", L"-pluginFile=y.dll", L"-registerProduct=p"}, 2, {productFlags}},
+        // The longest ids whose settings notices the bus still matches (1024
+        // characters: "SettingsManager.Notify.Delete." and the key) go on to
+        // connect; one more character is refused. A removal always goes on.
+        {{L"-registerViewer=" + std::wstring(979, L'v')}, 3, {noBus}},
+        {{L"-registerViewer=" + std::wstring(980, L'v')}, 2, {tooLong(980, L"Sentrel/Viewer", 1025)}},
+        {{L"-registerProduct=" + std::wstring(978, L'p'), L"-pluginPath=x", L"-pluginFile=y.dll"}, 3, {noBus}},
+        {{L"-registerProduct=" + std::wstring(979, L'p'), L"-pluginPath=x", L"-pluginFile=y.dll"},
+         2,
+         {tooLong(979, L"Sentrel/Product", 1025)}},
+        {{L"-registerViewer=" + std::wstring(4000, L'v')}, 2, {tooLong(4000, L"Sentrel/Viewer", 4045)}},
+        {{L"-unregisterViewer=" + std::wstring(980, L'v')}, 3, {noBus}},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.exitCode, run(c.arguments)) << describe(c.arguments);
