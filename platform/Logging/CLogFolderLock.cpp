@@ -6,11 +6,11 @@ namespace ETWLogging {
 
 namespace {
 
-// The first pause is short, for a holder that is writing its line; later
-// ones stay short too, so that a waiter does not lose its turn to writers that
-// come back at once.
+// A holder needs well under a millisecond for its line: the pauses stay
+// short, as a turn given up for a reservation stays unused until its waiter
+// comes back.
 const DWORD kFirstPause = 1;
-const DWORD kLongestPause = 8;
+const DWORD kLongestPause = 2;
 
 HANDLE createLockFile(const std::wstring& path)
 {
@@ -18,9 +18,25 @@ HANDLE createLockFile(const std::wstring& path)
                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
+void closeFile(HANDLE& file)
+{
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+}
+
 } // namespace
 
-CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) const
+bool CLogFolderLock::ReservedByAnother() const
+{
+    if (GetFileAttributesW(m_reservationPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+        return false;
+    // A reservation that no handle holds was left by a waiter that ended with
+    // its machine.
+    return !DeleteFileW(m_reservationPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error, bool reserved) const
 {
     error = 0;
     if (m_path.empty()) {
@@ -28,8 +44,12 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) cons
         return Attempt::Unavailable;
     }
     file = createLockFile(m_path);
-    if (file != INVALID_HANDLE_VALUE)
-        return Attempt::Taken;
+    if (file != INVALID_HANDLE_VALUE) {
+        if (reserved || !ReservedByAnother())
+            return Attempt::Taken;
+        closeFile(file);
+        return Attempt::Busy;
+    }
     const DWORD created = GetLastError();
     if (created == ERROR_FILE_EXISTS || created == ERROR_ALREADY_EXISTS) {
         // A lock file that no handle holds was left by a holder that ended
@@ -37,8 +57,11 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) cons
         // as it was made without sharing.
         if (DeleteFileW(m_path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
             file = createLockFile(m_path);
-            if (file != INVALID_HANDLE_VALUE)
-                return Attempt::Taken;
+            if (file != INVALID_HANDLE_VALUE) {
+                if (reserved || !ReservedByAnother())
+                    return Attempt::Taken;
+                closeFile(file);
+            }
         }
         return Attempt::Busy;
     }
@@ -57,8 +80,8 @@ CLogFolderLock::Guard::Guard(CLogFolderLock& lock, CLogWaitBudget& budget) : m_l
 
 CLogFolderLock::Guard::~Guard()
 {
-    if (m_file != INVALID_HANDLE_VALUE)
-        CloseHandle(m_file);
+    closeFile(m_reservation);
+    closeFile(m_file);
 }
 
 void CLogFolderLock::Guard::TryAgain()
@@ -74,18 +97,21 @@ void CLogFolderLock::Guard::Take()
     const uint64_t start = clock.Now();
     DWORD pause = kFirstPause;
     for (;;) {
-        if (m_lock.TryTake(m_file, m_error) != Attempt::Busy)
-            return;
+        if (m_lock.TryTake(m_file, m_error, m_reservation != INVALID_HANDLE_VALUE) != Attempt::Busy)
+            break;
         const uint64_t now = clock.Now();
         const uint64_t waited = now - start;
         if (waited >= allowed) {
             if (allowed > 0)
                 m_budget.WaitRanOut(now);
-            return;
+            break;
         }
+        if (m_reservation == INVALID_HANDLE_VALUE)
+            m_reservation = createLockFile(m_lock.m_reservationPath);
         clock.Pause(static_cast<DWORD>(std::min<uint64_t>(pause, allowed - waited)));
         pause = std::min(pause * 2, kLongestPause);
     }
+    closeFile(m_reservation);
 }
 
 } // namespace ETWLogging

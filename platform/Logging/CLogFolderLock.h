@@ -14,16 +14,30 @@ namespace ETWLogging {
 // may create a file in the folder can take a turn, or keep others from one:
 // someone who could damage the log files anyway. While the file is there
 // nobody else can open it, not even to read it.
+//
+// A waiter cannot be woken (the system has no bounded wait on such a file),
+// so it tries again after short pauses; lest it lose every turn to writers
+// that come back at once, it reserves the next turn with a second such file,
+// and writers that find a reservation not their own give the turn up.
 class CLogFolderLock {
 public:
     static constexpr const wchar_t* kFileName = L"log.lock";
+    static constexpr const wchar_t* kReservationName = L"log.next";
 
     CLogFolderLock() = default;
     CLogFolderLock(const CLogFolderLock&) = delete;
     CLogFolderLock& operator=(const CLogFolderLock&) = delete;
 
-    void Open(const std::wstring& folder) { m_path = folder + L"\\" + kFileName; }
-    void Close() { m_path.clear(); }
+    void Open(const std::wstring& folder)
+    {
+        m_path = folder + L"\\" + kFileName;
+        m_reservationPath = folder + L"\\" + kReservationName;
+    }
+    void Close()
+    {
+        m_path.clear();
+        m_reservationPath.clear();
+    }
     const std::wstring& Path() const { return m_path; }
 
     // Holds the turn for its life when it could be had within what the
@@ -49,14 +63,17 @@ public:
         CLogFolderLock& m_lock;
         CLogWaitBudget& m_budget;
         HANDLE m_file = INVALID_HANDLE_VALUE;
+        HANDLE m_reservation = INVALID_HANDLE_VALUE;
         DWORD m_error = 0;
     };
 
 private:
     enum class Attempt { Taken, Busy, Unavailable };
-    Attempt TryTake(HANDLE& file, DWORD& error) const;
+    Attempt TryTake(HANDLE& file, DWORD& error, bool reserved) const;
+    bool ReservedByAnother() const;
 
     std::wstring m_path;
+    std::wstring m_reservationPath;
 };
 
 } // namespace ETWLogging
