@@ -240,9 +240,10 @@ const DWORD kWait = 1000;
 const DWORD kBackOff = 60000;
 
 // Takes the folder's turn as any other writer would, and keeps it until closed.
-HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE)
+HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
+                const wchar_t* name = CLogFolderLock::kFileName)
 {
-    const std::wstring path = folder + L"\\" + CLogFolderLock::kFileName;
+    const std::wstring path = folder + L"\\" + name;
     return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | flags, nullptr);
 }
@@ -380,27 +381,31 @@ TEST_F(SharedLogFolder, BriefHolderIsWaitedFor)
     EXPECT_NE(text.find(L" waited for\r\n"), std::wstring::npos);
 }
 
-// Someone made the folder's lock file before the logger started. Only who may
-// create files in the folder can; under Wine everybody may, so this shows
-// what such a squatter costs: at most the one bounded wait, or nothing.
+// Someone made the folder's lock file, or its reservation of the next turn,
+// before the logger started. Only who may create files in the folder can;
+// under Wine everybody may, so this shows what such a squatter costs: at most
+// the one bounded wait, or nothing.
 TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
 {
     struct Case {
         const char* name;
+        const wchar_t* file;
         DWORD sharing;
         DWORD flags;
         bool keepOpen;
         uint64_t mostPaused;
     } cases[] = {
-        {"keeps it open", 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
-        {"left it behind, closed", 0, 0, false, 0},
-        {"keeps it open to read, sharing everything", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0,
-         true, kWait},
+        {"keeps it open", CLogFolderLock::kFileName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
+        {"left it behind, closed", CLogFolderLock::kFileName, 0, 0, false, 0},
+        {"keeps it open to read, sharing everything", CLogFolderLock::kFileName,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, true, kWait},
+        {"keeps the reservation open", CLogFolderLock::kReservationName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
+        {"left a reservation behind, closed", CLogFolderLock::kReservationName, 0, 0, false, 0},
     };
     ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
-    const std::wstring lockFile = m_folder + L"\\" + CLogFolderLock::kFileName;
     for (const Case& c : cases) {
-        HANDLE squatter = takeTurn(m_folder, c.sharing, c.flags);
+        const std::wstring squatted = m_folder + L"\\" + c.file;
+        HANDLE squatter = takeTurn(m_folder, c.sharing, c.flags, c.file);
         ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << c.name;
         if (!c.keepOpen)
             CloseHandle(squatter);
@@ -415,7 +420,7 @@ TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
         EXPECT_LE(clock->Paused(), c.mostPaused) << c.name;
         if (c.keepOpen)
             CloseHandle(squatter);
-        DeleteFileW(lockFile.c_str());
+        DeleteFileW(squatted.c_str());
         const std::wstring text = TestSupport::LogFile::readText(logPath(0));
         size_t count = 0;
         for (size_t at = text.find(line + L"\r\n"); at != std::wstring::npos; at = text.find(line + L"\r\n", at + 1))
@@ -423,6 +428,72 @@ TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
         EXPECT_EQ(count, 3u) << c.name;
         ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
     }
+}
+
+namespace {
+
+// The "Global\\" mutex under which the writers of a folder once took turns:
+// anyone could make it, as its name follows from the folder's path alone.
+std::wstring formerMutexName(const std::wstring& folder)
+{
+    std::wstring path(32768, L'\0');
+    path.resize(GetFullPathNameW(folder.c_str(), static_cast<DWORD>(path.size()), &path[0], nullptr));
+    const int length = static_cast<int>(path.size());
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.c_str(), length, &path[0], length);
+    uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : path) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    wchar_t digits[17];
+    swprintf(digits, 17, L"%016llX", static_cast<unsigned long long>(hash));
+    return L"Global\\Corvane.CVLOGS." + std::wstring(digits);
+}
+
+} // namespace
+
+// Someone made that mutex before the logger started and keeps it owned: the
+// folder's turns no longer go through it, so neither the start nor any of
+// four threads' lines waits for it.
+TEST_F(SharedLogFolder, SquatterOfTheFormerMutexNameHasNoEffect)
+{
+    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
+    {
+        Halvex::CObfuscatedIniReader ini;
+        ini.Load(m_ini);
+        ASSERT_TRUE(ini.SetInt(L"Config", L"MaxSize", 0xA00000));
+    }
+    HANDLE owned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread squatter([&] {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, formerMutexName(m_folder).c_str());
+        if (mutex != nullptr)
+            SetEvent(owned);
+        WaitForSingleObject(release, static_cast<DWORD>(TestSupport::kGenerousWait.count()));
+        if (mutex != nullptr) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        }
+    });
+    const bool squatting = WaitForSingleObject(owned, static_cast<DWORD>(TestSupport::kGenerousWait.count())) == WAIT_OBJECT_0;
+
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    EXPECT_TRUE(squatting);
+    if (squatting) {
+        EXPECT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+        EXPECT_EQ(logger.GetMaxSize(), 0xA00000u);
+        EXPECT_TRUE(writeFromThreads(logger, 4, 25));
+    }
+    SetEvent(release);
+    squatter.join();
+    CloseHandle(owned);
+    CloseHandle(release);
+    ASSERT_TRUE(squatting);
+    EXPECT_EQ(clock->Paused(), 0u);
+    expectEveryLineWhole(logPath(0), 4, 25);
+    EXPECT_TRUE(turnIsFree(m_folder));
 }
 
 // A writer process that ended in the middle of a line, its turn still taken:
