@@ -11,6 +11,23 @@ namespace {
 // comes back.
 const DWORD kFirstPause = 1;
 const DWORD kLongestPause = 2;
+// A turn that keeps changing hands is busy, not held up: it is waited for
+// while it moves, up to this many waits in all.
+const uint64_t kMostWaitsWhileMoving = 10;
+
+// When the file was made and last written; zero when there is none. A turn's
+// file is made anew for every turn.
+uint64_t fileStamp(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return 0;
+    const uint64_t made = (static_cast<uint64_t>(data.ftCreationTime.dwHighDateTime) << 32) |
+                          data.ftCreationTime.dwLowDateTime;
+    const uint64_t written = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                             data.ftLastWriteTime.dwLowDateTime;
+    return made * 31 + written;
+}
 
 HANDLE createLockFile(const std::wstring& path)
 {
@@ -26,6 +43,11 @@ void closeFile(HANDLE& file)
 }
 
 } // namespace
+
+uint64_t CLogFolderLock::HolderStamp(bool withReservation) const
+{
+    return fileStamp(m_path) * 31 + (withReservation ? fileStamp(m_reservationPath) : 0);
+}
 
 bool CLogFolderLock::ReservedByAnother() const
 {
@@ -95,20 +117,36 @@ void CLogFolderLock::Guard::Take()
     CLogWaitBudget::Clock& clock = m_budget.GetClock();
     const DWORD allowed = m_budget.WaitAllowed();
     const uint64_t start = clock.Now();
+    const uint64_t longest = allowed * kMostWaitsWhileMoving;
+    // The wait runs out after `allowed` without the turn changing hands (a
+    // holder that never lets go), or after `longest` in all.
+    uint64_t stillSince = start;
+    uint64_t holder = 0;
+    bool holderSeen = false;
     DWORD pause = kFirstPause;
     for (;;) {
         if (m_lock.TryTake(m_file, m_error, m_reservation != INVALID_HANDLE_VALUE) != Attempt::Busy)
             break;
         const uint64_t now = clock.Now();
-        const uint64_t waited = now - start;
-        if (waited >= allowed) {
+        if (allowed > 0) {
+            const uint64_t seen = m_lock.HolderStamp(m_reservation == INVALID_HANDLE_VALUE);
+            if (holderSeen && seen != holder)
+                stillSince = now;
+            holder = seen;
+            holderSeen = true;
+        }
+        const uint64_t left = std::min(stillSince + allowed, start + longest);
+        if (now >= left) {
             if (allowed > 0)
                 m_budget.WaitRanOut(now);
             break;
         }
-        if (m_reservation == INVALID_HANDLE_VALUE)
+        if (m_reservation == INVALID_HANDLE_VALUE) {
             m_reservation = createLockFile(m_lock.m_reservationPath);
-        clock.Pause(static_cast<DWORD>(std::min<uint64_t>(pause, allowed - waited)));
+            // Our own reservation is no change of hands.
+            holderSeen = holderSeen && m_reservation == INVALID_HANDLE_VALUE;
+        }
+        clock.Pause(static_cast<DWORD>(std::min<uint64_t>(pause, left - now)));
         pause = std::min(pause * 2, kLongestPause);
     }
     closeFile(m_reservation);

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 namespace ETWLogging {
@@ -71,6 +72,9 @@ private:
     enum class Attempt { Taken, Busy, Unavailable };
     Attempt TryTake(HANDLE& file, DWORD& error, bool reserved) const;
     bool ReservedByAnother() const;
+    // Changes when the turn (or, unless it is the caller's, its reservation)
+    // changes hands.
+    uint64_t HolderStamp(bool withReservation) const;
 
     std::wstring m_path;
     std::wstring m_reservationPath;

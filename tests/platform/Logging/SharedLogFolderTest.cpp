@@ -381,6 +381,53 @@ TEST_F(SharedLogFolder, BriefHolderIsWaitedFor)
     EXPECT_NE(text.find(L" waited for\r\n"), std::wstring::npos);
 }
 
+// A turn that keeps changing hands is busy, not held up (a loaded machine
+// makes every holder slow): the writer keeps waiting while it moves, one wait
+// after its last change of hands, and no longer than ten waits in all; then
+// it backs off as from a holder that never lets go.
+TEST_F(SharedLogFolder, TurnThatKeepsChangingHandsIsWaitedForWithinABound)
+{
+    struct Case {
+        const char* name;
+        unsigned handovers; // one every 100 ms of waiting
+        uint64_t leastPaused;
+        uint64_t mostPaused;
+    } cases[] = {
+        {"five handovers, then held", 5, 500 + kWait, 600 + kWait},
+        {"handed over for ever", 1000, 9 * kWait, 10 * kWait},
+    };
+    for (const Case& c : cases) {
+        auto clock = std::make_shared<CountingClock>();
+        ScratchFileLogger logger(m_scratch.path());
+        logger.SetFolderLockTiming(kWait, kBackOff, clock);
+        ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u) << c.name;
+        ASSERT_EQ(logger.Write(L"Src", L"f", 1, 3, L"makes the folder"), 0u) << c.name;
+
+        HANDLE holder = takeTurn(m_folder);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE) << c.name;
+        unsigned handedOver = 0;
+        clock->m_onPause = [&] {
+            if (handedOver == c.handovers || clock->Paused() < 100 * (handedOver + 1))
+                return;
+            // The next holder's file is made in another clock tick of the file system.
+            CloseHandle(holder);
+            holder = takeTurn(m_folder);
+            ++handedOver;
+            FILETIME made = {handedOver, 0x01D00000};
+            SetFileTime(holder, &made, nullptr, &made);
+        };
+        EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"while the turn moves"), 0u) << c.name;
+        EXPECT_GE(clock->Paused(), c.leastPaused) << c.name;
+        EXPECT_LE(clock->Paused(), c.mostPaused) << c.name;
+        const uint64_t before = clock->Paused();
+        EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"and the next"), 0u) << c.name;
+        EXPECT_EQ(clock->Paused(), before) << c.name << ": backs off";
+        clock->m_onPause = nullptr;
+        CloseHandle(holder);
+        ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
+    }
+}
+
 // Someone made the folder's lock file, or its reservation of the next turn,
 // before the logger started. Only who may create files in the folder can;
 // under Wine everybody may, so this shows what such a squatter costs: at most
