@@ -1,8 +1,8 @@
 // Prints what logging costs: a call site at a disabled level beside an empty
 // virtual call (the price the front door aims at), taking turns in one run,
-// and lines per second through the front door to the file logger (which opens
-// and closes its file around every line) next to the same lines written to a
-// file kept open.
+// and lines per second through the front door to the file logger (which takes
+// the folder's turn and opens and closes its file around every line) next to
+// the same lines written to a file kept open.
 #include "FileSystem/FileSystem.h"
 #include "FormatString.h"
 #include "Logging/CLogging.h"
@@ -128,7 +128,8 @@ int main()
     CloseHandle(file);
     const double keptOpen = lines / seconds(start, end);
 
-    std::printf("Front door to the file logger: %.0f lines per second.\n", frontDoor);
+    std::printf("Front door to the file logger: %.0f lines per second (%.0f us a line, the folder's turn included).\n",
+                frontDoor, 1e6 / frontDoor);
     std::printf("Same lines to a file kept open: %.0f lines per second.\n", keptOpen);
     std::printf("Kept open is %.1f times as fast.\n", keptOpen / frontDoor);
 

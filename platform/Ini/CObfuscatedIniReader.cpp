@@ -197,8 +197,8 @@ bool CObfuscatedIniReader::GetSection(const std::wstring& section, std::map<std:
     }
 }
 
-bool CObfuscatedIniReader::WriteValue(const std::wstring& section, const std::wstring& key, const uint8_t* data,
-                                      size_t length, uint32_t type)
+bool CObfuscatedIniReader::WriteValue(const std::wstring& path, const std::wstring& section,
+                                      const std::wstring& key, const uint8_t* data, size_t length, uint32_t type)
 {
     // The file is in the ANSI code page, and the reader takes a line in
     // pieces of kLongestLine bytes: a name the code page cannot hold would
@@ -218,11 +218,10 @@ bool CObfuscatedIniReader::WriteValue(const std::wstring& section, const std::ws
     if (EncipherIniValue(data, length, type, enciphered.data(), enciphered.size(), header) != kIniCipherOk)
         return false;
     const std::wstring headerKey = L"_" + key;
-    if (!WritePrivateProfileStructW(section.c_str(), headerKey.c_str(), &header, sizeof(header),
-                                    m_fileName.c_str()))
+    if (!WritePrivateProfileStructW(section.c_str(), headerKey.c_str(), &header, sizeof(header), path.c_str()))
         return false;
     return WritePrivateProfileStructW(section.c_str(), key.c_str(), enciphered.data(),
-                                      static_cast<UINT>(enciphered.size()), m_fileName.c_str()) != FALSE;
+                                      static_cast<UINT>(enciphered.size()), path.c_str()) != FALSE;
 }
 
 bool CObfuscatedIniReader::SetString(const std::wstring& section, const std::wstring& key,
@@ -237,7 +236,8 @@ bool CObfuscatedIniReader::SetString(const std::wstring& section, const std::wst
         std::string bytes;
         if (!toAnsi(value, bytes))
             return false;
-        if (!WriteValue(section, key, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), kIniValueText))
+        if (!WriteValue(m_fileName, section, key, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                        kIniValueText))
             return false;
         Entry& entry = m_cache[section][key];
         entry.text = value;
@@ -257,12 +257,63 @@ bool CObfuscatedIniReader::SetInt(const std::wstring& section, const std::wstrin
         const int32_t number = value;
         uint8_t bytes[4];
         std::memcpy(bytes, &number, sizeof(bytes));
-        if (!WriteValue(section, key, bytes, sizeof(bytes), kIniValueNumber))
+        if (!WriteValue(m_fileName, section, key, bytes, sizeof(bytes), kIniValueNumber))
             return false;
         Entry& entry = m_cache[section][key];
         entry.text = FormatString(L"%d", value);
         entry.deciphered = true;
         entry.type = kIniValueNumber;
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool CObfuscatedIniReader::WriteEntry(const std::wstring& path, const std::wstring& section,
+                                      const std::wstring& key, const Entry& entry)
+{
+    if (entry.type == kIniValueNumber) {
+        const int32_t number = static_cast<int32_t>(_wtol(entry.text.c_str()));
+        uint8_t bytes[4];
+        std::memcpy(bytes, &number, sizeof(bytes));
+        return WriteValue(path, section, key, bytes, sizeof(bytes), kIniValueNumber);
+    }
+    std::string bytes;
+    return toAnsi(entry.text, bytes) &&
+           WriteValue(path, section, key, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                      kIniValueText);
+}
+
+bool CObfuscatedIniReader::ReplaceInt(const std::wstring& section, const std::wstring& key, int value)
+{
+    try {
+        if (m_fileName.empty())
+            return false;
+        std::map<std::wstring, std::map<std::wstring, Entry>> whole;
+        for (const auto& cached : m_cache)
+            for (const auto& entry : cached.second)
+                if (entry.second.deciphered)
+                    whole[cached.first][entry.first] = entry.second;
+        Entry& set = whole[section][key];
+        set.text = FormatString(L"%d", value);
+        set.deciphered = true;
+        set.type = kIniValueNumber;
+
+        // Beside the file, on its volume, so that the move is a rename; named
+        // after the writer, so that two writers never share one.
+        const std::wstring fresh = m_fileName + FormatString(L".%lu-%lu.tmp", GetCurrentProcessId(),
+                                                             GetCurrentThreadId());
+        DeleteFileW(fresh.c_str());
+        bool written = true;
+        for (const auto& cached : whole)
+            for (const auto& entry : cached.second)
+                written = written && WriteEntry(fresh, cached.first, entry.first, entry.second);
+        if (!written ||
+            !MoveFileExW(fresh.c_str(), m_fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            DeleteFileW(fresh.c_str());
+            return false;
+        }
+        m_cache.swap(whole);
         return true;
     } catch (const std::exception&) {
         return false;

@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace ETWLogging {
 
@@ -53,7 +54,7 @@ bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscate
             value = static_cast<uint32_t>(read);
             return true;
         }
-        if (!moduleIni.SetInt(kSection, key, static_cast<int>(defaultValue)))
+        if (!moduleIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
             return false;
     }
     if (globalIni.GetInt(kSection, key, read)) {
@@ -61,7 +62,7 @@ bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscate
             value = static_cast<uint32_t>(read);
             return true;
         }
-        if (!globalIni.SetInt(kSection, key, static_cast<int>(defaultValue)))
+        if (!globalIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
             return false;
     }
     value = defaultValue;
@@ -107,6 +108,8 @@ void CLogging::Reset()
     m_readiness = Readiness::EnsureFolder;
     m_hasPendingIndex = false;
     m_pendingIndex = 0;
+    m_padFirst = false;
+    m_breakFirst = false;
 }
 
 uint32_t CLogging::Init(const wchar_t* group, HMODULE module, const wchar_t* host, LoggingConfigListenerIf*)
@@ -152,8 +155,6 @@ uint32_t CLogging::InitInternal(const wchar_t* group, HMODULE module, const wcha
     if (paths != ERROR_SUCCESS)
         return paths;
 
-    // Without the mutex the logger still writes, as it would after a wait
-    // that ran out.
     m_folderLock.Open(m_logFolder);
     LoadConfig();
     m_processId = GetCurrentProcessId();
@@ -202,10 +203,10 @@ void CLogging::LoadConfig()
         return;
     // A value repaired here rewrites its ini file: the module's under the
     // folder's lock, the global one under the lock of the folder that holds it.
-    CLogFolderLock::Guard folderHeld(m_folderLock, m_folderLockWait);
+    CLogFolderLock::Guard folderHeld(m_folderLock, *m_waitBudget);
     CLogFolderLock baseLock;
-    baseLock.Open(m_baseFolder);
-    CLogFolderLock::Guard baseHeld(baseLock, m_folderLockWait);
+    baseLock.Open(m_baseFolder.substr(0, m_baseFolder.size() - 1));
+    CLogFolderLock::Guard baseHeld(baseLock, *m_waitBudget);
     Halvex::CObfuscatedIniReader moduleIni;
     Halvex::CObfuscatedIniReader globalIni;
     moduleIni.Load(m_moduleIni);
@@ -335,7 +336,9 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
     {
         // Opening, rotating, writing and closing are one step for every
         // process that shares the folder.
-        CLogFolderLock::Guard held(m_folderLock, m_folderLockWait);
+        CLogFolderLock::Guard held(m_folderLock, *m_waitBudget);
+        if (held.Error() == ERROR_PATH_NOT_FOUND && Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS)
+            held.TryAgain();
         result = OpenLogFile();
         // The folder was removed while the logger runs: made again for this line.
         if (result == ERROR_PATH_NOT_FOUND && Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS)
@@ -343,10 +346,22 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
         if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS)
             return result;
 
+        // One write, so that the line never mixes with another writer's.
+        const char* data = reinterpret_cast<const char*>(lineText.data());
+        size_t size = lineText.size() * sizeof(wchar_t);
+        std::string repaired;
+        if (m_padFirst || m_breakFirst) {
+            if (m_padFirst)
+                repaired.push_back('\0');
+            if (m_breakFirst)
+                repaired.append("\r\0\n\0", 4);
+            repaired.append(data, size);
+            data = repaired.data();
+            size = repaired.size();
+        }
         DWORD written = 0;
-        const DWORD bytes = static_cast<DWORD>(lineText.size() * sizeof(wchar_t));
         result = ERROR_SUCCESS;
-        if (!WriteFile(m_file.Get(), lineText.data(), bytes, &written, nullptr))
+        if (!WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr))
             result = GetLastError();
         m_file.Close();
     }
@@ -376,7 +391,7 @@ bool CLogging::WriteLastLogIndex(uint32_t index) const
 {
     Halvex::CObfuscatedIniReader ini;
     ini.Load(m_moduleIni);
-    return ini.SetInt(kSection, kKeyLastLogIdx, static_cast<int>(index));
+    return ini.ReplaceInt(kSection, kKeyLastLogIdx, static_cast<int>(index));
 }
 
 void CLogging::MoveToIndex(uint32_t index)
@@ -388,6 +403,8 @@ void CLogging::MoveToIndex(uint32_t index)
 // A file that is new or empty first receives the byte-order mark.
 uint32_t CLogging::OpenLogFileAtEnd(uint32_t index, DWORD disposition)
 {
+    m_padFirst = false;
+    m_breakFirst = false;
     const std::wstring path = LogFilePath(index);
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_ARCHIVE, nullptr);
@@ -408,19 +425,51 @@ uint32_t CLogging::OpenLogFileAtEnd(uint32_t index, DWORD disposition)
             m_file.Close();
             return error;
         }
+        return ERROR_SUCCESS;
     }
+    const uint32_t result = FindLineStart(handle, end.QuadPart);
+    if (result != ERROR_SUCCESS)
+        m_file.Close();
+    return result;
+}
+
+// A writer that ended in the middle of its line (the system then ends its
+// turn) leaves the file without a line end, perhaps in the middle of a
+// character: the next line starts on a line of its own, in step with the
+// file's characters. A text's own closing line feed ends a line too.
+uint32_t CLogging::FindLineStart(HANDLE file, LONGLONG end)
+{
+    m_padFirst = end % 2 != 0;
+    if (m_padFirst) {
+        m_breakFirst = true;
+        return ERROR_SUCCESS;
+    }
+    if (end <= 2)
+        return ERROR_SUCCESS;
+    LARGE_INTEGER last;
+    last.QuadPart = end - 2;
+    wchar_t unit = 0;
+    DWORD read = 0;
+    if (!SetFilePointerEx(file, last, nullptr, FILE_BEGIN) || !ReadFile(file, &unit, sizeof(unit), &read, nullptr))
+        return GetLastError();
+    m_breakFirst = read != sizeof(unit) || unit != L'\n';
     return ERROR_SUCCESS;
 }
 
 // The file after a full one is the oldest of the ring and is emptied, unless
-// it was written after the full one: then another writer has moved to it
-// already without being able to record that in "LastLogIdx", and emptying it
-// would lose that writer's lines. It is continued instead.
+// another writer has moved to it already without being able to record that
+// in "LastLogIdx": emptying it would lose that writer's lines. The oldest file
+// filled up before the ring moved on from it, and was last written strictly
+// before the full one; a file that is not full, or was written in the same
+// clock tick (about 16 ms on Windows) or later, is continued instead.
 uint32_t CLogging::RotateInto(uint32_t index, const FILETIME& fullFileWritten)
 {
     WIN32_FILE_ATTRIBUTE_DATA next;
-    const bool movedToAlready = GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &next) &&
-                                CompareFileTime(&next.ftLastWriteTime, &fullFileWritten) > 0;
+    bool movedToAlready = false;
+    if (GetFileAttributesExW(LogFilePath(index).c_str(), GetFileExInfoStandard, &next)) {
+        const uint64_t size = (static_cast<uint64_t>(next.nFileSizeHigh) << 32) | next.nFileSizeLow;
+        movedToAlready = size < m_maxSize.load() || CompareFileTime(&next.ftLastWriteTime, &fullFileWritten) >= 0;
+    }
     const uint32_t result = OpenLogFileAtEnd(index, movedToAlready ? OPEN_EXISTING : CREATE_ALWAYS);
     if (result == ERROR_SUCCESS)
         MoveToIndex(index);

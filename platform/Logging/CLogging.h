@@ -1,11 +1,13 @@
 #pragma once
 #include "Logging/CLogFolderLock.h"
+#include "Logging/CLogWaitBudget.h"
 #include "Logging/CLoggingIf.h"
 
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -33,9 +35,6 @@ public:
     static constexpr uint32_t kMaxMaxEntries = 100;
     static constexpr uint32_t kDefaultSeverity = 3;
     static constexpr uint32_t kDefaultOptions = LOG_OPTION_EXECUTABLE;
-    // Milliseconds a writer waits for the folder's lock before it writes
-    // its line without it.
-    static constexpr DWORD kFolderLockWait = 10000;
 
     CLogging();
     ~CLogging() override;
@@ -87,7 +86,12 @@ public:
     uint32_t GetOptions() const { return m_options.load(); }
 
 protected:
-    void SetFolderLockWait(DWORD milliseconds) { m_folderLockWait = milliseconds; }
+    // How long a writer waits for the folder's turn and backs off after a
+    // wait that ran out; set before Init, which may wait too.
+    void SetFolderLockTiming(DWORD wait, DWORD backOff, std::shared_ptr<CLogWaitBudget::Clock> clock)
+    {
+        m_waitBudget = std::make_shared<CLogWaitBudget>(wait, backOff, std::move(clock));
+    }
 
 private:
     class FileHandle {
@@ -120,6 +124,7 @@ private:
     bool EnsureLogFolder();
     uint32_t OpenLogFile();
     uint32_t OpenLogFileAtEnd(uint32_t index, DWORD disposition);
+    uint32_t FindLineStart(HANDLE file, LONGLONG end);
     uint32_t RotateInto(uint32_t index, const FILETIME& fullFileWritten);
     uint32_t ReadLastLogIndex() const;
     bool WriteLastLogIndex(uint32_t index) const;
@@ -137,9 +142,11 @@ private:
     FileHandle m_file;
     std::atomic<uint32_t> m_refCount{0};
     std::mutex m_lock;
-    // Taken inside m_lock: between the processes that share the folder.
+    // Taken inside m_lock: between the processes that share the folder. The
+    // budget is the logger's, for every lock it takes, so that the turns of
+    // its threads and of its start share one back-off.
     CLogFolderLock m_folderLock;
-    DWORD m_folderLockWait = kFolderLockWait;
+    std::shared_ptr<CLogWaitBudget> m_waitBudget = std::make_shared<CLogWaitBudget>();
     std::atomic<uint32_t> m_maxSize{kDefaultMaxSize};
     std::atomic<uint32_t> m_maxEntries{kDefaultMaxEntries};
     std::atomic<uint32_t> m_severity{kDefaultSeverity};
@@ -153,6 +160,11 @@ private:
     // it goes on there instead of emptying the next file again on every line.
     bool m_hasPendingIndex = false;
     uint32_t m_pendingIndex = 0;
+    // What the open file needs before the next line, when its last line was
+    // cut short by a writer that ended half-way: a byte that completes a cut
+    // character, and a line end.
+    bool m_padFirst = false;
+    bool m_breakFirst = false;
 };
 
 } // namespace ETWLogging

@@ -289,6 +289,68 @@ TEST(CObfuscatedIniReaderTest, HeaderOrDataAloneIsUnreadable)
     }
 }
 
+// ReplaceInt writes the file anew and puts it in place in one step: every
+// value that reads back stays, with its type and section, and what does not
+// read back is gone.
+TEST(CObfuscatedIniReaderTest, ReplaceIntKeepsWhatReadsBackAndDropsTheRest)
+{
+    ScratchFolder scratch;
+    const std::wstring file = scratch.write(
+        L"log.ini", "[Config]\r\n" + IniText::pairLines("Name", IniText::kNameHeader, IniText::kNameData) +
+                        IniText::pairLines("Neg", IniText::kNegHeader, IniText::kNegData) +
+                        "Severity=3\r\n" + std::string("_Gone=") + IniText::kNameHeader + "\r\n" +
+                        "[Other]\r\n" +
+                        IniText::pairLines("LastLogIdx", IniText::kLastLogIdxHeader, IniText::kLastLogIdxData) +
+                        "Stray=" + IniText::kNameData + "\r\n[Config]\r\n_LastLogIdx=43565247010000");
+    CObfuscatedIniReader writer;
+    ASSERT_TRUE(writer.Load(file));
+    ASSERT_TRUE(writer.ReplaceInt(L"Config", L"LastLogIdx", 7));
+
+    CObfuscatedIniReader reader;
+    ASSERT_TRUE(reader.Load(file));
+    for (CObfuscatedIniReader* r : {&writer, &reader}) {
+        int number = 0;
+        std::wstring text;
+        EXPECT_TRUE(r->GetInt(L"Config", L"LastLogIdx", number));
+        EXPECT_EQ(number, 7);
+        EXPECT_TRUE(r->GetInt(L"Config", L"Neg", number));
+        EXPECT_EQ(number, -123456);
+        EXPECT_TRUE(r->GetString(L"Config", L"Name", text));
+        EXPECT_EQ(text, L"Sentrel");
+        EXPECT_TRUE(r->GetInt(L"Other", L"LastLogIdx", number));
+        EXPECT_EQ(number, 5);
+        std::map<std::wstring, std::wstring> config, other;
+        EXPECT_TRUE(r->GetSection(L"Config", config));
+        EXPECT_TRUE(r->GetSection(L"Other", other));
+        EXPECT_EQ(config.size(), 3u) << "only what reads back";
+        EXPECT_EQ(other.size(), 1u);
+    }
+    internal::ObfuscatedIniValueHeader header;
+    ASSERT_TRUE(GetPrivateProfileStructW(L"Config", L"_Name", &header, sizeof(header), file.c_str()));
+    EXPECT_EQ(header.type, 1u) << "a text stays a text";
+    for (const char* gone : {"Severity=", "_Gone=", "Stray="})
+        EXPECT_EQ(ScratchFolder::read(file).find(gone), std::string::npos) << gone;
+
+    // Nothing is left beside the file.
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((scratch.path() + L"\\*.tmp").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE);
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+
+    // A missing file is made; a reader without a file writes nothing.
+    CObfuscatedIniReader fresh;
+    EXPECT_FALSE(fresh.Load(scratch.file(L"new.ini")));
+    ASSERT_TRUE(fresh.ReplaceInt(L"Config", L"LastLogIdx", 2));
+    CObfuscatedIniReader check;
+    int number = 0;
+    ASSERT_TRUE(check.Load(scratch.file(L"new.ini")));
+    EXPECT_TRUE(check.GetInt(L"Config", L"LastLogIdx", number));
+    EXPECT_EQ(number, 2);
+    CObfuscatedIniReader none;
+    EXPECT_FALSE(none.ReplaceInt(L"Config", L"LastLogIdx", 2));
+}
+
 } // namespace
 
 namespace {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <set>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -529,5 +530,204 @@ TEST_F(FileLoggerTest, ThreadsNeitherInterleaveNorLoseLines)
         ASSERT_LT(line.line, threads);
         const std::wstring pad(200, static_cast<wchar_t>(L'a' + line.line));
         EXPECT_EQ(line.text, std::to_wstring(next[line.line]++) + L" " + pad);
+    }
+}
+
+namespace {
+
+// A log file of raw bytes: the byte-order mark, then `text` as UTF-16, then
+// `extra` bytes as they are.
+void writeLogFile(const std::wstring& path, const std::wstring& text, const std::string& extra = std::string())
+{
+    std::string bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+    bytes += extra;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    CloseHandle(file);
+}
+
+bool setLastWrite(const std::wstring& path, const FILETIME& time)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool set = SetFileTime(file, nullptr, nullptr, &time) != FALSE;
+    CloseHandle(file);
+    return set;
+}
+
+FILETIME shifted(FILETIME time, int64_t seconds)
+{
+    ULARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = time.dwHighDateTime;
+    value.QuadPart += static_cast<uint64_t>(seconds * 10000000);
+    time.dwLowDateTime = value.LowPart;
+    time.dwHighDateTime = value.HighPart;
+    return time;
+}
+
+// The text of a log file split at CR LF; the last piece has no line end.
+std::vector<std::wstring> splitLines(const std::wstring& text)
+{
+    std::vector<std::wstring> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        const size_t end = text.find(L"\r\n", begin);
+        if (end == std::wstring::npos) {
+            lines.push_back(text.substr(begin));
+            break;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    return lines;
+}
+
+} // namespace
+
+// File 000 is full and "LastLogIdx" still names it, so the writer moves on to
+// file 001. That file is the oldest of the ring, to be emptied, only when it
+// filled up and was last written strictly before file 000; otherwise another
+// writer moved to it already and its lines stay.
+TEST_F(FileLoggerTest, NextFileIsEmptiedOnlyWhenFullAndStrictlyOlder)
+{
+    struct Case {
+        const char* name;
+        int64_t nextWrittenAfter; // seconds, relative to the full file's last write
+        bool nextFull;
+        bool kept;
+    } cases[] = {
+        {"written within the same clock tick", 0, false, true},
+        {"written later", 1, false, true},
+        {"full, and written within the same clock tick", 0, true, true},
+        {"older but not full (the clock was set back)", -3600, false, true},
+        {"full and older: the oldest of the ring", -3600, true, false},
+    };
+    prepareFolder();
+    const std::wstring other = L"01/01/2026 01:00:00 AM$ -- (Error)$ another writer's line";
+    for (const Case& c : cases) {
+        setIni(m_folder + L"\\log.ini", L"LastLogIdx", 0);
+        writeLogFile(logPath(0), std::wstring(0x40000 / 2, L'x'));
+        std::wstring nextText = other + L"\r\n";
+        if (c.nextFull)
+            nextText += std::wstring(0x40000 / 2, L'y') + L"\r\n";
+        writeLogFile(logPath(1), nextText);
+        WIN32_FILE_ATTRIBUTE_DATA full;
+        ASSERT_TRUE(GetFileAttributesExW(logPath(0).c_str(), GetFileExInfoStandard, &full)) << c.name;
+        ASSERT_TRUE(setLastWrite(logPath(1), shifted(full.ftLastWriteTime, c.nextWrittenAfter))) << c.name;
+
+        auto logger = make();
+        ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, L"mine"), 0u) << c.name;
+        const std::wstring text = LogFile::readText(logPath(1));
+        EXPECT_EQ(text.find(other + L"\r\n") != std::wstring::npos, c.kept) << c.name;
+        EXPECT_NE(text.find(L" mine\r\n"), std::wstring::npos) << c.name;
+        int index = -1;
+        EXPECT_TRUE(getIni(m_folder + L"\\log.ini", L"LastLogIdx", index)) << c.name;
+        EXPECT_EQ(index, 1) << c.name;
+    }
+}
+
+// The last line of the file was cut short (its writer ended half-way): the
+// next line starts on a line of its own, and the cut line stays as it was.
+TEST_F(FileLoggerTest, LineAfterACutLineStartsOnALineOfItsOwn)
+{
+    struct Case {
+        const char* name;
+        std::wstring text;
+        std::string extra; // a byte of a character that was cut in two
+        std::wstring kept; // the cut line as it reads afterwards
+    } cases[] = {
+        {"cut within the text", L"whole line\r\nhalf a li", "", L"half a li"},
+        {"cut within a character", L"whole line\r\nhalf a li", "n", L"half a lin"},
+        {"cut after the CR", L"whole line\r\nhalf a line\r", "", L"half a line\r"},
+    };
+    prepareFolder();
+    setIni(m_folder + L"\\log.ini", L"Options", 0x3C);
+    for (const Case& c : cases) {
+        writeLogFile(logPath(0), c.text, c.extra);
+        auto logger = make();
+        ASSERT_EQ(logger->Write(L"Src", L"f", 7, 3, L"next line"), 0u) << c.name;
+        ASSERT_EQ(logger->Write(L"Src", L"f", 8, 3, L"and one more"), 0u) << c.name;
+        const std::vector<std::wstring> lines = splitLines(LogFile::readText(logPath(0)));
+        ASSERT_EQ(lines.size(), 4u) << c.name;
+        EXPECT_EQ(lines[0], L"whole line") << c.name;
+        EXPECT_EQ(lines[1], c.kept) << c.name;
+        TestSupport::LogLine parsed;
+        ASSERT_TRUE(LogFile::parse(lines[2], parsed)) << c.name << ": " << TestSupport::narrow(lines[2]);
+        EXPECT_EQ(parsed.text, L"next line") << c.name;
+        ASSERT_TRUE(LogFile::parse(lines[3], parsed)) << c.name;
+        EXPECT_EQ(parsed.text, L"and one more") << c.name;
+    }
+
+    // A file whose last text ended in its own line feed is whole: nothing is
+    // added before the next line.
+    writeLogFile(logPath(0), L"whole line\n");
+    auto logger = make();
+    ASSERT_EQ(logger->Write(L"Src", L"f", 7, 3, L"next line"), 0u);
+    const std::wstring text = LogFile::readText(logPath(0));
+    EXPECT_EQ(text.compare(0, 11, L"whole line\n"), 0);
+    EXPECT_NE(text[11], L'\r');
+}
+
+// A module ini left torn by a writer that ended half-way: a header without
+// its value, a value without its header, a half line. Once the logger writes
+// the file again, every setting that survived still reads, and nothing is left
+// that does not read back.
+TEST_F(FileLoggerTest, TornIniIsWrittenAgainWhole)
+{
+    prepareFolder();
+    const std::wstring ini = m_folder + L"\\log.ini";
+    setIni(ini, L"MaxSize", 0x50000);
+    setIni(ini, L"Options", 0);
+    setIni(ini, L"MaxEntries", 4);
+    setIni(ini, L"Severity", 2);
+    // A header whose value went missing, a value whose header went missing,
+    // and a header line cut short at the end of the file.
+    std::string text = ScratchFolder::read(ini);
+    auto cutLine = [&text](const std::string& key) {
+        const size_t at = text.find("\n" + key + "=");
+        ASSERT_NE(at, std::string::npos) << key;
+        const size_t end = text.find('\n', at + 1);
+        text.erase(at, end - at);
+    };
+    cutLine("MaxEntries");
+    cutLine("_Severity");
+    text += "_LastLogIdx=4356524701000000040000000400000001";
+    m_scratch.write(ini.substr(m_scratch.path().size() + 1), text);
+
+    writeLogFile(logPath(0), std::wstring(0x50000 / 2, L'x'));
+    auto logger = make();
+    EXPECT_EQ(logger->GetMaxSize(), 0x50000u);
+    EXPECT_EQ(logger->GetMaxEntries(), 3u) << "the torn value reads as missing";
+    ASSERT_EQ(logger->Write(L"Src", L"f", 1, 3, L"moves to file 001"), 0u);
+
+    int value = -1;
+    ASSERT_TRUE(getIni(ini, L"LastLogIdx", value));
+    EXPECT_EQ(value, 1);
+    ASSERT_TRUE(getIni(ini, L"MaxSize", value));
+    EXPECT_EQ(value, 0x50000);
+    ASSERT_TRUE(getIni(ini, L"Options", value));
+    EXPECT_EQ(value, 0);
+    // Only the section and whole pairs are left.
+    const std::set<std::string> allowed = {"[Config]", "MaxSize", "_MaxSize", "Options", "_Options", "LastLogIdx",
+                                           "_LastLogIdx"};
+    const std::string after = ScratchFolder::read(ini);
+    size_t begin = 0;
+    while (begin < after.size()) {
+        size_t end = after.find('\n', begin);
+        if (end == std::string::npos)
+            end = after.size();
+        std::string line = after.substr(begin, end - begin);
+        begin = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!line.empty()) {
+            EXPECT_EQ(allowed.count(line.substr(0, line.find('='))), 1u) << line;
+        }
     }
 }

@@ -37,15 +37,16 @@ bool parseArguments(Arguments& out)
         if (wcscmp(argv[i], kArgument) == 0)
             values.assign(argv + i + 1, argv + count);
     LocalFree(argv);
-    if (values.size() != 7)
+    if (values.size() != 8)
         return false;
     out.share.root = values[0];
     out.share.writer = static_cast<unsigned>(std::stoul(values[1]));
     out.share.threads = static_cast<unsigned>(std::stoul(values[2]));
     out.share.lines = static_cast<unsigned>(std::stoul(values[3]));
     out.share.padding = static_cast<unsigned>(std::stoul(values[4]));
-    out.ready = values[5];
-    out.start = values[6];
+    out.share.endMidLine = values[5] == L"1";
+    out.ready = values[6];
+    out.start = values[7];
     return true;
 }
 
@@ -112,6 +113,7 @@ std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::
                                                      std::to_wstring(share.threads),
                                                      std::to_wstring(share.lines),
                                                      std::to_wstring(share.padding),
+                                                     share.endMidLine ? L"1" : L"0",
                                                      readyName,
                                                      startName};
         running.push_back(std::async(std::launch::async, [arguments, deadline] {
@@ -170,6 +172,23 @@ void writeShare()
         thread.join();
     for (unsigned t = 0; t < share.threads; ++t)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
+
+    if (share.endMidLine) {
+        ETWLogging::CLogFolderLock lock;
+        lock.Open(logger.LogFolder());
+        ETWLogging::CLogWaitBudget budget;
+        ETWLogging::CLogFolderLock::Guard turn(lock, budget);
+        ASSERT_TRUE(turn.Held());
+        HANDLE file = CreateFileW(logger.LogFilePath(0).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        const std::wstring half = L"half a li";
+        std::string bytes(reinterpret_cast<const char*>(half.data()), half.size() * sizeof(wchar_t));
+        bytes += 'n';
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+        TerminateProcess(GetCurrentProcess(), kEndedMidLine);
+    }
 }
 
 } // namespace LogWriterProcess

@@ -18,7 +18,7 @@ class ScratchFileLogger : public ETWLogging::CLogging {
 public:
     explicit ScratchFileLogger(std::wstring root) : m_root(std::move(root)) {}
     uint32_t GetProgramDataFolder(wchar_t* buffer, size_t capacity) override;
-    using CLogging::SetFolderLockWait;
+    using CLogging::SetFolderLockTiming;
 
 private:
     std::wstring m_root;
@@ -33,7 +33,12 @@ struct Share {
     unsigned threads = 1;
     unsigned lines = 1;
     unsigned padding = 0;
+    // After its lines the writer takes the folder's turn, writes half a line
+    // "half a li" and a byte of the next character into file 000, and ends
+    // there with kEndedMidLine.
+    bool endMidLine = false;
 };
+const uint32_t kEndedMidLine = 75;
 
 // The text of one line of a writer (without the logger's head).
 std::wstring lineText(unsigned writer, unsigned thread, unsigned number, unsigned padding);

@@ -1,17 +1,24 @@
 // Several processes, each with several threads, writing into one log folder.
 #include "Ini/CObfuscatedIniReader.h"
 #include "Logging/CLogFolderLock.h"
+#include "Logging/CLogWaitBudget.h"
 #include "Logging/CLogging.h"
 
 #include "LogFile.h"
 #include "LogWriterProcess.h"
 #include "ScratchFolder.h"
 #include "TestNames.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+#include <functional>
 #include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <string>
@@ -204,108 +211,368 @@ INSTANTIATE_TEST_SUITE_P(
                       SharedFolderCase{"TwoProcessesRotating", 2, 1, 1000, 450, 0x40000, 10}),
     [](const ::testing::TestParamInfo<SharedFolderCase>& info) { return std::string(info.param.name); });
 
-TEST(LogFolderLockTest, NameFollowsTheFolderNotItsSpelling)
-{
-    const std::wstring name = CLogFolderLock::NameFor(L"C:\\ProgramData\\Corvane\\CVLOGS\\grp\\Sentrel");
-    EXPECT_EQ(name.compare(0, 7, L"Global\\"), 0);
-    EXPECT_EQ(name.find(L'\\', 7), std::wstring::npos) << "no backslash after the namespace";
-    EXPECT_LT(name.size(), static_cast<size_t>(MAX_PATH));
-    for (const wchar_t* same : {L"c:\\programdata\\corvane\\cvlogs\\GRP\\sentrel",
-                                L"C:/ProgramData/Corvane/CVLOGS/grp/Sentrel/",
-                                L"C:\\ProgramData\\Corvane\\CVLOGS\\other\\..\\grp\\.\\Sentrel\\",
-                                L"\\\\?\\C:\\ProgramData\\Corvane\\CVLOGS\\grp\\Sentrel"})
-        EXPECT_EQ(CLogFolderLock::NameFor(same), name) << TestSupport::narrow(same);
-    for (const wchar_t* other : {L"C:\\ProgramData\\Corvane\\CVLOGS\\grp\\Quellat",
-                                 L"C:\\ProgramData\\Corvane\\CVLOGS\\Sentrel",
-                                 L"D:\\ProgramData\\Corvane\\CVLOGS\\grp\\Sentrel"})
-        EXPECT_NE(CLogFolderLock::NameFor(other), name) << TestSupport::narrow(other);
-    const std::wstring deep = L"C:\\" + std::wstring(2000, L'd');
-    EXPECT_EQ(CLogFolderLock::NameFor(deep).size(), name.size());
-}
-
 namespace {
 
-// Takes the folder's mutex on a thread of its own, as another process would.
-class LockHolder {
+// The clock of the waits for a turn: it moves only when the logger pauses (or
+// the test says so), so a wait costs no real time and is counted exactly.
+class CountingClock : public CLogWaitBudget::Clock {
 public:
-    explicit LockHolder(const std::wstring& folder, bool release = true)
+    uint64_t Now() override { return m_now.load(); }
+    void Pause(DWORD milliseconds) override
     {
-        HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_thread = std::thread([this, folder, taken, release] {
-            HANDLE mutex = CreateMutexW(nullptr, FALSE, CLogFolderLock::NameFor(folder).c_str());
-            WaitForSingleObject(mutex, INFINITE);
-            SetEvent(taken);
-            if (release) {
-                WaitForSingleObject(m_release, 60000);
-                ReleaseMutex(mutex);
-            }
-            CloseHandle(mutex); // without a release first: abandoned when the thread ends
-        });
-        m_taken = WaitForSingleObject(taken, 60000) == WAIT_OBJECT_0;
-        CloseHandle(taken);
+        m_paused += milliseconds;
+        m_now += milliseconds;
+        if (m_onPause)
+            m_onPause();
     }
-    ~LockHolder()
-    {
-        SetEvent(m_release);
-        m_thread.join();
-        CloseHandle(m_release);
-    }
-    bool taken() const { return m_taken; }
+    void Advance(uint64_t milliseconds) { m_now += milliseconds; }
+    // Milliseconds the logger has paused, waiting for a turn.
+    uint64_t Paused() const { return m_paused.load(); }
+    // Runs on the pausing thread at every pause.
+    std::function<void()> m_onPause;
 
 private:
-    HANDLE m_release = nullptr;
-    std::thread m_thread;
-    bool m_taken = false;
+    std::atomic<uint64_t> m_now{1000000};
+    std::atomic<uint64_t> m_paused{0};
 };
 
-// True when a thread of this process can take the folder's mutex at once.
-bool lockIsFree(const std::wstring& folder)
+const DWORD kWait = 1000;
+const DWORD kBackOff = 60000;
+
+// Takes the folder's turn as any other writer would, and keeps it until closed.
+HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
+                const wchar_t* name = CLogFolderLock::kFileName)
 {
-    bool isFree = false;
-    std::thread probe([&] {
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, CLogFolderLock::NameFor(folder).c_str());
-        const DWORD result = WaitForSingleObject(mutex, 0);
-        isFree = result == WAIT_OBJECT_0;
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED)
-            ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    });
-    probe.join();
-    return isFree;
+    const std::wstring path = folder + L"\\" + name;
+    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+// True when the folder's turn can be had at once.
+bool turnIsFree(const std::wstring& folder)
+{
+    HANDLE turn = takeTurn(folder);
+    if (turn == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(turn);
+    return true;
+}
+
+bool makeFolders(const std::wstring& root, const std::wstring& folder)
+{
+    return CreateDirectoryW((root + L"\\Corvane").c_str(), nullptr) &&
+           CreateDirectoryW((root + L"\\Corvane\\CVLOGS").c_str(), nullptr) &&
+           CreateDirectoryW((root + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr) &&
+           CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+// Lines of the form "t<thread> n<number>" in the log file, whole, in order per thread.
+void expectEveryLineWhole(const std::wstring& path, unsigned threads, unsigned lines)
+{
+    std::vector<std::vector<unsigned>> seen(threads);
+    for (const std::wstring& line : rawLines(path)) {
+        unsigned thread = 0, number = 0;
+        const size_t text = line.rfind(L"$ ");
+        ASSERT_NE(text, std::wstring::npos) << TestSupport::narrow(line);
+        ASSERT_EQ(swscanf(line.c_str() + text + 2, L"t%u n%u", &thread, &number), 2) << TestSupport::narrow(line);
+        ASSERT_LT(thread, threads);
+        seen[thread].push_back(number);
+    }
+    for (unsigned t = 0; t < threads; ++t) {
+        std::vector<unsigned> expected(lines);
+        for (unsigned i = 0; i < lines; ++i)
+            expected[i] = i;
+        EXPECT_EQ(seen[t], expected) << "thread " << t;
+    }
+}
+
+// Threads that each write `lines` lines at once; true when all of them ended
+// in time (a writer that waited for real would not).
+bool writeFromThreads(CLogging& logger, unsigned threads, unsigned lines)
+{
+    std::atomic<unsigned> done{0};
+    std::vector<std::thread> workers;
+    for (unsigned t = 0; t < threads; ++t)
+        workers.emplace_back([&, t] {
+            for (unsigned i = 0; i < lines; ++i) {
+                const std::wstring text = L"t" + std::to_wstring(t) + L" n" + std::to_wstring(i);
+                EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, text.c_str()), 0u);
+            }
+            ++done;
+        });
+    const bool ended = TestSupport::waitUntil([&] { return done.load() == threads; });
+    for (auto& worker : workers)
+        worker.join();
+    return ended;
 }
 
 } // namespace
 
-TEST_F(SharedLogFolder, WriterThatCannotGetTheLockStillWritesItsLine)
+// A holder of the folder's turn that never lets go, made before the logger
+// starts (its start reads the folder's ini, in turn) while four threads log:
+// the logger waits once, for the bounded wait, then writes every line without
+// waiting until the back-off has passed; then it waits once more.
+TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
 {
-    ScratchFileLogger logger(m_scratch.path());
-    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
-    logger.SetFolderLockWait(100);
+    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
     {
-        LockHolder holder(m_folder);
-        ASSERT_TRUE(holder.taken());
-        EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"while held"), 0u);
+        Halvex::CObfuscatedIniReader ini;
+        ini.Load(m_ini);
+        ASSERT_TRUE(ini.SetInt(L"Config", L"MaxSize", 0xA00000));
     }
-    EXPECT_NE(TestSupport::LogFile::readText(logPath(0)).find(L" while held\r\n"), std::wstring::npos);
-    EXPECT_TRUE(lockIsFree(m_folder)) << "the writer released what it did not take";
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+    EXPECT_EQ(logger.GetMaxSize(), 0xA00000u);
+    EXPECT_EQ(clock->Paused(), kWait) << "the start waits once";
+
+    ASSERT_TRUE(writeFromThreads(logger, 4, 25));
+    EXPECT_EQ(clock->Paused(), kWait) << "no line waits during the back-off";
+    expectEveryLineWhole(logPath(0), 4, 25);
+
+    clock->Advance(kBackOff);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after the back-off"), 0u);
+    EXPECT_EQ(clock->Paused(), 2 * kWait);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"and the next"), 0u);
+    EXPECT_EQ(clock->Paused(), 2 * kWait);
+    EXPECT_FALSE(turnIsFree(m_folder)) << "the writer ended a turn it never had";
+    CloseHandle(holder);
+    EXPECT_TRUE(turnIsFree(m_folder));
 }
 
-TEST_F(SharedLogFolder, LockLeftByAnOwnerThatEndedIsTakenAndReleased)
+// A holder that lets go while the writer waits: the line is written in turn,
+// and nothing backs off, so the next holder is waited for again.
+TEST_F(SharedLogFolder, BriefHolderIsWaitedFor)
 {
+    auto clock = std::make_shared<CountingClock>();
     ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
     ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
-    {
-        LockHolder holder(m_folder, false);
-        ASSERT_TRUE(holder.taken());
-    }
-    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after the owner ended"), 0u);
-    EXPECT_TRUE(lockIsFree(m_folder));
-    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"and again"), 0u);
+    ASSERT_EQ(logger.Write(L"Src", L"f", 1, 3, L"makes the folder"), 0u);
+
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    bool heldWhileWaiting = false;
+    clock->m_onPause = [&] {
+        // The writer must not write while the holder has its turn.
+        heldWhileWaiting = TestSupport::LogFile::readText(logPath(0)).find(L" in turn") == std::wstring::npos;
+        CloseHandle(holder);
+        holder = INVALID_HANDLE_VALUE;
+        clock->m_onPause = nullptr;
+    };
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"in turn"), 0u);
+    EXPECT_TRUE(heldWhileWaiting);
+    EXPECT_GT(clock->Paused(), 0u);
+    EXPECT_LT(clock->Paused(), kWait);
+    EXPECT_TRUE(turnIsFree(m_folder)) << "the writer's turn ended with its line";
+
+    const uint64_t before = clock->Paused();
+    holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"waited for"), 0u);
+    EXPECT_EQ(clock->Paused() - before, kWait);
+    CloseHandle(holder);
     const std::wstring text = TestSupport::LogFile::readText(logPath(0));
-    EXPECT_NE(text.find(L" after the owner ended\r\n"), std::wstring::npos);
-    EXPECT_NE(text.find(L" and again\r\n"), std::wstring::npos);
-    EXPECT_TRUE(lockIsFree(m_folder));
+    EXPECT_NE(text.find(L" in turn\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L" waited for\r\n"), std::wstring::npos);
+}
+
+// A turn that keeps changing hands is busy, not held up (a loaded machine
+// makes every holder slow): the writer keeps waiting while it moves, one wait
+// after its last change of hands, and no longer than ten waits in all; then
+// it backs off as from a holder that never lets go.
+TEST_F(SharedLogFolder, TurnThatKeepsChangingHandsIsWaitedForWithinABound)
+{
+    struct Case {
+        const char* name;
+        unsigned handovers; // one every 100 ms of waiting
+        uint64_t leastPaused;
+        uint64_t mostPaused;
+    } cases[] = {
+        {"five handovers, then held", 5, 500 + kWait, 600 + kWait},
+        {"handed over for ever", 1000, 9 * kWait, 10 * kWait},
+    };
+    for (const Case& c : cases) {
+        auto clock = std::make_shared<CountingClock>();
+        ScratchFileLogger logger(m_scratch.path());
+        logger.SetFolderLockTiming(kWait, kBackOff, clock);
+        ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u) << c.name;
+        ASSERT_EQ(logger.Write(L"Src", L"f", 1, 3, L"makes the folder"), 0u) << c.name;
+
+        HANDLE holder = takeTurn(m_folder);
+        ASSERT_NE(holder, INVALID_HANDLE_VALUE) << c.name;
+        unsigned handedOver = 0;
+        clock->m_onPause = [&] {
+            if (handedOver == c.handovers || clock->Paused() < 100 * (handedOver + 1))
+                return;
+            // The next holder's file is made in another clock tick of the file system.
+            CloseHandle(holder);
+            holder = takeTurn(m_folder);
+            ++handedOver;
+            FILETIME made = {handedOver, 0x01D00000};
+            SetFileTime(holder, &made, nullptr, &made);
+        };
+        EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"while the turn moves"), 0u) << c.name;
+        EXPECT_GE(clock->Paused(), c.leastPaused) << c.name;
+        EXPECT_LE(clock->Paused(), c.mostPaused) << c.name;
+        const uint64_t before = clock->Paused();
+        EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"and the next"), 0u) << c.name;
+        EXPECT_EQ(clock->Paused(), before) << c.name << ": backs off";
+        clock->m_onPause = nullptr;
+        CloseHandle(holder);
+        ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
+    }
+}
+
+// Someone made the folder's lock file, or its reservation of the next turn,
+// before the logger started. Only who may create files in the folder can;
+// under Wine everybody may, so this shows what such a squatter costs: at most
+// the one bounded wait, or nothing.
+TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
+{
+    struct Case {
+        const char* name;
+        const wchar_t* file;
+        DWORD sharing;
+        DWORD flags;
+        bool keepOpen;
+        uint64_t mostPaused;
+    } cases[] = {
+        {"keeps it open", CLogFolderLock::kFileName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
+        {"left it behind, closed", CLogFolderLock::kFileName, 0, 0, false, 0},
+        {"keeps it open to read, sharing everything", CLogFolderLock::kFileName,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, true, kWait},
+        {"keeps the reservation open", CLogFolderLock::kReservationName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
+        {"left a reservation behind, closed", CLogFolderLock::kReservationName, 0, 0, false, 0},
+    };
+    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
+    for (const Case& c : cases) {
+        const std::wstring squatted = m_folder + L"\\" + c.file;
+        HANDLE squatter = takeTurn(m_folder, c.sharing, c.flags, c.file);
+        ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << c.name;
+        if (!c.keepOpen)
+            CloseHandle(squatter);
+
+        auto clock = std::make_shared<CountingClock>();
+        ScratchFileLogger logger(m_scratch.path());
+        logger.SetFolderLockTiming(kWait, kBackOff, clock);
+        ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u) << c.name;
+        const std::wstring line = L"squatter " + std::wstring(c.name, c.name + strlen(c.name));
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, line.c_str()), 0u) << c.name;
+        EXPECT_LE(clock->Paused(), c.mostPaused) << c.name;
+        if (c.keepOpen)
+            CloseHandle(squatter);
+        DeleteFileW(squatted.c_str());
+        const std::wstring text = TestSupport::LogFile::readText(logPath(0));
+        size_t count = 0;
+        for (size_t at = text.find(line + L"\r\n"); at != std::wstring::npos; at = text.find(line + L"\r\n", at + 1))
+            ++count;
+        EXPECT_EQ(count, 3u) << c.name;
+        ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
+    }
+}
+
+namespace {
+
+// The "Global\\" mutex under which the writers of a folder once took turns:
+// anyone could make it, as its name follows from the folder's path alone.
+std::wstring formerMutexName(const std::wstring& folder)
+{
+    std::wstring path(32768, L'\0');
+    path.resize(GetFullPathNameW(folder.c_str(), static_cast<DWORD>(path.size()), &path[0], nullptr));
+    const int length = static_cast<int>(path.size());
+    LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, path.c_str(), length, &path[0], length);
+    uint64_t hash = 14695981039346656037ull;
+    for (wchar_t c : path) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    wchar_t digits[17];
+    swprintf(digits, 17, L"%016llX", static_cast<unsigned long long>(hash));
+    return L"Global\\Corvane.CVLOGS." + std::wstring(digits);
+}
+
+} // namespace
+
+// Someone made that mutex before the logger started and keeps it owned: the
+// folder's turns no longer go through it, so neither the start nor any of
+// four threads' lines waits for it.
+TEST_F(SharedLogFolder, SquatterOfTheFormerMutexNameHasNoEffect)
+{
+    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
+    {
+        Halvex::CObfuscatedIniReader ini;
+        ini.Load(m_ini);
+        ASSERT_TRUE(ini.SetInt(L"Config", L"MaxSize", 0xA00000));
+    }
+    HANDLE owned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread squatter([&] {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, formerMutexName(m_folder).c_str());
+        if (mutex != nullptr)
+            SetEvent(owned);
+        WaitForSingleObject(release, static_cast<DWORD>(TestSupport::kGenerousWait.count()));
+        if (mutex != nullptr) {
+            ReleaseMutex(mutex);
+            CloseHandle(mutex);
+        }
+    });
+    const bool squatting = WaitForSingleObject(owned, static_cast<DWORD>(TestSupport::kGenerousWait.count())) == WAIT_OBJECT_0;
+
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    EXPECT_TRUE(squatting);
+    if (squatting) {
+        EXPECT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+        EXPECT_EQ(logger.GetMaxSize(), 0xA00000u);
+        EXPECT_TRUE(writeFromThreads(logger, 4, 25));
+    }
+    SetEvent(release);
+    squatter.join();
+    CloseHandle(owned);
+    CloseHandle(release);
+    ASSERT_TRUE(squatting);
+    EXPECT_EQ(clock->Paused(), 0u);
+    expectEveryLineWhole(logPath(0), 4, 25);
+    EXPECT_TRUE(turnIsFree(m_folder));
+}
+
+// A writer process that ended in the middle of a line, its turn still taken:
+// the system ends the turn with the process, the next writer does not wait
+// for it, and its line starts on a line of its own.
+TEST_F(SharedLogFolder, OwnerThatEndedMidLineLeavesAFreeTurnAndAWholeNextLine)
+{
+    Share cut{m_scratch.path(), 0, 1, 2, 4};
+    cut.endMidLine = true;
+    const auto outcomes = LogWriterProcess::runTogether({cut});
+    ASSERT_EQ(outcomes.size(), 1u);
+    ASSERT_TRUE(outcomes[0].finished);
+    EXPECT_EQ(outcomes[0].exitCode, LogWriterProcess::kEndedMidLine) << outcomes[0].output;
+
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, LogWriterProcess::lineText(1, 0, 0, 4).c_str()), 0u);
+    EXPECT_EQ(clock->Paused(), 0u);
+    EXPECT_TRUE(turnIsFree(m_folder));
+
+    const std::vector<std::wstring> lines = rawLines(logPath(0));
+    ASSERT_EQ(lines.size(), 4u);
+    for (size_t i : {0u, 1u, 3u}) {
+        unsigned writer = 0, thread = 0, number = 0;
+        const size_t text = lines[i].rfind(L"$ ");
+        ASSERT_NE(text, std::wstring::npos) << i;
+        EXPECT_TRUE(LogWriterProcess::parseLineText(lines[i].substr(text + 2), 4, writer, thread, number)) << i;
+        EXPECT_EQ(writer, i == 3 ? 1u : 0u) << i;
+    }
+    EXPECT_EQ(lines[2].find(L"half a li"), 0u) << TestSupport::narrow(lines[2]);
 }
 
 // The writer half of the tests: runs only as a process started by them.
