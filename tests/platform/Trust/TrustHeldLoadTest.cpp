@@ -39,8 +39,17 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
     FileSwapper swapper(target, kitFile(L"Drellin-unsigned.dll"), kitFile(L"sample-signed.dll"));
 
     long loads = 0, refusals = 0, unsignedLoads = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(8);
-    while (std::chrono::steady_clock::now() < end) {
+    // The race runs for 8 s and then on until it has really been run: both
+    // copies were in place at times and the signed one was loaded. How many
+    // rounds a loaded machine gets through in that time is not the point;
+    // the backstop, well inside the test's own time-out, only keeps a
+    // swapper that never gets its turn from holding the suite up.
+    const auto start = std::chrono::steady_clock::now();
+    const auto raced = [&] { return swapper.swaps() > 10 && loads > 0 && refusals > 0; };
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if ((now - start >= std::chrono::seconds(8) && raced()) || now - start >= std::chrono::seconds(90))
+            break;
         HMODULE module = TrustLoadLibraryExW(target.c_str(), 0);
         if (!module) {
             ++refusals;
@@ -56,11 +65,8 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
     RecordProperty("refusals", static_cast<int>(refusals));
     RecordProperty("swaps", static_cast<int>(swapper.swaps()));
     EXPECT_EQ(0, unsignedLoads) << loads << " loads, " << refusals << " refusals, " << swapper.swaps() << " swaps";
-    // The race was really run: both copies were in place at times, and the
-    // signed one was loaded.
-    EXPECT_GT(swapper.swaps(), 10);
-    EXPECT_GT(loads, 0);
-    EXPECT_GT(refusals, 0);
+    EXPECT_TRUE(raced()) << "the race was never run: " << loads << " loads, " << refusals << " refusals, "
+                         << swapper.swaps() << " swaps";
 }
 
 // A relative name stands for the file the loader would map: a bare name, or
