@@ -5,8 +5,8 @@
 #     second finds the first one's registrations.
 #   APeerKilledMidRunEndsTheRunNamingIt: each peer that must keep running
 #     (viewer, broker, settings service, host) in turn is killed while the
-#     first alert is on screen; the run ends at once, non-zero, naming it, and
-#     the product is stopped rather than left to wait for outcomes.
+#     product waits for its alerts' outcomes; the run ends at once, non-zero,
+#     naming it, and the product is stopped rather than left to wait.
 #   AnInterruptStopsEverythingInOrder: INT to the script's process group (a
 #     Ctrl-C in its terminal), INT to the script alone and TERM to it, each
 #     while the first alert is on screen: "demo: interrupted", every program
@@ -35,7 +35,7 @@ expect() { grep -q -E -- "$2" "$1" || problem "$(basename "$1"): no line matchin
 
 run_demo() {
   local out=$1
-  rm -f "$SENTREL_DEMO_STATE/run/viewer.out"
+  rm -f "$SENTREL_DEMO_STATE/run/viewer.out" "$SENTREL_DEMO_STATE/run/product.out"
   timeout 500 "$source/scripts/demo.sh" </dev/null >"$out" 2>&1
 }
 
@@ -72,15 +72,23 @@ check_full_run() {
   expect "$out" '^demo: done: every step ended with 0$'
 }
 
-# wait_for_showing: true once the viewer shows the first alert (within two minutes).
-wait_for_showing() {
-  local viewer_out=$SENTREL_DEMO_STATE/run/viewer.out
+# wait_for_line NAME PATTERN: true once the run's program NAME printed a line
+# matching PATTERN (within two minutes).
+wait_for_line() {
+  local out=$SENTREL_DEMO_STATE/run/$1.out
   for _ in $(seq 1 1200); do
-    grep -q 'SHOWING' "$viewer_out" 2>/dev/null && return 0
+    grep -q -E -- "$2" "$out" 2>/dev/null && return 0
     sleep 0.1
   done
   return 1
 }
+
+# wait_for_showing: true once the viewer shows the first alert.
+wait_for_showing() { wait_for_line viewer 'SHOWING'; }
+
+# wait_for_outcomes: true once the product has sent its three alerts and
+# waits for their outcomes, the first of them on screen.
+wait_for_outcomes() { wait_for_showing && wait_for_line product 'Sentrel\.Alert\.Show\.3 -> .*\.Queued\.3'; }
 
 # expect_no_process_left WHAT: no process runs in the demo's Wine prefix.
 expect_no_process_left() {
@@ -109,10 +117,12 @@ case "$scenario" in
       out=$state/run-$peer.txt
       run_demo "$out" &
       demo=$!
-      if wait_for_showing; then
+      # While the product waits for outcomes: before that, a dead broker
+      # can end the product's run of its own accord.
+      if wait_for_outcomes; then
         kill -9 "$(cat "$SENTREL_DEMO_STATE/run/$peer.pid")"
       else
-        problem "$peer: the viewer never showed an alert"
+        problem "$peer: the product never waited for its alerts' outcomes"
       fi
       wait "$demo"
       code=$?
@@ -135,7 +145,7 @@ END
       out=$state/run-$signal-$whom.txt
       # A job of its own, as from a terminal: its process group is its own and
       # INT is not ignored in it, as it is in a script's background commands.
-      rm -f "$SENTREL_DEMO_STATE/run/viewer.out"
+      rm -f "$SENTREL_DEMO_STATE/run/viewer.out" "$SENTREL_DEMO_STATE/run/product.out"
       set -m
       "$source/scripts/demo.sh" </dev/null >"$out" 2>&1 &
       demo=$!
