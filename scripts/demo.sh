@@ -5,10 +5,14 @@
 # viewer, a host running Sentrel.dll with one active user session, and a
 # product asking for three alerts and one delete. Every program but the
 # service and the tool is a test peer (tests/peers/). Ends with 0 when every
-# step did its part; a failing step stops the run with one line naming it.
+# step did its part; a failing step stops the run with one line naming it,
+# and so does a peer that ends while it should run (noticed within a
+# second). An interrupt (INT, TERM) stops everything in order and ends the
+# run non-zero.
 #
 # SENTREL_DEMO_KEEP=1 keeps the service running after the product's run,
-# until Enter, for requests of one's own (product.exe send <json file>).
+# until Enter, for requests of one's own (product.exe send <json file>),
+# and shows the service's log lines as they are written.
 # SENTREL_DEMO_STATE names another folder for the prefix, the settings store
 # and the run's files (default build/demo); SENTREL_DEMO_BUILD=0 skips the
 # install and build step (the demo's own test sets both).
@@ -29,8 +33,12 @@ export ONDREL_BROKER_PIPE=SentrelDemo
 export DRELLIN_DOUBLE_VERDICT=2,9 DRELLIN_DOUBLE_SIGNED_ONLY=1
 viewer_seconds=3
 
-declare -A pid fd
+declare -A pid fd exe
 started=()
+# The step that started each peer that must keep running.
+declare -A step_of=([broker]=1 [settings]=2 [viewer]=4 [host]=5)
+product_pid=
+follower_pid=
 
 say() { echo "demo: $*"; }
 steps=([0]="build and Wine prefix" [1]="bus broker" [2]="settings service" [3]="registrations" [4]="viewer"
@@ -42,6 +50,15 @@ fail() {
 }
 
 winpath() { echo "Z:${1//\//\\}"; }
+
+# close_inputs: in a process about to start, closes the input pipes held here
+# for the programs started so far, so that each program ends when this script
+# closes its pipe, whatever else (a Wine helper that inherited a program's
+# output, say) still runs.
+close_inputs() {
+  local f
+  for f in "${fd[@]}"; do eval "exec $f>&-"; done
+}
 
 # stop NAME: closes the program's input, which ends it, and reports its exit
 # code; one that does not end within a minute is killed. False when the code
@@ -62,6 +79,13 @@ stop() {
 # On every exit: what still runs stops, the last started first, then the prefix's server.
 stop_all() {
   local rc=$? name
+  # Stopping is not to be cut short; its waits are bounded.
+  trap '' INT TERM
+  if [ -n "$product_pid" ]; then
+    kill "$product_pid" 2>/dev/null
+    wait "$product_pid" 2>/dev/null
+    say "the product was stopped"
+  fi
   for ((i = ${#started[@]} - 1; i >= 0; i--)); do
     name=${started[i]}
     [ -n "${pid[$name]:-}" ] || continue
@@ -70,6 +94,10 @@ stop_all() {
       rc=1
     fi
   done
+  if [ -n "$follower_pid" ]; then
+    kill -- "-$follower_pid" 2>/dev/null
+    wait "$follower_pid" 2>/dev/null
+  fi
   scripts/wine-session.sh stop "$WINEPREFIX"
   [ "$rc" -eq 0 ] || [ ! -s "$logcopy" ] || say "the service's log of this run: $logcopy"
   exit "$rc"
@@ -78,21 +106,26 @@ stop_all() {
 # start NAME READY-TEXT PROGRAM ARGS...: runs the program in the background,
 # its input a pipe held open here, its output shown and kept in run/NAME.out;
 # waits (up to a minute) until READY-TEXT appears in that output (none: no wait).
+# Each program runs in a session of its own, so that an interrupt from the
+# terminal reaches only this script, which then stops them in order; one
+# whose script is gone ends all the same, when its input pipe closes.
 start() {
   local name=$1 ready=$2 program=$3 f
   shift 3
   rm -f "$run/$name.in" "$run/$name.out"
   mkfifo "$run/$name.in"
   # Without the input pipes of the programs before it: each ends when its own pipe closes.
-  (for f in "${fd[@]}"; do eval "exec $f>&-"; done; exec "$WINE" "$bin/$program" "$@") \
-    <"$run/$name.in" > >(tee "$run/$name.out") 2>&1 &
+  (close_inputs; exec setsid "$WINE" "$bin/$program" "$@") \
+    <"$run/$name.in" > >(close_inputs; exec tee "$run/$name.out") 2>&1 &
   pid[$name]=$!
+  exe[$name]=$program
   exec {f}>"$run/$name.in"
   fd[$name]=$f
   started+=("$name")
   echo "${pid[$name]}" >"$run/$name.pid"
   [ -n "$ready" ] || return 0
   for _ in $(seq 1 600); do
+    check_peers "$name"
     grep -q -- "$ready" "$run/$name.out" 2>/dev/null && return 0
     kill -0 "${pid[$name]}" 2>/dev/null || return 1
     sleep 0.1
@@ -100,7 +133,40 @@ start() {
   return 1
 }
 
-alive() { kill -0 "${pid[$1]}" 2>/dev/null; }
+# alive NAME: the program runs (an ended one not yet reaped counts as ended).
+alive() {
+  local state
+  state=$(sed 's/^.*) //' "/proc/${pid[$1]}/stat" 2>/dev/null | cut -c1)
+  [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
+}
+
+# check_peers [NAME]: ends the run naming the first peer, in the order they
+# were started, that is no longer running; NAME, the one starting, is left out.
+check_peers() {
+  local name code
+  for name in "${started[@]}"; do
+    [ "$name" != "${1:-}" ] && [ -n "${pid[$name]:-}" ] && [ -n "${step_of[$name]:-}" ] || continue
+    alive "$name" && continue
+    code=0
+    wait "${pid[$name]}" 2>/dev/null || code=$?
+    unset "pid[$name]"
+    fail "${step_of[$name]}" "the $name (${exe[$name]}) ended during the run with exit code $code"
+  done
+}
+
+# watch_while PID: returns once the process has ended, checking the peers
+# meanwhile.
+watch_while() {
+  while kill -0 "$1" 2>/dev/null && [ "$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)" != Z ]; do
+    check_peers
+    sleep 0.2
+  done
+}
+
+interrupted() {
+  echo "demo: interrupted" >&2
+  exit 130
+}
 
 if [ "${SENTREL_DEMO_BUILD:-1}" != 0 ]; then
   say "building what is missing"
@@ -113,6 +179,7 @@ mkdir -p "$run" || fail 0 "cannot make $run"
 
 say "Wine prefix $WINEPREFIX"
 trap stop_all EXIT
+trap interrupted INT TERM
 scripts/wine-session.sh start "$WINEPREFIX" || fail 0 "the Wine server for $WINEPREFIX did not start"
 "$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "$(winpath "$kit")" /f /reg:32 \
   >/dev/null 2>&1 || fail 0 "cannot name the trust kit in the registry"
@@ -132,13 +199,13 @@ if grep -q '"Sentrel/Viewer/DemoViewer"' "$store" 2>/dev/null &&
    grep -q '"Sentrel/Product/DemoProduct"' "$store" 2>/dev/null; then
   say "viewer DemoViewer and product DemoProduct are registered already (from an earlier run, in $store)"
 else
-  "$WINE" "$bin/Quellat.exe" -registerViewer=DemoViewer </dev/null >/dev/null 2>&1
+  (close_inputs; exec "$WINE" "$bin/Quellat.exe" -registerViewer=DemoViewer) </dev/null >/dev/null 2>&1
   code=$?
   [ "$code" -eq 0 ] || fail 3 "Quellat -registerViewer=DemoViewer ended with exit code $code"
   say "Quellat -registerViewer=DemoViewer: exit code 0"
   # Stored as typed; the service puts its host program's folder in for $(App.Folder).
-  "$WINE" "$bin/Quellat.exe" -registerProduct=DemoProduct '-pluginPath=$(App.Folder)\plugins' \
-    -pluginFile=demoplugin.dll </dev/null >/dev/null 2>&1
+  (close_inputs; exec "$WINE" "$bin/Quellat.exe" -registerProduct=DemoProduct '-pluginPath=$(App.Folder)\plugins' \
+    -pluginFile=demoplugin.dll) </dev/null >/dev/null 2>&1
   code=$?
   [ "$code" -eq 0 ] || fail 3 "Quellat -registerProduct=DemoProduct ended with exit code $code"
   say "Quellat -registerProduct=DemoProduct -pluginPath=\$(App.Folder)\\plugins -pluginFile=demoplugin.dll: exit code 0"
@@ -155,32 +222,54 @@ WINEDLLOVERRIDES=wtsapi32=n PLUGIN_DOUBLE_CONTENT="Hello from DemoProduct's plug
   fail 5 "the host did not start the service: $(tail -1 "$run/host.out" 2>/dev/null)"
 
 say "step 6: the product asks for three alerts and one delete"
-"$WINE" "$bin/product.exe" run </dev/null 2>&1 | tee "$run/product.out"
-code=${PIPESTATUS[0]}
-if ! alive viewer; then
-  wait "${pid[viewer]}"; vcode=$?
-  unset "pid[viewer]"
-  fail 4 "the viewer (console_viewer.exe) ended during the run with exit code $vcode"
-fi
-alive host || fail 5 "the host ended during the run"
+# The product writes to its file; a follower shows it. Meanwhile every peer is watched.
+: >"$run/product.out"
+(close_inputs; exec setsid "$WINE" "$bin/product.exe" run) </dev/null >"$run/product.out" 2>&1 &
+product_pid=$!
+(close_inputs; exec tail -n +1 -f --pid="$product_pid" "$run/product.out") &
+shown=$!
+watch_while "$product_pid"
+code=0
+wait "$product_pid" || code=$?
+product_pid=
+wait "$shown"
+check_peers
 [ "$code" -eq 0 ] || fail 6 "the product ended with exit code $code: $(tail -1 "$run/product.out")"
-dismissed=$(grep -c 'notice Sentrel\.Alert\..*\.Dismissed\.' "$run/product.out")
-[ "$dismissed" -eq 3 ] || fail 6 "$dismissed of the three alerts were dismissed"
+# Each alert counts by its first outcome, whatever notices followed it.
+dismissed=$(grep -c '^product: outcome of .*: Dismissed$' "$run/product.out")
+[ "$dismissed" -eq 3 ] || fail 6 "$dismissed of the three alerts were dismissed: $(grep '^product: outcome of ' "$run/product.out" | tr '\n' ' ')"
 
 if [ "${SENTREL_DEMO_KEEP:-0}" = 1 ]; then
   say "the service keeps running; from another terminal, try a request of your own:"
   say "  WINEPREFIX=$WINEPREFIX ONDREL_BROKER_PIPE=$ONDREL_BROKER_PIPE WINEDEBUG=-all $WINE $bin/product.exe send <json file>"
   say "  (or: ... product.exe status, ... product.exe delete <instance>)"
-  read -r -p "demo: press Enter to stop the service " _ || true
+  say "the service's log, above the Normal level, as it is written (all of it in $logcopy):"
+  # Ends by itself once the host has ended and its last lines are shown.
+  (close_inputs; exec setsid bash -c 'tail -n +1 -f --pid="$1" "$2" |
+    grep --line-buffered -v "^[^ ]* [^ ]* [AP]M  Normal  " | sed -u "s/^/  log: /"' follower "${pid[host]}" "$logcopy") &
+  follower_pid=$!
+  printf 'demo: press Enter to stop the service\n'
+  while :; do
+    read -r -t 1 _ && break
+    [ $? -gt 128 ] || break
+    check_peers
+  done
 fi
 
 say "step 7: the service's log, then everything stops"
+check_peers
 stop host || fail 7 "the host did not end the service cleanly"
 [ -s "$logcopy" ] || fail 7 "the service wrote no log lines"
-# The Normal level is the SDK's tracing (library searches, timers); the
-# lines above it tell the alerts' story.
-say "the service's log, above the Normal level ($(wc -l <"$logcopy") lines in all in $logcopy):"
-grep -v '^[^ ]* [^ ]* [AP]M  Normal  ' "$logcopy" | sed 's/^/  log: /'
+if [ -n "$follower_pid" ]; then
+  wait "$follower_pid"
+  follower_pid=
+  say "that was the service's log ($(wc -l <"$logcopy") lines in all in $logcopy)"
+else
+  # The Normal level is the SDK's tracing (library searches, timers); the
+  # lines above it tell the alerts' story.
+  say "the service's log, above the Normal level ($(wc -l <"$logcopy") lines in all in $logcopy):"
+  grep -v '^[^ ]* [^ ]* [AP]M  Normal  ' "$logcopy" | sed 's/^/  log: /'
+fi
 for name in viewer settings broker; do
   stop "$name" || fail 7 "the $name ended with a non-zero exit code"
 done

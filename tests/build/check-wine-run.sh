@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The emulator script with a scripted stand-in for the Wine loader: a test
-# program that wrote not a byte is started once more, and nothing else is.
+# program that wrote not a byte is started once more, and nothing else is;
+# each restart leaves a note for scripts/check.sh; a run passes only with a
+# verdict that counts a test case.
 # Usage: check-wine-run.sh <wine-run.in>
 set -u
 template=${1:?wine-run.in}
@@ -27,16 +29,18 @@ failures=0
 check() {
   local name=$1 lines=$2 args=$3 rc=$4 starts=$5 notice=$6
   printf '%b' "$lines" >"$work/script"
-  rm -f "$work/starts"
+  rm -f "$work/starts" "$work/restarts"
   # shellcheck disable=SC2086
-  sh "$work/wine-run" test.exe $args >"$work/out" 2>"$work/err"
+  WINE_RUN_RESTARTS=$work/restarts sh "$work/wine-run" test.exe $args >"$work/out" 2>"$work/err"
   local got=$? ran
   ran=$(cat "$work/starts")
-  local said=0
+  local said=0 noted=0
   grep -q '^wine-run: the program ended with .* before writing anything; starting it once more$' "$work/err" && said=1
-  if [ "$got" != "$rc" ] || [ "$ran" != "$starts" ] || [ "$said" != "$notice" ]; then
-    echo "FAILED $name: exit $got (want $rc), started $ran times (want $starts), notice $said (want $notice)"
-    sed 's/^/  | /' "$work/out" "$work/err"
+  # The note scripts/check.sh reports: the program and its test cases, once.
+  [ "$(cat "$work/restarts" 2>/dev/null)" = "test.exe ${args#--gtest_filter=}" ] && noted=1
+  if [ "$got" != "$rc" ] || [ "$ran" != "$starts" ] || [ "$said" != "$notice" ] || [ "$noted" != "$notice" ]; then
+    echo "FAILED $name: exit $got (want $rc), started $ran times (want $starts), notice $said and note $noted (want $notice)"
+    sed 's/^/  | /' "$work/out" "$work/err" "$work/restarts" 2>/dev/null
     failures=$((failures + 1))
   else
     echo "ok $name"
@@ -51,5 +55,13 @@ check "a test that failed is not run again" "[__FAILED__]_1_test - 1\n$passed - 
 check "a crash with output is not run again" "[_RUN______]_A.B - 3\n$passed - 0\n" "--gtest_filter=A.B" 3 1 0
 check "output on the error stream only is not run again" "- wine:_crashed 3\n$passed - 0\n" "--gtest_filter=A.B" 3 1 0
 check "0 without a verdict fails" "Running_main() - 0\n" "--gtest_filter=A.B" 1 1 0
+# A filter may select any number of test cases; a verdict that counts none
+# is no verdict.
+for verdict in '[__PASSED__]_4_tests.' '[__PASSED__]_12_tests.' '[__SKIPPED_]_2_tests,_listed_below:'; do
+  check "a run of several cases with its verdict: $verdict" "$verdict - 0\n" "--gtest_filter=A.*" 0 1 0
+done
+for verdict in '[__PASSED__]_0_tests.' '[__FAILED__]_0_tests,_listed_below:' '[__PASSED__]_tests.'; do
+  check "a verdict that counts no test fails: $verdict" "$verdict - 0\n" "--gtest_filter=A.*" 1 1 0
+done
 check "a silent program outside a test case is left alone" "- - 5\n$passed - 0\n" "--other" 5 1 0
 exit $((failures != 0))

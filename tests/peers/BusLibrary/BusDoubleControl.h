@@ -73,6 +73,11 @@ public:
     // it means to, while its own requests keep their real time. The longest
     // matching prefix counts; reset forgets them all.
     virtual void setTimeScaleFor(const wchar_t* namePrefix, double scale) = 0;
+    // How often a delivery thread of this process (of any connection, in
+    // process or through the broker) has come back from a wait. A pool with
+    // nothing to deliver sleeps without a time-out, so this stays put while
+    // the bus is idle. Never reset.
+    virtual uint64_t poolWakeups() = 0;
 
 protected:
     ~BusDoubleControl() = default;

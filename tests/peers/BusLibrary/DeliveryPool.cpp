@@ -1,6 +1,7 @@
 #include "DeliveryPool.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -8,6 +9,22 @@
 #include <vector>
 
 namespace BusDouble {
+
+namespace {
+
+std::atomic<uint64_t> g_wakeups{0};
+
+// Waits until the condition holds, counting each return from the wait.
+template <class Predicate>
+void waitCounted(std::condition_variable& signal, std::unique_lock<std::mutex>& guard, Predicate ready)
+{
+    while (!ready()) {
+        signal.wait(guard);
+        g_wakeups.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+} // namespace
 
 struct DeliveryPool::State {
     using Clock = std::chrono::steady_clock;
@@ -52,7 +69,7 @@ struct DeliveryPool::State {
     {
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
-            changed.wait(guard, [this]() { return stopping || !queue.empty(); });
+            waitCounted(changed, guard, [this]() { return stopping || !queue.empty(); });
             if (stopping)
                 return;
             --idle;
@@ -74,12 +91,13 @@ struct DeliveryPool::State {
     {
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
-            monitorWake.wait(guard, [this]() { return stopping || stalled(); });
+            waitCounted(monitorWake, guard, [this]() { return stopping || stalled(); });
             if (stopping)
                 return;
             const Clock::time_point due = std::max(queue.front().queued + stall, nextStart);
             if (Clock::now() < due) {
                 monitorWake.wait_until(guard, due, [this]() { return stopping; });
+                g_wakeups.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
             startWorker(self);
@@ -114,6 +132,11 @@ DeliveryPool::~DeliveryPool()
         else if (thread.joinable())
             thread.join();
     }
+}
+
+uint64_t DeliveryPool::wakeups()
+{
+    return g_wakeups.load(std::memory_order_relaxed);
 }
 
 void DeliveryPool::post(std::function<void()> task)

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,11 @@ public:
     DeliveryPool& operator=(const DeliveryPool&) = delete;
 
     void post(std::function<void()> task);
+
+    // How often a thread of any pool of this process has come back from a
+    // wait, for whatever reason (a task, the end, a timer, a spurious wake):
+    // over a span in which nothing is posted it stays where it was.
+    static uint64_t wakeups();
 
 private:
     struct State;

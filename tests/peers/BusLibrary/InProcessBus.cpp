@@ -541,6 +541,11 @@ uint32_t InProcessBus::pendingRequests()
     return here + BrokerBus::instance().pendingRequests();
 }
 
+uint64_t InProcessBus::poolWakeups()
+{
+    return DeliveryPool::wakeups();
+}
+
 uint32_t InProcessBus::journalSize()
 {
     std::lock_guard<std::mutex> guard(m_journalLock);

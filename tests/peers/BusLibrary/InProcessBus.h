@@ -63,6 +63,7 @@ public:
     bool journalEntry(uint32_t index, JournalEntry* entry) override;
     void setTableHole(uint32_t entry) override;
     void setTimeScaleFor(const wchar_t* namePrefix, double scale) override;
+    uint64_t poolWakeups() override;
 
 private:
     using Clock = std::chrono::steady_clock;

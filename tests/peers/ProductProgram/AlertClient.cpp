@@ -58,7 +58,7 @@ void AlertClient::onNotice(const BusDouble::RawBusPeer::Delivery& delivery)
     m_changed.notify_all();
 }
 
-AlertClient::Reply AlertClient::ask(const std::wstring& name, const std::wstring& payload)
+AlertClient::Reply AlertClient::ask(const std::wstring& name, const std::wstring& payload, const std::wstring& about)
 {
     const auto sent = std::chrono::steady_clock::now();
     const uint64_t index = m_nextReply++;
@@ -74,7 +74,7 @@ AlertClient::Reply AlertClient::ask(const std::wstring& name, const std::wstring
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent).count();
     wchar_t statusText[16];
     std::swprintf(statusText, 16, L"0x%08X", reply.answered ? 0u : (status ? status : answer.status));
-    PeerProgram::say(L"product: " + stamp() + name + L" -> " +
+    PeerProgram::say(L"product: " + stamp() + name + (about.empty() ? L"" : L" for " + about) + L" -> " +
                      (reply.answered ? reply.name + (reply.payload.empty() ? L"" : L" \"" + reply.payload + L"\"")
                                      : L"no answer (" + std::wstring(statusText) + L")") +
                      L"  (took " + std::to_wstring(took) + L" ms)");
@@ -92,9 +92,10 @@ AlertClient::Reply AlertClient::show(const std::wstring& instanceId, const std::
     return ask(L"Sentrel.Alert.Show." + instanceId, payload);
 }
 
-AlertClient::Reply AlertClient::remove(const std::wstring& instanceId, const std::wstring& payload)
+AlertClient::Reply AlertClient::remove(const std::wstring& instanceId, const std::wstring& alertId,
+                                      const std::wstring& payload)
 {
-    return ask(L"Sentrel.Alert.Delete." + instanceId, payload);
+    return ask(L"Sentrel.Alert.Delete." + instanceId, payload, alertId);
 }
 
 AlertClient::Reply AlertClient::queueStatus()

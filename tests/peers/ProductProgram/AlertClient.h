@@ -27,7 +27,9 @@ public:
     // The next instance id; empty when the service did not answer.
     std::wstring newInstance();
     Reply show(const std::wstring& instanceId, const std::wstring& payload);
-    Reply remove(const std::wstring& instanceId, const std::wstring& payload);
+    // The alert id goes in the payload; the line printed names it too, since
+    // the service's delete reply names no alert.
+    Reply remove(const std::wstring& instanceId, const std::wstring& alertId, const std::wstring& payload);
     Reply queueStatus();
 
     // Waits until the viewer's ".Shown." answer for the instance went by (a
@@ -45,7 +47,7 @@ public:
     std::wstring stamp() const;
 
 private:
-    Reply ask(const std::wstring& name, const std::wstring& payload);
+    Reply ask(const std::wstring& name, const std::wstring& payload, const std::wstring& about = std::wstring());
     std::wstring waitForNotice(const std::wstring& instanceId, bool outcome, std::chrono::seconds limit);
     void onNotice(const BusDouble::RawBusPeer::Delivery& delivery);
 

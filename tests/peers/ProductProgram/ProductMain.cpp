@@ -4,8 +4,9 @@
 // with the time it came.
 //   run     asks for an id for each of three alerts of different priorities
 //           and sends their show requests (the second and third once the
-//           first is on screen), waits for each one's outcome, then deletes
-//           the alert it heard of last;
+//           first is on screen), waits for each one's outcome, prints the
+//           first outcome of each (what it ended as), then deletes the alert
+//           that ended last;
 //   send    sends someone's own request (a JSON file, UTF-8; a Unix path is
 //           taken as one on drive Z:) with a new instance id and waits for
 //           its outcome;
@@ -19,6 +20,7 @@
 #include "BrokerWait.h"
 #include "ConsoleLine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -72,25 +74,38 @@ int run(ProductProgram::AlertClient& client)
         }
     }
     // They end one after the other: each may take the whole of its wait.
+    // An alert is judged by its first outcome: what it ended as.
     const auto began = std::chrono::steady_clock::now();
     const std::chrono::seconds limit = outcomeLimit(kAlertTimeout) * static_cast<long long>(instances.size());
+    std::vector<std::wstring> firstOutcomes;
     for (const std::wstring& instance : instances) {
         const std::chrono::seconds left =
             limit - std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began);
-        if (client.waitForOutcome(instance, left > std::chrono::seconds(0) ? left : std::chrono::seconds(0)).empty()) {
+        const std::wstring outcome =
+            client.waitForOutcome(instance, left > std::chrono::seconds(0) ? left : std::chrono::seconds(0));
+        if (outcome.empty()) {
             say(L"product: " + client.stamp() + L"no outcome for instance " + instance);
             return 1;
         }
+        firstOutcomes.push_back(outcome);
     }
-    // The alert heard of last is the one the service still holds as shown.
-    const std::vector<std::wstring> outcomes = client.outcomes();
-    const std::wstring& latest = outcomes.back();
-    const std::wstring last = latest.substr(latest.rfind(L'.') + 1);
-    size_t which = 0;
-    while (which + 1 < instances.size() && instances[which] != last)
-        ++which;
-    say(L"product: " + client.stamp() + L"delete instance " + last);
-    return client.remove(last, alerts[which].json(last)).answered ? 0 : 1;
+    // The alert that ended last is the one the service still holds as shown.
+    const std::vector<std::wstring> heard = client.outcomes();
+    size_t which = 0, latest = 0;
+    for (size_t i = 0; i < instances.size(); ++i) {
+        const size_t at = static_cast<size_t>(std::find(heard.begin(), heard.end(), firstOutcomes[i]) - heard.begin());
+        const std::wstring& name = firstOutcomes[i];
+        const size_t end = name.rfind(L'.');
+        const size_t kind = name.rfind(L'.', end - 1);
+        say(L"product: outcome of " + alerts[i].id + L" (instance " + instances[i] +
+            L"): " + name.substr(kind + 1, end - kind - 1));
+        if (at >= latest) {
+            latest = at;
+            which = i;
+        }
+    }
+    say(L"product: " + client.stamp() + L"delete " + alerts[which].id + L" instance " + instances[which]);
+    return client.remove(instances[which], alerts[which].id, alerts[which].json(instances[which])).answered ? 0 : 1;
 }
 
 bool readFile(const std::wstring& path, std::wstring& text)
@@ -165,7 +180,7 @@ int wmain(int argc, wchar_t** argv)
         return send(*client, argv[2]);
     if (command == L"delete") {
         const ProductProgram::AlertRequest alert{argc == 4 ? argv[3] : L"", L"P3", kProduct, kViewer, L"", 30};
-        return client->remove(argv[2], alert.json(argv[2])).answered ? 0 : 1;
+        return client->remove(argv[2], alert.id, alert.json(argv[2])).answered ? 0 : 1;
     }
     return client->queueStatus().answered ? 0 : 1;
 }

@@ -3,16 +3,17 @@
 // session API double reports one active user session, logged on long ago,
 // and ends it when standard input closes. The module logs to files (the
 // file logger selected, every level); when a log copy is named, its lines
-// are written there as UTF-8 text at the end. Exit codes: 0 every entry
+// are written there as UTF-8 text as they are logged (within a second). Exit codes: 0 every entry
 // answered success, 1 one did not, 2 bad command line or library, 3 the
 // session double or the log folder could not be set up.
 #include "ConsoleLine.h"
 #include "HostedModule.h"
 #include "InputEnd.h"
+#include "LogCopy.h"
 #include "ToolLogFolder.h"
 #include "WtsDoubleControl.h"
 
-#include <cstdio>
+#include <memory>
 #include <string>
 
 using PeerProgram::say;
@@ -22,19 +23,8 @@ namespace {
 const wchar_t kModuleName[] = L"Sentrel";
 const uint32_t kUserSession = 1;
 
-bool copyLog(const ToolLogFolder& log, const std::wstring& path)
-{
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (!file)
-        return false;
-    for (const TestSupport::LogLine& line : log.lines()) {
-        const std::string text = PeerProgram::utf8(line.timestamp + L"  " + line.level + L"  " + line.function +
-                                                   L": " + line.text) +
-                                 "\n";
-        std::fwrite(text.data(), 1, text.size(), file);
-    }
-    return std::fclose(file) == 0;
-}
+// How often the log copy looks for new lines.
+const DWORD kCopyIntervalMs = 250;
 
 } // namespace
 
@@ -54,6 +44,14 @@ int wmain(int argc, wchar_t** argv)
     sessions.setActiveSession(kUserSession);
     sessions.setLoggedOnSecondsAgo(kUserSession, 24 * 3600);
 
+    std::unique_ptr<ServiceHost::LogCopy> copy;
+    if (argc == 3) {
+        copy.reset(new ServiceHost::LogCopy(log, argv[2]));
+        if (!copy->ready()) {
+            say(L"host: cannot write the log copy " + std::wstring(argv[2]));
+            return 3;
+        }
+    }
     int result = 0;
     {
         ServiceHost::HostedModule module(argv[1]);
@@ -67,13 +65,18 @@ int wmain(int argc, wchar_t** argv)
         }
         say(L"host: " + std::wstring(kModuleName) + L" is running; user session " + std::to_wstring(kUserSession) +
             L" is the active one");
-        PeerProgram::InputEnd().wait();
+        const PeerProgram::InputEnd input;
+        while (!input.ended()) {
+            if (copy)
+                copy->update();
+            Sleep(kCopyIntervalMs);
+        }
         if (!module.stop()) {
             say(L"host: " + module.error());
             result = 1;
         }
     }
-    if (argc == 3 && !copyLog(log, argv[2])) {
+    if (copy && !copy->finish()) {
         say(L"host: cannot write the log copy " + std::wstring(argv[2]));
         result = result ? result : 3;
     }
