@@ -103,31 +103,51 @@ stop_all() {
   exit "$rc"
 }
 
-# start NAME READY-TEXT PROGRAM ARGS...: runs the program in the background,
-# its input a pipe held open here, its output shown and kept in run/NAME.out;
-# waits (up to a minute) until READY-TEXT appears in that output (none: no wait).
-# Each program runs in a session of its own, so that an interrupt from the
-# terminal reaches only this script, which then stops them in order; one
-# whose script is gone ends all the same, when its input pipe closes.
-start() {
-  local name=$1 ready=$2 program=$3 f
-  shift 3
-  rm -f "$run/$name.in" "$run/$name.out"
+# launch NAME PROGRAM ARGS...: runs the program in the background, its input
+# a pipe held open here, its output shown and kept in run/NAME.out
+# (run/NAME.teed appears once all of it is there). Each program runs in a
+# session of its own, so that an interrupt from the terminal reaches only this
+# script, which then stops them in order; one whose script is gone ends all
+# the same, when its input pipe closes.
+launch() {
+  local name=$1 program=$2 f
+  shift 2
+  rm -f "$run/$name.in" "$run/$name.out" "$run/$name.teed"
   mkfifo "$run/$name.in"
   # Without the input pipes of the programs before it: each ends when its own pipe closes.
   (close_inputs; exec setsid "$WINE" "$bin/$program" "$@") \
-    <"$run/$name.in" > >(close_inputs; exec tee "$run/$name.out") 2>&1 &
+    <"$run/$name.in" > >(close_inputs; tee "$run/$name.out"; : >"$run/$name.teed") 2>&1 &
   pid[$name]=$!
   exe[$name]=$program
   exec {f}>"$run/$name.in"
   fd[$name]=$f
-  started+=("$name")
   echo "${pid[$name]}" >"$run/$name.pid"
+}
+
+# start NAME READY-TEXT PROGRAM ARGS...: launches the program and waits (up to
+# a minute) until READY-TEXT appears in its output (none: no wait).
+start() {
+  local name=$1 ready=$2 program=$3 code again=1
+  shift 3
+  launch "$name" "$program" "$@"
+  started+=("$name")
   [ -n "$ready" ] || return 0
   for _ in $(seq 1 600); do
     check_peers "$name"
     grep -q -- "$ready" "$run/$name.out" 2>/dev/null && return 0
-    kill -0 "${pid[$name]}" 2>/dev/null || return 1
+    if ! kill -0 "${pid[$name]}" 2>/dev/null; then
+      code=0
+      wait "${pid[$name]}" 2>/dev/null || code=$?
+      for _ in $(seq 1 600); do [ -e "$run/$name.teed" ] && break; sleep 0.1; done
+      # Under load Wine has been seen to end a program at start-up, before it
+      # ran a line of its own. One that wrote not a byte is started once more,
+      # and the run says so; one that wrote anything has really ended.
+      [ "$again" -eq 1 ] && [ -e "$run/$name.teed" ] && [ ! -s "$run/$name.out" ] || return 1
+      again=0
+      eval "exec ${fd[$name]}>&-"
+      say "the $name ended with exit code $code before writing anything; starting it once more"
+      launch "$name" "$program" "$@"
+    fi
     sleep 0.1
   done
   return 1

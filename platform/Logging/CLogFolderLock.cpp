@@ -66,33 +66,29 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error, bool
         return Attempt::Unavailable;
     }
     file = createLockFile(m_path);
-    if (file != INVALID_HANDLE_VALUE) {
-        if (reserved || !ReservedByAnother())
-            return Attempt::Taken;
-        closeFile(file);
-        return Attempt::Busy;
-    }
-    const DWORD created = GetLastError();
-    if (created == ERROR_FILE_EXISTS || created == ERROR_ALREADY_EXISTS) {
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD created = GetLastError();
+        // A lock file deleted by its holder while another handle still has it
+        // open is refused until that handle closes.
+        if (created == ERROR_ACCESS_DENIED || created == ERROR_SHARING_VIOLATION)
+            return Attempt::Busy;
+        if (created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
+            error = created;
+            return Attempt::Unavailable;
+        }
         // A lock file that no handle holds was left by a holder that ended
         // with its machine: it is nobody's turn. A held one cannot be deleted,
         // as it was made without sharing.
-        if (DeleteFileW(m_path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) {
-            file = createLockFile(m_path);
-            if (file != INVALID_HANDLE_VALUE) {
-                if (reserved || !ReservedByAnother())
-                    return Attempt::Taken;
-                closeFile(file);
-            }
-        }
-        return Attempt::Busy;
+        if (!DeleteFileW(m_path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            return Attempt::Busy;
+        file = createLockFile(m_path);
+        if (file == INVALID_HANDLE_VALUE)
+            return Attempt::Busy;
     }
-    // A lock file deleted by its holder while another handle still has it
-    // open is refused until that handle closes.
-    if (created == ERROR_ACCESS_DENIED || created == ERROR_SHARING_VIOLATION)
-        return Attempt::Busy;
-    error = created;
-    return Attempt::Unavailable;
+    if (reserved || !ReservedByAnother())
+        return Attempt::Taken;
+    closeFile(file);
+    return Attempt::Busy;
 }
 
 CLogFolderLock::Guard::Guard(CLogFolderLock& lock, CLogWaitBudget& budget) : m_lock(lock), m_budget(budget)

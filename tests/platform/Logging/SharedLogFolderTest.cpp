@@ -46,12 +46,29 @@ void PrintTo(const SharedFolderCase& c, std::ostream* os)
     *os << c.name;
 }
 
+bool makeFolders(const std::wstring& root, const std::wstring& folder)
+{
+    return CreateDirectoryW((root + L"\\Corvane").c_str(), nullptr) &&
+           CreateDirectoryW((root + L"\\Corvane\\CVLOGS").c_str(), nullptr) &&
+           CreateDirectoryW((root + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr) &&
+           CreateDirectoryW(folder.c_str(), nullptr);
+}
+
 class SharedLogFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
         m_folder = m_scratch.path() + L"\\Corvane\\CVLOGS\\grp\\" + TestSupport::LogFile::programStem();
         m_ini = m_folder + L"\\log.ini";
+    }
+    // The folder made, its ini set to files of 10 MB, before any logger starts.
+    bool makeFolderOfTenMegabyteFiles() const
+    {
+        if (!makeFolders(m_scratch.path(), m_folder))
+            return false;
+        Halvex::CObfuscatedIniReader ini;
+        ini.Load(m_ini);
+        return ini.SetInt(L"Config", L"MaxSize", 0xA00000);
     }
     std::wstring logPath(unsigned index) const
     {
@@ -258,14 +275,6 @@ bool turnIsFree(const std::wstring& folder)
     return true;
 }
 
-bool makeFolders(const std::wstring& root, const std::wstring& folder)
-{
-    return CreateDirectoryW((root + L"\\Corvane").c_str(), nullptr) &&
-           CreateDirectoryW((root + L"\\Corvane\\CVLOGS").c_str(), nullptr) &&
-           CreateDirectoryW((root + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr) &&
-           CreateDirectoryW(folder.c_str(), nullptr);
-}
-
 // Lines of the form "t<thread> n<number>" in the log file, whole, in order per thread.
 void expectEveryLineWhole(const std::wstring& path, unsigned threads, unsigned lines)
 {
@@ -314,12 +323,7 @@ bool writeFromThreads(CLogging& logger, unsigned threads, unsigned lines)
 // waiting until the back-off has passed; then it waits once more.
 TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
 {
-    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
-    {
-        Halvex::CObfuscatedIniReader ini;
-        ini.Load(m_ini);
-        ASSERT_TRUE(ini.SetInt(L"Config", L"MaxSize", 0xA00000));
-    }
+    ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
     HANDLE holder = takeTurn(m_folder);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 
@@ -504,12 +508,7 @@ std::wstring formerMutexName(const std::wstring& folder)
 // four threads' lines waits for it.
 TEST_F(SharedLogFolder, SquatterOfTheFormerMutexNameHasNoEffect)
 {
-    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
-    {
-        Halvex::CObfuscatedIniReader ini;
-        ini.Load(m_ini);
-        ASSERT_TRUE(ini.SetInt(L"Config", L"MaxSize", 0xA00000));
-    }
+    ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
     HANDLE owned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::thread squatter([&] {
