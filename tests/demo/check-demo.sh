@@ -33,10 +33,15 @@ expect_sequence() {
 
 expect() { grep -q -E -- "$2" "$1" || problem "$(basename "$1"): no line matching: $2"; }
 
+# forget_last_run: what the checks below wait for and act on is of the next
+# run only. Done before that run is started, also when it runs in the
+# background: its own start may come after the first look.
+forget_last_run() {
+  rm -f "$SENTREL_DEMO_STATE/run/viewer.out" "$SENTREL_DEMO_STATE/run/product.out" "$SENTREL_DEMO_STATE"/run/*.pid
+}
+
 run_demo() {
-  local out=$1
-  rm -f "$SENTREL_DEMO_STATE/run/viewer.out" "$SENTREL_DEMO_STATE/run/product.out"
-  timeout 500 "$source/scripts/demo.sh" </dev/null >"$out" 2>&1
+  timeout 500 "$source/scripts/demo.sh" </dev/null >"$1" 2>&1
 }
 
 check_full_run() {
@@ -103,6 +108,7 @@ case "$scenario" in
   TwoRunsShowDismissAndDeleteEveryAlert)
     for round in 1 2; do
       out=$state/run$round.txt
+      forget_last_run
       run_demo "$out"
       code=$?
       [ "$code" -eq 0 ] || problem "run $round ended with exit code $code"
@@ -117,6 +123,7 @@ case "$scenario" in
     # peer | its step as the FAILED line names it | its program
     while IFS='|' read -r peer step program; do
       out=$state/run-$peer.txt
+      forget_last_run
       run_demo "$out" &
       demo=$!
       # While the product waits for outcomes: before that, a dead broker
@@ -147,7 +154,7 @@ END
       out=$state/run-$signal-$whom.txt
       # A job of its own, as from a terminal: its process group is its own and
       # INT is not ignored in it, as it is in a script's background commands.
-      rm -f "$SENTREL_DEMO_STATE/run/viewer.out" "$SENTREL_DEMO_STATE/run/product.out"
+      forget_last_run
       set -m
       "$source/scripts/demo.sh" </dev/null >"$out" 2>&1 &
       demo=$!

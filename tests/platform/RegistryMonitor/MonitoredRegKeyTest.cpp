@@ -133,6 +133,9 @@ protected:
     PlatformLogRecorder log;
     ScratchRegistryKey scratch;
     std::shared_ptr<ArmCountingKeyImpl> impl = std::make_shared<ArmCountingKeyImpl>();
+    // Before the monitor, so gone after it: its worker may still be inside
+    // the callback when a test's last check has passed.
+    Callback callback;
     ProbeMonitor monitor{impl};
 
 private:
@@ -143,7 +146,6 @@ private:
 
 TEST_F(MonitoredRegKeyTest, ChangeByAnotherThreadWakesTheCallbackEveryTime)
 {
-    Callback callback;
     ASSERT_TRUE(start(callback));
 
     changeWhenArmed(1);
@@ -161,7 +163,6 @@ TEST_F(MonitoredRegKeyTest, ChangeByAnotherThreadWakesTheCallbackEveryTime)
 
 TEST_F(MonitoredRegKeyTest, ChangesWhileTheCallbackRunsAreReportedAfterReArming)
 {
-    Callback callback;
     callback.holdFirst = true;
     ASSERT_TRUE(start(callback));
 
@@ -183,7 +184,6 @@ TEST_F(MonitoredRegKeyTest, ChangesWhileTheCallbackRunsAreReportedAfterReArming)
 
 TEST_F(MonitoredRegKeyTest, StopWhileWaitingEndsTheWorkerWithoutACallback)
 {
-    Callback callback;
     ASSERT_TRUE(start(callback));
     ASSERT_TRUE(impl->armed.waitFor(1, kDeadline));
 
@@ -232,7 +232,6 @@ class MonitoredRegKeyThrowTest : public MonitoredRegKeyTest, public ::testing::W
 
 TEST_P(MonitoredRegKeyThrowTest, ThrowingCallbackIsLoggedOnceAndWatchingGoesOn)
 {
-    Callback callback;
     callback.body = [](int call) {
         if (call == 1)
             GetParam().raise();
@@ -264,7 +263,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MonitoredRegKeyTest, StopFromTheCallbackIsRefusedAndTheWorkerEndsAtItsNextWait)
 {
-    Callback callback;
     callback.body = [this](int) { monitor.stop(); };
     ASSERT_TRUE(start(callback));
 
@@ -283,7 +281,6 @@ TEST_F(MonitoredRegKeyTest, StopFromTheCallbackIsRefusedAndTheWorkerEndsAtItsNex
 
 TEST_F(MonitoredRegKeyTest, KeyDeletedWhileTheCallbackRunsEndsTheWorkerWithTheArmingError)
 {
-    Callback callback;
     callback.holdFirst = true;
     ASSERT_TRUE(start(callback));
 
@@ -307,7 +304,6 @@ TEST_F(MonitoredRegKeyTest, KeyDeletedWhileTheCallbackRunsEndsTheWorkerWithTheAr
 
 TEST_F(MonitoredRegKeyTest, KeyDeletedWhileWaitingLeavesTheMonitorStoppable)
 {
-    Callback callback;
     ASSERT_TRUE(start(callback));
     ASSERT_TRUE(impl->armed.waitFor(1, kDeadline));
     deleteWatchedKey();
@@ -325,7 +321,6 @@ TEST_F(MonitoredRegKeyTest, KeyDeletedWhileWaitingLeavesTheMonitorStoppable)
 
 TEST_F(MonitoredRegKeyTest, StartRefusesAClosedKeyAndAnEmptyCallback)
 {
-    Callback callback;
     EXPECT_FALSE(monitor.start({}, false, kFilter));
 
     EXPECT_EQ(monitor.close(), ERROR_SUCCESS);
@@ -367,10 +362,10 @@ TEST_P(MonitoredRegKeyEventTest, StartAnswersFalseWhenAnEventCannotBeHad)
 {
     ScratchRegistryKey scratch;
     auto impl = std::make_shared<ArmCountingKeyImpl>();
+    Callback callback; // outlives the monitor, whose worker calls it
     ProbeMonitor monitor(impl, std::make_shared<FailingEventFactory>(GetParam()));
     ASSERT_EQ(monitor.open(scratch.root(), scratch.path().c_str(), KEY_READ), ERROR_SUCCESS);
 
-    Callback callback;
     EXPECT_FALSE(monitor.start([&callback] { callback(); }, false, kFilter));
     EXPECT_EQ(monitor.entered.value(), 0);
     EXPECT_TRUE(monitor.stop());
@@ -390,7 +385,6 @@ INSTANTIATE_TEST_SUITE_P(FailingCall, MonitoredRegKeyEventTest, ::testing::Value
 
 TEST_F(MonitoredRegKeyTest, OpenCreateAndCloseStopAWatchingWorkerFirst)
 {
-    Callback callback;
     ASSERT_TRUE(start(callback));
     ASSERT_TRUE(impl->armed.waitFor(1, kDeadline));
 
