@@ -273,9 +273,13 @@ TEST_P(BusDoubleRouteTest, IdleConnectionsWakeNoDeliveryThread)
 
     const uint64_t before = RawBusPeer::control().poolWakeups();
     // The span watched: a pool that wakes on a timer (its 15 ms stall
-    // period, say) wakes many times in it, however loaded the machine.
+    // period, say) wakes over a thousand times in it across these pools,
+    // however loaded the machine. A stray wake is no timer: a wait may
+    // return without a notice, and a loaded machine can still be carrying
+    // a message of the connections' start.
     std::this_thread::sleep_for(2s);
-    EXPECT_EQ(before, RawBusPeer::control().poolWakeups()) << "an idle delivery thread woke";
+    const uint64_t woken = RawBusPeer::control().poolWakeups() - before;
+    EXPECT_LE(woken, 2u) << "idle delivery threads woke " << woken << " times";
 
     // And the count does move when there is something to deliver, so the
     // silence above is the pools sleeping, not the count standing still.
