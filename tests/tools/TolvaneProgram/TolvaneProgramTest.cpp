@@ -101,12 +101,19 @@ protected:
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
         PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
-                            nullptr, nullptr, &startup, &process)) {
-            ADD_FAILURE() << "cannot start the program: " << GetLastError();
-            process = {};
+        // Under load Wine has been seen to refuse a process creation with
+        // ERROR_INTERNAL_ERROR; no process exists then, nothing of the run
+        // happened, and the creation alone is made again.
+        for (int attempt = 1;; ++attempt) {
+            if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+                               nullptr, nullptr, &startup, &process))
+                return process;
+            const DWORD error = GetLastError();
+            if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
+                ADD_FAILURE() << "cannot start the program: " << error;
+                return {};
+            }
         }
-        return process;
     }
 
     // Waits for a run to end and lets go of it; its exit code, or 0xFFFFFFFF
