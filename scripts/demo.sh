@@ -153,12 +153,15 @@ start() {
   return 1
 }
 
-# alive NAME: the program runs (an ended one not yet reaped counts as ended).
-alive() {
+# running PID: the process runs (an ended one not yet reaped counts as ended).
+running() {
   local state
-  state=$(sed 's/^.*) //' "/proc/${pid[$1]}/stat" 2>/dev/null | cut -c1)
+  state=$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)
   [ -n "$state" ] && [ "$state" != Z ] && [ "$state" != X ]
 }
+
+# alive NAME: the program runs.
+alive() { running "${pid[$1]}"; }
 
 # check_peers [NAME]: ends the run naming the first peer, in the order they
 # were started, that is no longer running; NAME, the one starting, is left out.
@@ -177,7 +180,7 @@ check_peers() {
 # watch_while PID: returns once the process has ended, checking the peers
 # meanwhile.
 watch_while() {
-  while kill -0 "$1" 2>/dev/null && [ "$(sed 's/^.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1)" != Z ]; do
+  while running "$1"; do
     check_peers
     sleep 0.2
   done

@@ -39,7 +39,6 @@ public:
         m_path.clear();
         m_reservationPath.clear();
     }
-    const std::wstring& Path() const { return m_path; }
 
     // Holds the turn for its life when it could be had within what the
     // budget allows; otherwise holds nothing, and the writer goes on all the

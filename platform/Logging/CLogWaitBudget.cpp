@@ -21,18 +21,12 @@ CLogWaitBudget::CLogWaitBudget(DWORD wait, DWORD backOff, std::shared_ptr<Clock>
 
 DWORD CLogWaitBudget::WaitAllowed()
 {
-    if (m_backingOff.load()) {
-        if (m_clock->Now() < m_backOffEnds.load())
-            return 0;
-        m_backingOff.store(false);
-    }
-    return m_wait;
+    return m_clock->Now() < m_backOffEnds.load() ? 0 : m_wait;
 }
 
 void CLogWaitBudget::WaitRanOut(uint64_t now)
 {
     m_backOffEnds.store(now + m_backOff);
-    m_backingOff.store(true);
 }
 
 } // namespace ETWLogging

@@ -40,7 +40,7 @@ private:
     const DWORD m_wait;
     const DWORD m_backOff;
     std::shared_ptr<Clock> m_clock;
-    std::atomic<bool> m_backingOff{false};
+    // Nobody waits before this time; 0 before any wait ran out.
     std::atomic<uint64_t> m_backOffEnds{0};
 };
 

@@ -2,7 +2,6 @@
 
 #include "json/JSONFormatter.h"
 #include "message/MessageBusClient.h"
-#include "plugin/PluginCallGuard.h"
 #include "plugin/PluginRegistrar.h"
 #include "telemetry/AlertStatusLines.h"
 #include "telemetry/AlertTelemetry.h"
@@ -92,10 +91,7 @@ bool AlertDispatcher::process(const std::shared_ptr<Alert>& alert)
     std::wstring output;
     uint32_t suppress = 0;
     std::wstring extra;
-    const MODULE_STATUS status =
-        guardPluginCall(kSource, kProcess, L"the plugin registrar", info.product, [&]() -> MODULE_STATUS {
-            return m_plugins->processAlert(info.product, input, output, &suppress, extra);
-        });
+    const MODULE_STATUS status = m_plugins->processAlert(info.product, input, output, &suppress, extra);
 
     // The plugin's word to suppress stands whatever else it reports.
     if (suppress == 1) {
@@ -165,11 +161,8 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
         alert->resetShown();
 
         std::wstring content;
-        const std::wstring json = AlertInfo::toJson(alert->getInfo());
         const MODULE_STATUS status =
-            guardPluginCall(kSource, kShow, L"the plugin registrar", product, [&]() -> MODULE_STATUS {
-                return m_plugins->getAlertContent(product, json, name, content);
-            });
+            m_plugins->getAlertContent(product, AlertInfo::toJson(alert->getInfo()), name, content);
         if (status != MODULE_STATUS_SUCCESS) {
             ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, kShow,
                     L"Failed to get alert content. Alert: %ls, Product: %ls, Viewer: %ls.", alertId.c_str(),
@@ -296,8 +289,7 @@ void AlertDispatcher::abandon(const std::shared_ptr<Alert>& alert)
 
 void AlertDispatcher::release(std::shared_ptr<Alert> alert)
 {
-    if (alert)
-        m_releaser.release(std::move(alert));
+    m_releaser.release(std::move(alert));
 }
 
 bool AlertDispatcher::deleteAlert(const std::wstring& instanceId)

@@ -76,6 +76,23 @@ std::wstring LogFile::programStem()
     return name.substr(0, name.rfind(L'.'));
 }
 
+std::vector<std::wstring> LogFile::rawLines(const std::wstring& path)
+{
+    const std::wstring text = readText(path);
+    std::vector<std::wstring> lines;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        const size_t end = text.find(L"\r\n", begin);
+        if (end == std::wstring::npos) {
+            lines.push_back(text.substr(begin));
+            break;
+        }
+        lines.push_back(text.substr(begin, end - begin));
+        begin = end + 2;
+    }
+    return lines;
+}
+
 std::wstring LogFile::readText(const std::wstring& path)
 {
     std::ifstream in(path.c_str(), std::ios::binary);

@@ -58,6 +58,9 @@ public:
     static std::wstring levelName(uint32_t level);
     // A log file's text without its byte-order mark; empty when unreadable.
     static std::wstring readText(const std::wstring& path);
+    // That text split at CR LF, as written, torn lines too: the last piece
+    // is one without its line end.
+    static std::vector<std::wstring> rawLines(const std::wstring& path);
 
     // The machine's ProgramData folder, and the program's file name without
     // its extension (the file logger's default module name).

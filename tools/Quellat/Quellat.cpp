@@ -55,6 +55,12 @@ const std::vector<CommandLineFlag> kFlags = {
 // their order on the command line.
 const wchar_t* const kCommands[] = {kRegisterProduct, kUnregisterProduct, kRegisterViewer, kUnregisterViewer};
 
+// The settings key of a product's or a viewer's registration.
+std::wstring registrationKey(const wchar_t* prefix, const std::wstring& id)
+{
+    return std::wstring(prefix) + L"/" + id;
+}
+
 void logError(const wchar_t* text)
 {
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction, L"%ls", text);
@@ -62,7 +68,7 @@ void logError(const wchar_t* text)
 
 int registerProduct(Ostrand::SettingsManagerClient& settings, const CommandLineParser& parser)
 {
-    const std::wstring key = std::wstring(kProductKeyPrefix) + L"/" + parser.value(kRegisterProduct);
+    const std::wstring key = registrationKey(kProductKeyPrefix, parser.value(kRegisterProduct));
     // Stored as typed: the service expands placeholders when it loads the plugin.
     Ostrand::JSONFormatter record;
     record.setString(kPluginPath, parser.value(kPluginPath));
@@ -78,7 +84,7 @@ int registerProduct(Ostrand::SettingsManagerClient& settings, const CommandLineP
 
 int registerViewer(Ostrand::SettingsManagerClient& settings, const CommandLineParser& parser)
 {
-    const std::wstring key = std::wstring(kViewerKeyPrefix) + L"/" + parser.value(kRegisterViewer);
+    const std::wstring key = registrationKey(kViewerKeyPrefix, parser.value(kRegisterViewer));
     if (!settings.setProperty(key, L"{}", kSettingsTimeout)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
                 L"Failed to store viewer registration information in the settings manager. Viewer: %ls.",
@@ -108,7 +114,7 @@ const Removal kViewerRemoval = {
 int unregister(const std::shared_ptr<Ostrand::MessageBus>& bus, Ostrand::SettingsManagerClient& settings,
                const Removal& removal, const std::wstring& id)
 {
-    const std::wstring key = std::wstring(removal.keyPrefix) + L"/" + id;
+    const std::wstring key = registrationKey(removal.keyPrefix, id);
     Kest::MessageWatcher watcher(bus);
     // Watched before the removal, so that a notice sent at once is not missed.
     watcher.watch(std::wstring(removal.noticePrefix) + L"." + id + L"." + kUnregisteredSuffix);
@@ -133,7 +139,7 @@ bool deliverable(const wchar_t* command, const CommandLineParser& parser)
     if (!prefix)
         return true; // a removal: what is stored can always be removed
     const std::wstring id = parser.value(command);
-    const std::wstring key = std::wstring(prefix) + L"/" + id;
+    const std::wstring key = registrationKey(prefix, id);
     if (Ostrand::SettingsManagerClient::noticesMatchable(key))
         return true;
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,

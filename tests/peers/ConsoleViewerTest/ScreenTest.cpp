@@ -38,18 +38,14 @@ TEST(ConsoleViewerScreen, EachAlertEndsOnceWhicheverComesFirst)
         SCOPED_TRACE(c.name);
         Screen screen;
         screen.show(L"2", kStart + 3s, Screen::Outcome::Dismissed);
-        size_t reports = 0;
         if (c.answeredFirst) {
             const std::vector<Screen::Ended> ended = screen.answered(kStart + 3s);
             EXPECT_EQ(std::vector<std::wstring>{L"2"}, instances(ended));
-            reports += ended.size();
             EXPECT_FALSE(screen.takeDown(L"2")) << "an alert the user already answered is not on screen";
         } else {
             EXPECT_TRUE(screen.takeDown(L"2"));
-            ++reports;
             EXPECT_TRUE(screen.answered(kStart + 3s).empty()) << "an alert taken down is not answered later";
         }
-        EXPECT_EQ(1u, reports);
         EXPECT_FALSE(screen.takeDown(L"2")) << "a second take-down";
         EXPECT_TRUE(screen.answered(kStart + 1h).empty());
     }

@@ -571,23 +571,6 @@ FILETIME shifted(FILETIME time, int64_t seconds)
     return time;
 }
 
-// The text of a log file split at CR LF; the last piece has no line end.
-std::vector<std::wstring> splitLines(const std::wstring& text)
-{
-    std::vector<std::wstring> lines;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        const size_t end = text.find(L"\r\n", begin);
-        if (end == std::wstring::npos) {
-            lines.push_back(text.substr(begin));
-            break;
-        }
-        lines.push_back(text.substr(begin, end - begin));
-        begin = end + 2;
-    }
-    return lines;
-}
-
 } // namespace
 
 // File 000 is full and "LastLogIdx" still names it, so the writer moves on to
@@ -653,7 +636,7 @@ TEST_F(FileLoggerTest, LineAfterACutLineStartsOnALineOfItsOwn)
         auto logger = make();
         ASSERT_EQ(logger->Write(L"Src", L"f", 7, 3, L"next line"), 0u) << c.name;
         ASSERT_EQ(logger->Write(L"Src", L"f", 8, 3, L"and one more"), 0u) << c.name;
-        const std::vector<std::wstring> lines = splitLines(LogFile::readText(logPath(0)));
+        const std::vector<std::wstring> lines = LogFile::rawLines(logPath(0));
         ASSERT_EQ(lines.size(), 4u) << c.name;
         EXPECT_EQ(lines[0], L"whole line") << c.name;
         EXPECT_EQ(lines[1], c.kept) << c.name;

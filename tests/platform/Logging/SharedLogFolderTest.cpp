@@ -1,4 +1,5 @@
 // Several processes, each with several threads, writing into one log folder.
+#include "FileSystem/FileSystem.h"
 #include "Ini/CObfuscatedIniReader.h"
 #include "Logging/CLogFolderLock.h"
 #include "Logging/CLogWaitBudget.h"
@@ -46,14 +47,6 @@ void PrintTo(const SharedFolderCase& c, std::ostream* os)
     *os << c.name;
 }
 
-bool makeFolders(const std::wstring& root, const std::wstring& folder)
-{
-    return CreateDirectoryW((root + L"\\Corvane").c_str(), nullptr) &&
-           CreateDirectoryW((root + L"\\Corvane\\CVLOGS").c_str(), nullptr) &&
-           CreateDirectoryW((root + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr) &&
-           CreateDirectoryW(folder.c_str(), nullptr);
-}
-
 class SharedLogFolder : public ::testing::Test {
 protected:
     void SetUp() override
@@ -64,7 +57,7 @@ protected:
     // The folder made, its ini set to files of 10 MB, before any logger starts.
     bool makeFolderOfTenMegabyteFiles() const
     {
-        if (!makeFolders(m_scratch.path(), m_folder))
+        if (!Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS)
             return false;
         Halvex::CObfuscatedIniReader ini;
         ini.Load(m_ini);
@@ -87,23 +80,6 @@ class SharedLogFolderTest : public SharedLogFolder, public ::testing::WithParamI
 bool exists(const std::wstring& path)
 {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::vector<std::wstring> rawLines(const std::wstring& path)
-{
-    const std::wstring text = TestSupport::LogFile::readText(path);
-    std::vector<std::wstring> lines;
-    size_t begin = 0;
-    while (begin < text.size()) {
-        size_t end = text.find(L"\r\n", begin);
-        if (end == std::wstring::npos) {
-            lines.push_back(text.substr(begin)); // a line without its end: torn
-            break;
-        }
-        lines.push_back(text.substr(begin, end - begin));
-        begin = end + 2;
-    }
-    return lines;
 }
 
 } // namespace
@@ -160,7 +136,7 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
     std::map<std::pair<unsigned, unsigned>, std::vector<unsigned>> seen;
     size_t torn = 0, lines = 0;
     for (unsigned k = 0; k < c.maxEntries; ++k) {
-        const std::vector<std::wstring> fileLines = rawLines(logPath(k));
+        const std::vector<std::wstring> fileLines = TestSupport::LogFile::rawLines(logPath(k));
         if (k < files)
             EXPECT_EQ(fileLines.size(), k + 1 < files ? perFile : total - perFile * (files - 1)) << "file " << k;
         else
@@ -279,7 +255,7 @@ bool turnIsFree(const std::wstring& folder)
 void expectEveryLineWhole(const std::wstring& path, unsigned threads, unsigned lines)
 {
     std::vector<std::vector<unsigned>> seen(threads);
-    for (const std::wstring& line : rawLines(path)) {
+    for (const std::wstring& line : TestSupport::LogFile::rawLines(path)) {
         unsigned thread = 0, number = 0;
         const size_t text = line.rfind(L"$ ");
         ASSERT_NE(text, std::wstring::npos) << TestSupport::narrow(line);
@@ -453,7 +429,7 @@ TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
         {"keeps the reservation open", CLogFolderLock::kReservationName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
         {"left a reservation behind, closed", CLogFolderLock::kReservationName, 0, 0, false, 0},
     };
-    ASSERT_TRUE(makeFolders(m_scratch.path(), m_folder));
+    ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
     for (const Case& c : cases) {
         const std::wstring squatted = m_folder + L"\\" + c.file;
         HANDLE squatter = takeTurn(m_folder, c.sharing, c.flags, c.file);
@@ -562,7 +538,7 @@ TEST_F(SharedLogFolder, OwnerThatEndedMidLineLeavesAFreeTurnAndAWholeNextLine)
     EXPECT_EQ(clock->Paused(), 0u);
     EXPECT_TRUE(turnIsFree(m_folder));
 
-    const std::vector<std::wstring> lines = rawLines(logPath(0));
+    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
     ASSERT_EQ(lines.size(), 4u);
     for (size_t i : {0u, 1u, 3u}) {
         unsigned writer = 0, thread = 0, number = 0;

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <future>
 
+using namespace std::chrono_literals;
+
 namespace {
 
 TEST(DispatchTurnsTest, ASecondTakerOfAnIdWaitsForTheFirstToGiveItBackWhileOtherIdsGoOn)
@@ -16,14 +18,12 @@ TEST(DispatchTurnsTest, ASecondTakerOfAnIdWaitsForTheFirstToGiveItBackWhileOther
     ASSERT_TRUE(turns.take(3, never));
     EXPECT_TRUE(turns.take(5, never)) << "another id has a turn of its own";
 
-    std::atomic<bool> given{false};
-    auto second = std::async(std::launch::async, [&] {
-        const bool took = turns.take(3, never);
-        return took && given.load();
-    });
-    given = true;
+    auto second = std::async(std::launch::async, [&] { return turns.take(3, never); });
+    ASSERT_EQ(std::future_status::timeout, second.wait_for(200ms))
+        << "the second taker went on before the turn was given back";
     turns.give(3);
-    EXPECT_TRUE(second.get()) << "the second taker went on before the turn was given back";
+    ASSERT_EQ(std::future_status::ready, second.wait_for(TestSupport::kGenerousWait));
+    EXPECT_TRUE(second.get());
     turns.give(3);
     turns.give(5);
 }
@@ -36,6 +36,8 @@ TEST(DispatchTurnsTest, AStoppedTakerGivesUpWithoutTheTurn)
 
     std::atomic<bool> stopped{false};
     auto waiting = std::async(std::launch::async, [&] { return turns.take(3, [&] { return stopped.load(); }); });
+    // Waiting, so that only the wake-up can end its wait.
+    ASSERT_EQ(std::future_status::timeout, waiting.wait_for(200ms));
     stopped = true;
     turns.wake();
     ASSERT_EQ(std::future_status::ready, waiting.wait_for(TestSupport::kGenerousWait));
