@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
 #include <utility>
 
 namespace Ostrand {
@@ -27,15 +28,11 @@ const CommandLineFlag kFlagTable[] = {
 const wchar_t kSource[] = L"CollectiveRegistrar";
 const wchar_t kExecute[] = L"Ostrand::CollectiveRegistrar::execute";
 
-// Nothing says when a program that holds the file lets go of it: it is
-// looked at again this often.
-constexpr std::chrono::milliseconds kBusyFilePause{50};
-
-std::chrono::milliseconds remainingUntil(std::chrono::steady_clock::time_point deadline)
-{
-    const auto left = deadline - std::chrono::steady_clock::now();
-    return left.count() > 0 ? std::chrono::ceil<std::chrono::milliseconds>(left) : std::chrono::milliseconds(0);
-}
+// Nothing says when a run or a program that holds the file lets go of it:
+// it is looked at again, soon at first and then less often, so that many
+// waiting runs do not keep the holder from its work.
+constexpr std::chrono::milliseconds kFirstPause{10};
+constexpr std::chrono::milliseconds kLongestPause{100};
 
 } // namespace
 
@@ -43,14 +40,14 @@ CollectiveRegistrar::CollectiveRegistrar(std::wstring registryFile, UninstallCal
                                          std::shared_ptr<IFileIO> fileIO, std::shared_ptr<JSONParser> document,
                                          std::shared_ptr<ReferenceProvider> provider,
                                          std::shared_ptr<ReferenceManager> manager,
-                                         std::chrono::milliseconds waitBound)
+                                         std::chrono::milliseconds waitBound, std::shared_ptr<WaitClock> clock)
     : m_registryFile(std::move(registryFile)), m_uninstall(std::move(uninstall)),
       m_fileIO(fileIO ? std::move(fileIO) : std::make_shared<FileIO>()),
       m_document(document ? std::move(document) : std::make_shared<JSONParser>()),
       m_provider(provider ? std::move(provider)
                           : std::make_shared<JSONReferenceProvider>(m_document, m_fileIO, m_registryFile)),
       m_manager(manager ? std::move(manager) : std::make_shared<ReferenceManager>(m_provider)),
-      m_waitBound(waitBound)
+      m_waitBound(waitBound), m_clock(clock ? std::move(clock) : std::make_shared<WaitClock>())
 {
 }
 
@@ -69,7 +66,7 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
         return false;
 
     // One wait bound for the whole run, however its waits fall.
-    const Clock::time_point deadline = Clock::now() + m_waitBound;
+    const Clock::time_point deadline = m_clock->now() + m_waitBound;
     RegistryFileLock lock(RegistryFileLock::lockFileFor(m_registryFile));
     if (!takeTurn(lock, deadline))
         return false;
@@ -90,30 +87,72 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
     if (parser.has(kRegisterFlag))
         return registerCode(parser.value(kRegisterFlag));
     if (parser.has(kUnregisterFlag))
-        return unregisterCode(parser.value(kUnregisterFlag), referencesUsable, lock);
+        return unregisterCode(parser.value(kUnregisterFlag), referencesUsable, lock, deadline);
     return false;
+}
+
+bool CollectiveRegistrar::whileBusy(Clock::time_point deadline, const std::function<bool()>& attempt) const
+{
+    std::chrono::milliseconds pause = kFirstPause;
+    while (attempt()) {
+        const auto left = deadline - m_clock->now();
+        if (left.count() <= 0)
+            return false;
+        m_clock->pause(std::min(pause, std::chrono::ceil<std::chrono::milliseconds>(left)));
+        pause = std::min(pause * 2, kLongestPause);
+    }
+    return true;
 }
 
 bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const
 {
-    RegistryFileLock::Result result = lock.acquire(std::chrono::milliseconds(0));
-    if (result == RegistryFileLock::Result::TimedOut) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
-                L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
-        result = lock.acquire(remainingUntil(deadline));
-    }
-    if (result == RegistryFileLock::Result::Held)
+    RegistryFileLock::Result result = RegistryFileLock::Result::Failed;
+    bool heldByProgram = false;
+    bool turnWaitLogged = false;
+    bool fileWaitLogged = false;
+    // The mark is read while waiting too: runs that the installer starts
+    // during the uninstall, whose turn would come only after it, end at once.
+    const bool ended = whileBusy(deadline, [&] {
+        result = lock.tryAcquire();
+        if (result != RegistryFileLock::Result::Busy || lock.removalMarked())
+            return false;
+        heldByProgram = lock.error() == ERROR_SHARING_VIOLATION;
+        if (heldByProgram && !fileWaitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"%ls is held by another program. Waiting for it.", lock.path().c_str());
+            fileWaitLogged = true;
+        } else if (!heldByProgram && !turnWaitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
+            turnWaitLogged = true;
+        }
         return true;
-    if (result == RegistryFileLock::Result::TimedOut) {
+    });
+    if (lock.removalMarked()) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"Another run kept %ls for over %lld ms. Nothing was changed. Returning.", m_registryFile.c_str(),
-                static_cast<long long>(m_waitBound.count()));
+                L"The component is being removed (%ls says so). Nothing was changed. Returning.",
+                lock.path().c_str());
         return false;
     }
+    if (!ended && heldByProgram) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
+                lock.path().c_str(), static_cast<long long>(m_waitBound.count()));
+        return false;
+    }
+    if (!ended) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"Another run still had its turn at %ls after %lld ms of waiting. Nothing was changed. Returning.",
+                m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
+        return false;
+    }
+    if (result == RegistryFileLock::Result::Done)
+        return true;
     // No folder, so no registry file to take turns at, and nobody makes the
     // folder: the run goes on and finds no file, as it would alone.
     if (lock.error() == ERROR_PATH_NOT_FOUND)
         return true;
+    // A lock file that can never be used, such as a folder of that name.
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
             L"Could not lock %ls. Error code %lu. Nothing was changed. Returning.", lock.path().c_str(),
             lock.error());
@@ -125,24 +164,64 @@ bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point dea
 bool CollectiveRegistrar::readRegistryFile(Clock::time_point deadline, bool& read)
 {
     bool waitLogged = false;
-    for (;;) {
+    const bool ended = whileBusy(deadline, [&] {
         read = m_provider->initialize();
         if (read || !m_provider->wasBusy())
-            return true;
-        const std::chrono::milliseconds left = remainingUntil(deadline);
-        if (left.count() == 0) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                    L"%ls was held by another program for over %lld ms. Nothing was changed. Returning.",
-                    m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
             return false;
-        }
         if (!waitLogged) {
             ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
                     L"%ls is held by another program. Waiting for it.", m_registryFile.c_str());
             waitLogged = true;
         }
-        Sleep(static_cast<DWORD>(std::min(left, kBusyFilePause).count()));
+        return true;
+    });
+    if (!ended)
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
+                m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
+    return ended;
+}
+
+// Before the installer starts: from then on no run may report a code as
+// kept. Without the turn there is no folder, hence nothing to mark.
+bool CollectiveRegistrar::markRemoval(RegistryFileLock& lock, Clock::time_point deadline) const
+{
+    if (!lock.held())
+        return true;
+    RegistryFileLock::Result result = RegistryFileLock::Result::Failed;
+    bool waitLogged = false;
+    const bool ended = whileBusy(deadline, [&] {
+        result = lock.markRemoval();
+        if (result != RegistryFileLock::Result::Busy)
+            return false;
+        if (!waitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"%ls is held by another program. Waiting for it.", lock.path().c_str());
+            waitLogged = true;
+        }
+        return true;
+    });
+    if (!ended) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
+                lock.path().c_str(), static_cast<long long>(m_waitBound.count()));
+        return false;
     }
+    if (result == RegistryFileLock::Result::Done)
+        return true;
+    ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+            L"Could not mark %ls for the component's removal. Error code %lu. Nothing was changed. Returning.",
+            lock.path().c_str(), lock.error());
+    return false;
+}
+
+// The component stays: so must the runs' right to register.
+void CollectiveRegistrar::unmarkRemoval(RegistryFileLock& lock) const
+{
+    if (lock.held() && !lock.unmarkRemoval())
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                L"Could not take the removal mark out of %ls. Error code %lu. Every run fails until it is emptied.",
+                lock.path().c_str(), lock.error());
 }
 
 bool CollectiveRegistrar::registerCode(const std::wstring& code)
@@ -159,33 +238,38 @@ bool CollectiveRegistrar::registerCode(const std::wstring& code)
     return false;
 }
 
-bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock)
+bool CollectiveRegistrar::unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock,
+                                         Clock::time_point deadline)
 {
-    // The installer may take long, and may itself run the registrar: the
-    // other runs get their turns while it works.
+    // The turn is kept across the uninstall: a registration saved meanwhile
+    // would go with the component.
     if (!m_fileIO->exists(m_registryFile) || !referencesUsable) {
         // Nothing tells which codes still depend on the component: it goes.
+        if (!markRemoval(lock, deadline))
+            return false;
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
                 L"Could not find %ls or could not initialize referenceManager - uninstalling", m_registryFile.c_str());
-        lock.release();
-        const bool uninstalled = uninstall();
-        if (!uninstalled)
-            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed",
-                    m_registryFile.c_str());
-        return uninstalled;
+        if (uninstall())
+            return true;
+        unmarkRemoval(lock);
+        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed", m_registryFile.c_str());
+        return false;
     }
     if (code.empty() || !m_manager->remove(code))
         return false;
+    const bool last = m_manager->count() == 0;
+    if (last && !markRemoval(lock, deadline))
+        return false;
     if (!m_manager->save()) {
+        if (last)
+            unmarkRemoval(lock);
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Could not save unregister of code %ls",
                 code.c_str());
         return false;
     }
-    if (m_manager->count() != 0)
+    if (!last || uninstall())
         return true;
-    lock.release();
-    if (uninstall())
-        return true;
+    unmarkRemoval(lock);
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute, L"Uninstall of %ls failed after last reference removed",
             m_registryFile.c_str());
     return false;

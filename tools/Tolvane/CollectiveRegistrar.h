@@ -4,6 +4,7 @@
 #include "ReferenceManager.h"
 #include "ReferenceProvider.h"
 #include "RegistryFileLock.h"
+#include "WaitClock.h"
 
 #include <chrono>
 #include <functional>
@@ -24,25 +25,35 @@ public:
     static constexpr std::chrono::milliseconds kWaitBound{60000};
 
     // Every empty collaborator gets its default: the file access, a document,
-    // a JSON provider over those two and the path, a manager over the provider.
+    // a JSON provider over those two and the path, a manager over the provider,
+    // the system's clock.
     CollectiveRegistrar(std::wstring registryFile, UninstallCallback uninstall, std::shared_ptr<IFileIO> fileIO = {},
                         std::shared_ptr<JSONParser> document = {}, std::shared_ptr<ReferenceProvider> provider = {},
                         std::shared_ptr<ReferenceManager> manager = {},
-                        std::chrono::milliseconds waitBound = kWaitBound);
+                        std::chrono::milliseconds waitBound = kWaitBound, std::shared_ptr<WaitClock> clock = {});
 
     // Runs one command line: exactly one switch, "-register=<code>" or
     // "-unregister=<code>". True when the command succeeded. Runs at the
     // same time take turns: each reads, changes and saves the file alone.
-    // One that cannot have its turn within the bound changes nothing.
+    // One that cannot have its turn within the bound changes nothing. The run
+    // that has the component removed keeps its turn across the uninstall and
+    // marks the lock file first: every run that sees the mark, during the
+    // uninstall or after it, changes nothing and fails.
     bool execute(int argc, const wchar_t* const* argv);
 
 private:
-    using Clock = std::chrono::steady_clock;
+    using Clock = WaitClock::Clock;
 
+    // Makes `attempt` until it answers that it is no longer busy, pausing
+    // between attempts; false when the deadline came first.
+    bool whileBusy(Clock::time_point deadline, const std::function<bool()>& attempt) const;
     bool takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const;
     bool readRegistryFile(Clock::time_point deadline, bool& read);
+    bool markRemoval(RegistryFileLock& lock, Clock::time_point deadline) const;
+    void unmarkRemoval(RegistryFileLock& lock) const;
     bool registerCode(const std::wstring& code);
-    bool unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock);
+    bool unregisterCode(const std::wstring& code, bool referencesUsable, RegistryFileLock& lock,
+                        Clock::time_point deadline);
     bool uninstall() const;
 
     std::wstring m_registryFile;
@@ -52,6 +63,7 @@ private:
     std::shared_ptr<ReferenceProvider> m_provider;
     std::shared_ptr<ReferenceManager> m_manager;
     std::chrono::milliseconds m_waitBound;
+    std::shared_ptr<WaitClock> m_clock;
 };
 
 } // namespace Ostrand

@@ -2,10 +2,7 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <cstring>
 #include <utility>
 
 namespace Ostrand {
@@ -13,32 +10,25 @@ namespace Ostrand {
 namespace {
 
 const wchar_t kLockSuffix[] = L".lock";
+// The whole content of a lock file while the component is being removed;
+// an empty lock file carries no mark.
+const char kRemovalMark[] = "The component is being removed.\r\n";
+constexpr DWORD kRemovalMarkSize = sizeof(kRemovalMark) - 1;
 
-bool lockFile(HANDLE file, DWORD flags)
+OVERLAPPED at(unsigned long long offset)
 {
-    OVERLAPPED range = {};
-    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &range) != FALSE;
+    OVERLAPPED position = {};
+    position.Offset = static_cast<DWORD>(offset);
+    position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return position;
 }
 
-void unlockFile(HANDLE file)
+std::shared_ptr<void> owned(HANDLE file)
 {
-    OVERLAPPED range = {};
-    UnlockFileEx(file, 0, 1, 0, &range);
+    return std::shared_ptr<void>(file, [](void* handle) { CloseHandle(handle); });
 }
 
 } // namespace
-
-// One wait for the lock, shared by the run and the thread that blocks in it:
-// whichever of the two decides first (granted, refused, or given up) decides.
-struct RegistryFileLock::Turn {
-    enum class State { Waiting, Granted, Refused, GivenUp };
-
-    std::shared_ptr<void> file;
-    std::mutex mutex;
-    std::condition_variable decided;
-    State state = State::Waiting;
-    DWORD error = 0;
-};
 
 RegistryFileLock::RegistryFileLock(std::wstring lockFile) : m_path(std::move(lockFile)) {}
 
@@ -46,77 +36,100 @@ RegistryFileLock::~RegistryFileLock() { release(); }
 
 std::wstring RegistryFileLock::lockFileFor(const std::wstring& registryFile) { return registryFile + kLockSuffix; }
 
-RegistryFileLock::Result RegistryFileLock::acquire(std::chrono::milliseconds bound)
+RegistryFileLock::Result RegistryFileLock::failedOrBusy()
+{
+    m_error = GetLastError();
+    // What only holds the file for now (a copy, a backup) is waited for like
+    // a run in its turn.
+    return m_error == ERROR_SHARING_VIOLATION || m_error == ERROR_LOCK_VIOLATION ? Result::Busy : Result::Failed;
+}
+
+RegistryFileLock::Result RegistryFileLock::tryAcquire()
 {
     if (m_held)
-        return Result::Held;
+        return Result::Done;
     if (!m_file) {
-        // Shared for reading and writing so that every run can open it at
-        // once; never for deletion, so that it stays while anyone holds it.
-        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            m_error = GetLastError();
-            return Result::Failed;
-        }
-        m_file.reset(file, [](void* handle) { CloseHandle(handle); });
+        // A byte-range lock needs no more than reading, so a read-only lock
+        // file serves, and so does one that others hold for reading or
+        // writing. Never shared for deletion, so that it stays while anyone
+        // holds it.
+        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return failedOrBusy();
+        m_file = owned(file);
     }
-    if (lockFile(m_file.get(), LOCKFILE_FAIL_IMMEDIATELY)) {
+    OVERLAPPED range = at(kTurnOffset);
+    if (LockFileEx(m_file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         m_held = true;
-        return Result::Held;
+        return Result::Done;
     }
-    if (bound.count() <= 0)
-        return Result::TimedOut;
-
-    // An overlapped lock request would give a wait with a time-out, but under
-    // Wine it never completes. So a thread of its own blocks in the lock and
-    // this one waits for it with the bound. A thread given up on lets go of
-    // the lock as soon as it gets it, and closes its handle.
-    const std::shared_ptr<Turn> turn = std::make_shared<Turn>();
-    turn->file = m_file;
-    try {
-        std::thread([turn] {
-            const bool locked = lockFile(turn->file.get(), 0);
-            const DWORD error = locked ? ERROR_SUCCESS : GetLastError();
-            std::lock_guard<std::mutex> guard(turn->mutex);
-            if (turn->state == Turn::State::Waiting) {
-                turn->state = locked ? Turn::State::Granted : Turn::State::Refused;
-                turn->error = error;
-                turn->decided.notify_all();
-            } else if (locked) {
-                unlockFile(turn->file.get());
-            }
-        }).detach();
-    } catch (const std::system_error& failure) {
-        m_error = static_cast<unsigned long>(failure.code().value());
-        return Result::Failed;
-    }
-
-    std::unique_lock<std::mutex> guard(turn->mutex);
-    turn->decided.wait_for(guard, bound, [&turn] { return turn->state != Turn::State::Waiting; });
-    switch (turn->state) {
-    case Turn::State::Granted:
-        m_held = true;
-        return Result::Held;
-    case Turn::State::Refused:
-        m_error = turn->error;
-        return Result::Failed;
-    default:
-        // The handle stays with the waiting thread; a later acquire opens
-        // one of its own.
-        turn->state = Turn::State::GivenUp;
-        m_file.reset();
-        return Result::TimedOut;
-    }
+    return failedOrBusy();
 }
 
 void RegistryFileLock::release()
 {
+    m_markFile.reset();
     if (!m_held)
         return;
-    unlockFile(m_file.get());
+    OVERLAPPED range = at(kTurnOffset);
+    UnlockFileEx(m_file.get(), 0, 1, 0, &range);
     m_held = false;
+}
+
+bool RegistryFileLock::removalMarked() const
+{
+    if (!m_file)
+        return false;
+    char content[kRemovalMarkSize + 1] = {};
+    OVERLAPPED start = at(0);
+    DWORD read = 0;
+    if (!ReadFile(m_file.get(), content, sizeof(content), &read, &start))
+        return false;
+    return read == kRemovalMarkSize && std::memcmp(content, kRemovalMark, kRemovalMarkSize) == 0;
+}
+
+RegistryFileLock::Result RegistryFileLock::markRemoval()
+{
+    if (!m_held) {
+        m_error = ERROR_NOT_LOCKED;
+        return Result::Failed;
+    }
+    if (!m_markFile) {
+        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return failedOrBusy();
+        m_markFile = owned(file);
+    }
+    // On the disk before the installer starts: a mark lost with the power
+    // would let a registration into a component that is going.
+    OVERLAPPED start = at(0);
+    DWORD written = 0;
+    LARGE_INTEGER end = {};
+    end.QuadPart = kRemovalMarkSize;
+    if (!WriteFile(m_markFile.get(), kRemovalMark, kRemovalMarkSize, &written, &start) ||
+        written != kRemovalMarkSize || !SetFilePointerEx(m_markFile.get(), end, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(m_markFile.get()) || !FlushFileBuffers(m_markFile.get())) {
+        const DWORD error = GetLastError();
+        unmarkRemoval();
+        m_error = error;
+        return Result::Failed;
+    }
+    return Result::Done;
+}
+
+bool RegistryFileLock::unmarkRemoval()
+{
+    if (!m_markFile)
+        return false;
+    LARGE_INTEGER start = {};
+    const bool emptied = SetFilePointerEx(m_markFile.get(), start, nullptr, FILE_BEGIN) &&
+                         SetEndOfFile(m_markFile.get()) && FlushFileBuffers(m_markFile.get());
+    if (!emptied)
+        m_error = GetLastError();
+    m_markFile.reset();
+    return emptied;
 }
 
 } // namespace Ostrand

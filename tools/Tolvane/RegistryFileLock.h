@@ -1,12 +1,12 @@
 #pragma once
-#include <chrono>
 #include <memory>
 #include <string>
 
 namespace Ostrand {
 
 // Gives the runs of the registrar turns over the registry file: one run at a
-// time reads, changes and saves it.
+// time reads, changes and saves it. It also carries the mark that the
+// component is being removed.
 //
 // The turn is an exclusive byte-range lock on a file of its own beside the
 // registry file. Whoever may write the folder can make and take it, whatever
@@ -16,9 +16,15 @@ namespace Ostrand {
 // named object would be open to anyone on the machine who made it first.
 // Whoever may only read the folder can take the lock too, and so keep runs
 // waiting: what that costs is each run's wait bound, and nothing changes.
+//
+// The locked byte lies far past the file's content, so that the mark can be
+// read while another run holds the turn.
 class RegistryFileLock {
 public:
-    enum class Result { Held, TimedOut, Failed };
+    enum class Result { Done, Busy, Failed };
+
+    // Where the turn's byte lies in the lock file.
+    static constexpr unsigned long long kTurnOffset = 1ULL << 32;
 
     explicit RegistryFileLock(std::wstring lockFile);
     ~RegistryFileLock();
@@ -28,20 +34,33 @@ public:
     // The lock file that goes with a registry file.
     static std::wstring lockFileFor(const std::wstring& registryFile);
 
-    // Takes the lock, waiting at most `bound` for the run that holds it.
-    // Failed when the lock file cannot be opened or locked (see error()).
-    Result acquire(std::chrono::milliseconds bound);
+    // One attempt at the turn, without waiting. Busy while another run holds
+    // the turn or another program holds the lock file without sharing it;
+    // Failed when the lock file can never be used this way (see error()).
+    Result tryAcquire();
     // Lets the next run have its turn; nothing when the lock is not held.
     void release();
+    bool held() const { return m_held; }
+
+    // True when the lock file holds the mark that the component is being
+    // removed; readable with or without the turn, once the file is open.
+    bool removalMarked() const;
+    // Only with the turn: writes the mark (Busy while a program holds the
+    // lock file from writing), and takes it away again.
+    Result markRemoval();
+    bool unmarkRemoval();
+
     const std::wstring& path() const { return m_path; }
-    // The system's error code of the last Failed.
+    // The system's error code of the last Busy or Failed, or of a failed
+    // unmarkRemoval.
     unsigned long error() const { return m_error; }
 
 private:
-    struct Turn;
+    Result failedOrBusy();
 
     std::wstring m_path;
     std::shared_ptr<void> m_file;
+    std::shared_ptr<void> m_markFile;
     bool m_held = false;
     unsigned long m_error = 0;
 };

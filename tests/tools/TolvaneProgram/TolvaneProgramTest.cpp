@@ -51,6 +51,8 @@ protected:
         ASSERT_TRUE(log.ready());
         SetEnvironmentVariableW(L"CVINST_JOURNAL", journal.c_str());
         SetEnvironmentVariableW(L"CVINST_EXIT_CODE", nullptr);
+        SetEnvironmentVariableW(L"CVINST_RUN", nullptr);
+        SetEnvironmentVariableW(L"CVINST_WAIT_EVENT", nullptr);
     }
 
     void TearDown() override { PendingDeletions::forget(root.path()); }
@@ -60,7 +62,6 @@ protected:
     // empty: the program writes to no console on any path.
     DWORD run(const std::wstring& arguments) const
     {
-        std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
         SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
         HANDLE console = CreateFileW(consoleFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -68,45 +69,34 @@ protected:
             ADD_FAILURE() << "cannot make the console file: " << GetLastError();
             return 0xFFFFFFFF;
         }
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = nullptr;
-        startup.hStdOutput = console;
-        startup.hStdError = console;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                            &process)) {
-            ADD_FAILURE() << "cannot start the program: " << GetLastError();
-            CloseHandle(console);
-            return 0xFFFFFFFF;
-        }
+        PROCESS_INFORMATION process = start(arguments, false, console);
         CloseHandle(console);
-        DWORD code = 0xFFFFFFFF;
-        if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-            GetExitCodeProcess(process.hProcess, &code);
-        else
-            ADD_FAILURE() << "the program did not end";
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+        const DWORD code = finish(process);
         EXPECT_EQ("", TestSupport::ScratchFolder::read(consoleFile)) << TestSupport::narrow(arguments);
         return code;
     }
 
     // Starts a run and returns without waiting for it; suspended when asked.
-    // Its streams go nowhere. A run that cannot start has no process handle.
-    PROCESS_INFORMATION start(const std::wstring& arguments, bool suspended = false) const
+    // Its standard output and error go to `console` when one is given (it is
+    // inherited), nowhere otherwise. A run that cannot start has no process
+    // handle.
+    PROCESS_INFORMATION start(const std::wstring& arguments, bool suspended = false, HANDLE console = nullptr) const
     {
-        std::wstring commandLine = L"\"" + program + L"\" " + arguments;
+        std::wstring commandLine = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
+        if (console) {
+            startup.dwFlags = STARTF_USESTDHANDLES;
+            startup.hStdOutput = console;
+            startup.hStdError = console;
+        }
         PROCESS_INFORMATION process = {};
         // Under load Wine has been seen to refuse a process creation with
         // ERROR_INTERNAL_ERROR; no process exists then, nothing of the run
         // happened, and the creation alone is made again.
         for (int attempt = 1;; ++attempt) {
-            if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
-                               nullptr, nullptr, &startup, &process))
+            if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, console ? TRUE : FALSE,
+                               suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup, &process))
                 return process;
             const DWORD error = GetLastError();
             if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
@@ -187,6 +177,10 @@ protected:
     }
     using Lines = std::vector<std::wstring>;
 
+    // The component installed again after an uninstall: its lock file, which
+    // says it is being removed, goes with the rest at the next restart.
+    void installAfresh() const { DeleteFileW(lockFilePath.c_str()); }
+
     void storeRegistryFile(const std::wstring& text) const { root.write(L"component\\appregistry.dat", registryFile(text)); }
     std::string registryFileBytes() const { return TestSupport::ScratchFolder::read(registryFilePath); }
     bool registryFileExists() const { return GetFileAttributesW(registryFilePath.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -264,6 +258,7 @@ TEST_F(TolvaneProgram, UnregisterOfTheLastCodeUninstallsAndSchedulesTheDeletions
         SetEnvironmentVariableW(L"CVINST_EXIT_CODE", installerExitCode);
         DeleteFileW(journal.c_str());
         PendingDeletions::forget(root.path());
+        installAfresh();
         storeRegistryFile(LR"({"registry":[{"appcode":"ABC"}]})");
 
         EXPECT_EQ(0U, run(L"-unregister=ABC"));
@@ -292,6 +287,7 @@ TEST_F(TolvaneProgram, UnregisterWithoutAUsableFileUninstalls)
     for (Damage damage : {Damage::Missing, Damage::Invalid}) {
         DeleteFileW(journal.c_str());
         DeleteFileW(registryFilePath.c_str());
+        installAfresh();
         if (damage == Damage::Invalid)
             root.write(L"component\\appregistry.dat", "{\"registry\":[{\"appcode\":\"ABC\"}]}");
         EXPECT_EQ(0U, run(L"-unregister=ABC")) << static_cast<int>(damage);
@@ -338,6 +334,7 @@ TEST_F(TolvaneProgram, AFileWithALoneLowSurrogateIsUnreadable)
                          L" or could not initialize referenceManager - uninstalling"}),
               logged());
 
+    installAfresh();
     storeRegistryFile(damaged);
     EXPECT_EQ(0U, run(L"-register=NEW"));
     EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
@@ -394,10 +391,12 @@ TEST_F(TolvaneProgram, RunsStartedTogetherLoseNoChange)
     }
 }
 
-// What holds the registry file for a while, another program that holds it
-// without sharing or another run in its turn, is waited for; the run then
-// reads the whole list and goes ahead. An unregister never takes the busy
-// file for a missing one and uninstalls.
+// What holds the registry file or its lock file for a while is waited for:
+// another program that holds the registry file without sharing, another run
+// in its turn, or another program (a copy, a backup) that holds the lock file
+// without sharing. The run then reads the whole list and goes ahead. A lock
+// file held sharing reading only keeps no run waiting at all. An unregister
+// never takes the busy file for a missing one and uninstalls.
 TEST_F(TolvaneProgram, ARunWaitsForWhatHoldsTheFileAndThenGoesAhead)
 {
     struct Case {
@@ -406,40 +405,99 @@ TEST_F(TolvaneProgram, ARunWaitsForWhatHoldsTheFileAndThenGoesAhead)
         const wchar_t* command;
         const wchar_t* after;
     };
+    const wchar_t* const registered = LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"},{"appcode":"NEW"}]})";
+    const wchar_t* const unregistered = LR"({"registry":[{"appcode":"D"}]})";
     const Case cases[] = {
-        {"register, file held", Holder::RegistryFile, L"-register=NEW",
-         LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"},{"appcode":"NEW"}]})"},
-        {"unregister, file held", Holder::RegistryFile, L"-unregister=ABC", LR"({"registry":[{"appcode":"D"}]})"},
-        {"register, turn held", Holder::Turn, L"-register=NEW",
-         LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"},{"appcode":"NEW"}]})"},
-        {"unregister, turn held", Holder::Turn, L"-unregister=ABC", LR"({"registry":[{"appcode":"D"}]})"},
+        {"register, file held", Holder::RegistryFile, L"-register=NEW", registered},
+        {"unregister, file held", Holder::RegistryFile, L"-unregister=ABC", unregistered},
+        {"register, turn held", Holder::Turn, L"-register=NEW", registered},
+        {"unregister, turn held", Holder::Turn, L"-unregister=ABC", unregistered},
+        {"register, lock file held unshared", Holder::LockFileUnshared, L"-register=NEW", registered},
+        {"unregister, lock file held unshared", Holder::LockFileUnshared, L"-unregister=ABC", unregistered},
+        {"register, lock file held for reading", Holder::LockFileSharedForReading, L"-register=NEW", registered},
+        {"unregister, lock file held for reading", Holder::LockFileSharedForReading, L"-unregister=ABC",
+         unregistered},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         storeRegistryFile(LR"({"registry":[{"appcode":"ABC"},{"appcode":"D"}]})");
         DeleteFileW(journal.c_str());
-        const bool fileHeld = c.holder == Holder::RegistryFile;
-        const HANDLE holder = hold(c.holder, fileHeld ? registryFilePath : lockFilePath);
+        const HANDLE holder = hold(c.holder, c.holder == Holder::RegistryFile ? registryFilePath : lockFilePath);
         ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-        const std::wstring waiting =
-            fileHeld ? L"Information: " + registryFilePath + L" is held by another program. Waiting for it."
-                     : L"Information: Another run is changing " + registryFilePath + L". Waiting for its turn.";
+        std::wstring waiting;
+        if (c.holder == Holder::RegistryFile)
+            waiting = L"Information: " + registryFilePath + L" is held by another program. Waiting for it.";
+        else if (c.holder == Holder::Turn)
+            waiting = L"Information: Another run is changing " + registryFilePath + L". Waiting for its turn.";
+        else if (c.holder == Holder::LockFileUnshared)
+            waiting = L"Information: " + lockFilePath + L" is held by another program. Waiting for it.";
 
         PROCESS_INFORMATION process = start(c.command);
-        // A run that does not wait ends while the holder still holds.
-        TestSupport::waitUntil([&] {
-            return hasLogged(waiting) || !process.hProcess || WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
-        });
-        EXPECT_TRUE(hasLogged(waiting)) << TestSupport::narrow(waiting);
-        CloseHandle(holder);
-        EXPECT_EQ(0U, finish(process));
+        DWORD code = 0xFFFFFFFF;
+        if (!waiting.empty()) {
+            // A run that does not wait ends while the holder still holds.
+            TestSupport::waitUntil([&] {
+                return hasLogged(waiting) || !process.hProcess ||
+                       WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
+            });
+            EXPECT_TRUE(hasLogged(waiting)) << TestSupport::narrow(waiting);
+            CloseHandle(holder);
+            code = finish(process);
+        } else {
+            // Nothing to wait for: the run ends while the holder still holds.
+            code = finish(process);
+            CloseHandle(holder);
+        }
+        EXPECT_EQ(0U, code);
         EXPECT_EQ(registryFile(c.after), registryFileBytes());
         EXPECT_EQ("", installerJournal());
-        Lines expected{waiting};
+        Lines expected;
+        if (!waiting.empty())
+            expected.push_back(waiting);
         if (std::wstring(c.command).find(L"-register=") == 0)
             expected.push_back(L"Normal: Saved registration of NEW to " + registryFilePath);
         EXPECT_EQ(expected, logged());
     }
+}
+
+// The run that removes the last code keeps its turn across the uninstall and
+// marks the component as being removed: a register started meanwhile, or by
+// the installer itself, ends with 1 at once and saves nothing; so does one
+// started after the uninstall, since the component and the registry file go
+// at the next restart.
+TEST_F(TolvaneProgram, NoRegistrationDuringOrAfterTheUninstallIsReportedAsKept)
+{
+    storeRegistryFile(LR"({"registry":[{"appcode":"LAST"}]})");
+    const std::wstring eventName = L"TolvaneUninstallUnderWay" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE underWay = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+    ASSERT_NE(nullptr, underWay);
+    SetEnvironmentVariableW(L"CVINST_WAIT_EVENT", eventName.c_str());
+    SetEnvironmentVariableW(L"CVINST_RUN", (L"\"" + program + L"\" -register=CHILD").c_str());
+    const std::wstring removing = L"Error: The component is being removed (" + lockFilePath +
+                                  L" says so). Nothing was changed. Returning.";
+
+    PROCESS_INFORMATION last = start(L"-unregister=LAST");
+    // The installer has run its own register and now waits for the event.
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return installerJournal().find("ran=") != std::string::npos; }));
+    EXPECT_NE(std::string::npos, installerJournal().find("ran=1\n")) << installerJournal();
+    EXPECT_EQ(Lines{removing}, logged());
+
+    EXPECT_EQ(1U, run(L"-register=NEW"));
+    EXPECT_EQ(Lines{removing}, logged());
+    SetEvent(underWay);
+    EXPECT_EQ(0U, finish(last));
+    CloseHandle(underWay);
+    EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+    EXPECT_EQ(Lines{}, logged());
+
+    EXPECT_EQ(1U, run(L"-register=AFTER"));
+    EXPECT_EQ(Lines{removing}, logged());
+    EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+    // One uninstall, and no second one from a later unregister.
+    EXPECT_EQ(1U, run(L"-unregister=AFTER"));
+    EXPECT_EQ(Lines{removing}, logged());
+    EXPECT_EQ(0U, installerJournal().find(expectedInstallerRun()));
+    EXPECT_EQ(installerJournal().find("commandline="), installerJournal().rfind("commandline="));
 }
 
 TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
@@ -449,8 +507,12 @@ TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
     EXPECT_EQ(1U, run(L"-unregister=ABC"));
     EXPECT_EQ("", installerJournal());
     EXPECT_EQ(Lines{L"Error: Uninstall of " + registryFilePath + L" failed after last reference removed"}, logged());
-    // The code is gone from the file all the same.
+    // The code is gone from the file all the same, and the component stays:
+    // a new registration is kept.
     EXPECT_EQ(registryFile(L"{}"), registryFileBytes());
+    EXPECT_EQ(0U, run(L"-register=NEW"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
+    logged();
 
     installerDir.remove();
     DeleteFileW(registryFilePath.c_str());
@@ -462,6 +524,8 @@ TEST_F(TolvaneProgram, AnUninstallThatCannotRunFails)
               logged());
     for (const std::wstring& path : PendingDeletions::list())
         EXPECT_NE(0, _wcsnicmp(path.c_str(), root.path().c_str(), root.path().size())) << TestSupport::narrow(path);
+    EXPECT_EQ(0U, run(L"-register=NEW"));
+    EXPECT_EQ(registryFile(LR"({"registry":[{"appcode":"NEW"}]})"), registryFileBytes());
 }
 
 // A registry file that cannot be replaced (somebody reads it and shares
