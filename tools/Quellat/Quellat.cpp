@@ -127,6 +127,17 @@ int unregister(const std::shared_ptr<Ostrand::MessageBus>& bus, Ostrand::Setting
     return kSuccess;
 }
 
+// Characters as a reader counts them: a surrogate pair is one.
+size_t characterCount(const std::wstring& text)
+{
+    size_t count = 0;
+    for (size_t i = 0; i < text.size(); ++i, ++count)
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            ++i;
+    return count;
+}
+
 // The service learns of a registration's changes only through settings
 // notices matched against its prefix subscriptions; the bus matches no name
 // past its limit, so a registration whose notices would be longer could be
@@ -144,8 +155,8 @@ bool deliverable(const wchar_t* command, const CommandLineParser& parser)
         return true;
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kFunction,
             L"Invalid command line. The id of %zu characters is too long: the settings notices for %ls would have "
-            L"%zu characters, and the bus matches none longer than %zu. Nothing is stored.",
-            id.size(), prefix, Ostrand::SettingsManagerClient::longestNoticeName(key),
+            L"%zu UTF-16 code units, and the bus matches none longer than %zu. Nothing is stored.",
+            characterCount(id), prefix, Ostrand::SettingsManagerClient::longestNoticeName(key),
             Ostrand::MessageBusClient::kLongestMatchedName);
     return false;
 }

@@ -29,8 +29,15 @@ TEST_F(QuellatProgram, CommandLinesJudgedBeforeAnyConnection)
     const auto tooLong = [](size_t idLength, const std::wstring& prefix, size_t noticeLength) {
         return L"Error: Invalid command line. The id of " + std::to_wstring(idLength) +
                L" characters is too long: the settings notices for " + prefix + L" would have " +
-               std::to_wstring(noticeLength) + L" characters, and the bus matches none longer than 1024. Nothing "
-                                               L"is stored.";
+               std::to_wstring(noticeLength) +
+               L" UTF-16 code units, and the bus matches none longer than 1024. Nothing is stored.";
+    };
+    // A character outside the basic plane takes two UTF-16 code units.
+    const auto emoji = [](size_t count) {
+        std::wstring text;
+        for (size_t i = 0; i < count; ++i)
+            text += L"\U0001F600";
+        return text;
     };
     const std::vector<Case> cases = {
         {{L"-?"}, 0, {}},
@@ -60,6 +67,9 @@ TEST_F(QuellatProgram, CommandLinesJudgedBeforeAnyConnection)
          2,
          {tooLong(979, L"Sentrel/Product", 1025)}},
         {{L"-registerViewer=" + std::wstring(4000, L'v')}, 2, {tooLong(4000, L"Sentrel/Viewer", 4045)}},
+        // The bus counts code units; the id is told in characters.
+        {{L"-registerViewer=" + emoji(489) + L"v"}, 3, {noBus}},
+        {{L"-registerViewer=" + emoji(490)}, 2, {tooLong(490, L"Sentrel/Viewer", 1025)}},
         {{L"-unregisterViewer=" + std::wstring(980, L'v')}, 3, {noBus}},
     };
     for (const Case& c : cases) {
