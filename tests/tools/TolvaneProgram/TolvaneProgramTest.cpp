@@ -391,6 +391,46 @@ TEST_F(TolvaneProgram, RunsStartedTogetherLoseNoChange)
     }
 }
 
+// The last code's unregister started together with registrations: whichever
+// order the turns fall in, no run is told a code is kept that goes. Either
+// a registration came first, so the code was not the last and nothing is
+// uninstalled, or the uninstall came first and every registration after it
+// was refused; a registration saved before it makes the code not the last.
+TEST_F(TolvaneProgram, TheLastUnregisterBesideRegistrationsNeverLosesOneSilently)
+{
+    const std::vector<std::wstring> commands{L"-register=C1", L"-unregister=LAST", L"-register=C2",
+                                             L"-register=C3"};
+    const int kRounds = 10;
+    std::vector<std::string> untrue;
+    for (int round = 1; round <= kRounds; ++round) {
+        installAfresh();
+        PendingDeletions::forget(root.path());
+        DeleteFileW(journal.c_str());
+        storeRegistryFile(LR"({"registry":[{"appcode":"LAST"}]})");
+        const std::vector<DWORD> codes = runTogether(commands);
+        const bool uninstalled = !installerJournal().empty();
+        std::set<std::wstring> kept;
+        std::string failures;
+        for (size_t i = 0; i < codes.size(); ++i) {
+            const bool isRegister = commands[i].find(L"-register=") == 0;
+            if (isRegister && codes[i] == 0)
+                kept.insert(commands[i].substr(10));
+            else if (isRegister && codes[i] != 1)
+                failures += " " + TestSupport::narrow(commands[i]) + " ended with " + std::to_string(codes[i]) + ";";
+        }
+        if (codes[1] != 0)
+            failures += " the unregister ended with " + std::to_string(codes[1]) + ";";
+        if (uninstalled && !kept.empty())
+            failures += " the installer ran after a registration was kept;";
+        if (registryFileBytes() != registryFileOf(kept))
+            failures += " the file does not hold exactly the kept codes;";
+        if (!failures.empty())
+            untrue.push_back("round " + std::to_string(round) + ":" + failures);
+    }
+    log.clear();
+    EXPECT_EQ(std::vector<std::string>{}, untrue);
+}
+
 // What holds the registry file or its lock file for a while is waited for:
 // another program that holds the registry file without sharing, another run
 // in its turn, or another program (a copy, a backup) that holds the lock file
