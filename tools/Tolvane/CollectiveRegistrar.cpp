@@ -91,42 +91,54 @@ bool CollectiveRegistrar::execute(int argc, const wchar_t* const* argv)
     return false;
 }
 
-bool CollectiveRegistrar::whileBusy(Clock::time_point deadline, const std::function<bool()>& attempt) const
+bool CollectiveRegistrar::whileHeld(Clock::time_point deadline, const std::wstring& file,
+                                    const std::function<Hold()>& attempt) const
 {
+    bool turnWaitLogged = false;
+    bool programWaitLogged = false;
     std::chrono::milliseconds pause = kFirstPause;
-    while (attempt()) {
+    for (;;) {
+        const Hold hold = attempt();
+        if (hold == Hold::None)
+            return true;
+        if (hold == Hold::Turn && !turnWaitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
+            turnWaitLogged = true;
+        } else if (hold == Hold::Program && !programWaitLogged) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
+                    L"%ls is held by another program. Waiting for it.", file.c_str());
+            programWaitLogged = true;
+        }
         const auto left = deadline - m_clock->now();
-        if (left.count() <= 0)
-            return false;
-        m_clock->pause(std::min(pause, std::chrono::ceil<std::chrono::milliseconds>(left)));
-        pause = std::min(pause * 2, kLongestPause);
+        if (left.count() > 0) {
+            m_clock->pause(std::min(pause, std::chrono::ceil<std::chrono::milliseconds>(left)));
+            pause = std::min(pause * 2, kLongestPause);
+            continue;
+        }
+        const long long bound = static_cast<long long>(m_waitBound.count());
+        if (hold == Hold::Turn)
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                    L"Another run still had its turn at %ls after %lld ms of waiting. Nothing was changed. Returning.",
+                    m_registryFile.c_str(), bound);
+        else
+            ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
+                    L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
+                    file.c_str(), bound);
+        return false;
     }
-    return true;
 }
 
 bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const
 {
     RegistryFileLock::Result result = RegistryFileLock::Result::Failed;
-    bool heldByProgram = false;
-    bool turnWaitLogged = false;
-    bool fileWaitLogged = false;
     // The mark is read while waiting too: runs that the installer starts
     // during the uninstall, whose turn would come only after it, end at once.
-    const bool ended = whileBusy(deadline, [&] {
+    const bool ended = whileHeld(deadline, lock.path(), [&] {
         result = lock.tryAcquire();
         if (result != RegistryFileLock::Result::Busy || lock.removalMarked())
-            return false;
-        heldByProgram = lock.error() == ERROR_SHARING_VIOLATION;
-        if (heldByProgram && !fileWaitLogged) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
-                    L"%ls is held by another program. Waiting for it.", lock.path().c_str());
-            fileWaitLogged = true;
-        } else if (!heldByProgram && !turnWaitLogged) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
-                    L"Another run is changing %ls. Waiting for its turn.", m_registryFile.c_str());
-            turnWaitLogged = true;
-        }
-        return true;
+            return Hold::None;
+        return lock.error() == ERROR_SHARING_VIOLATION ? Hold::Program : Hold::Turn;
     });
     if (lock.removalMarked()) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
@@ -134,18 +146,8 @@ bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point dea
                 lock.path().c_str());
         return false;
     }
-    if (!ended && heldByProgram) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
-                lock.path().c_str(), static_cast<long long>(m_waitBound.count()));
+    if (!ended)
         return false;
-    }
-    if (!ended) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"Another run still had its turn at %ls after %lld ms of waiting. Nothing was changed. Returning.",
-                m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
-        return false;
-    }
     if (result == RegistryFileLock::Result::Done)
         return true;
     // No folder, so no registry file to take turns at, and nobody makes the
@@ -163,23 +165,10 @@ bool CollectiveRegistrar::takeTurn(RegistryFileLock& lock, Clock::time_point dea
 // says whether the provider could read it (or found none).
 bool CollectiveRegistrar::readRegistryFile(Clock::time_point deadline, bool& read)
 {
-    bool waitLogged = false;
-    const bool ended = whileBusy(deadline, [&] {
+    return whileHeld(deadline, m_registryFile, [&] {
         read = m_provider->initialize();
-        if (read || !m_provider->wasBusy())
-            return false;
-        if (!waitLogged) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
-                    L"%ls is held by another program. Waiting for it.", m_registryFile.c_str());
-            waitLogged = true;
-        }
-        return true;
+        return read || !m_provider->wasBusy() ? Hold::None : Hold::Program;
     });
-    if (!ended)
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
-                m_registryFile.c_str(), static_cast<long long>(m_waitBound.count()));
-    return ended;
 }
 
 // Before the installer starts: from then on no run may report a code as
@@ -189,24 +178,11 @@ bool CollectiveRegistrar::markRemoval(RegistryFileLock& lock, Clock::time_point 
     if (!lock.held())
         return true;
     RegistryFileLock::Result result = RegistryFileLock::Result::Failed;
-    bool waitLogged = false;
-    const bool ended = whileBusy(deadline, [&] {
-        result = lock.markRemoval();
-        if (result != RegistryFileLock::Result::Busy)
-            return false;
-        if (!waitLogged) {
-            ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, kExecute,
-                    L"%ls is held by another program. Waiting for it.", lock.path().c_str());
-            waitLogged = true;
-        }
-        return true;
-    });
-    if (!ended) {
-        ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,
-                L"%ls was still held by another program after %lld ms of waiting. Nothing was changed. Returning.",
-                lock.path().c_str(), static_cast<long long>(m_waitBound.count()));
+    if (!whileHeld(deadline, lock.path(), [&] {
+            result = lock.markRemoval();
+            return result == RegistryFileLock::Result::Busy ? Hold::Program : Hold::None;
+        }))
         return false;
-    }
     if (result == RegistryFileLock::Result::Done)
         return true;
     ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kExecute,

@@ -44,9 +44,15 @@ public:
 private:
     using Clock = WaitClock::Clock;
 
-    // Makes `attempt` until it answers that it is no longer busy, pausing
-    // between attempts; false when the deadline came first.
-    bool whileBusy(Clock::time_point deadline, const std::function<bool()>& attempt) const;
+    // What kept an attempt from its file: nothing, another run's turn, or
+    // another program that holds the file.
+    enum class Hold { None, Turn, Program };
+
+    // The one way a run waits: makes `attempt` until nothing holds it up,
+    // pausing between attempts, and says once of each holder that it waits
+    // for it (`file` names what a program holds). False when the deadline
+    // came first; the line then says what held the run up at the end.
+    bool whileHeld(Clock::time_point deadline, const std::wstring& file, const std::function<Hold()>& attempt) const;
     bool takeTurn(RegistryFileLock& lock, Clock::time_point deadline) const;
     bool readRegistryFile(Clock::time_point deadline, bool& read);
     bool markRemoval(RegistryFileLock& lock, Clock::time_point deadline) const;
