@@ -83,15 +83,18 @@ check_full_run() {
 }
 
 # wait_for_line NAME PATTERN: true once the run's program NAME printed a line
-# matching PATTERN (NAME with a slash: that file). The bound is a backstop
-# only: a first run makes its Wine prefix, which on a loaded machine takes
-# minutes.
+# matching PATTERN (NAME with a slash: that file); false once the run in the
+# background ($demo) ended without it. The bound is a backstop only: a first
+# run makes its Wine prefix, which on a loaded machine takes minutes.
 wait_for_line() {
   local out=$SENTREL_DEMO_STATE/run/$1.out
   [[ $1 != */* ]] || out=$1
-  local deadline=$((SECONDS + 600))
+  local deadline=$((SECONDS + 600)) ended=0
   while [ "$SECONDS" -lt "$deadline" ]; do
     grep -q -E -- "$2" "$out" 2>/dev/null && return 0
+    [ "$ended" -eq 0 ] || return 1
+    # One more look after the end: the line may have come just before it.
+    kill -0 "$demo" 2>/dev/null || ended=1
     sleep 0.1
   done
   return 1
