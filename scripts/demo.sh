@@ -253,7 +253,8 @@ trap interrupted INT TERM
 rm -f "$logcopy"
 
 say "step 1: the bus broker"
-start broker "listening on" OndrelBroker.exe "$ONDREL_BROKER_PIPE" || fail 1 "the broker did not start"
+start broker "listening on" OndrelBroker.exe "$ONDREL_BROKER_PIPE" ||
+  fail 1 "the broker did not start: $(tail -1 "$run/broker.out" 2>/dev/null)"
 
 say "step 2: the settings service (store $state/settings.json)"
 start settings "properties loaded" settings_service.exe "$(winpath "$state/settings.json")" ||
