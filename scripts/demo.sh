@@ -8,14 +8,17 @@
 # step did its part; a failing step stops the run with one line naming it,
 # and so does a peer that ends while it should run (noticed within a
 # second). An interrupt (INT, TERM) stops everything in order and ends the
-# run non-zero.
+# run non-zero. A second run in the same state folder while one runs there
+# refuses, naming the running one.
 #
 # SENTREL_DEMO_KEEP=1 keeps the service running after the product's run,
 # until Enter, for requests of one's own (product.exe send <json file>),
 # and shows the service's log lines as they are written.
 # SENTREL_DEMO_STATE names another folder for the prefix, the settings store
 # and the run's files (default build/demo); SENTREL_DEMO_BUILD=0 skips the
-# install and build step (the demo's own test sets both).
+# install and build step (the demo's own test sets both); SENTREL_DEMO_WINE
+# names the program that starts the run's Windows programs (default Wine's
+# loader; the demo's test puts a stand-in in front of it).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -24,7 +27,7 @@ bin=$root/build/demo/bin
 kit=$root/build/trustkit
 run=$state/run
 logcopy=$run/service.log
-WINE=/usr/lib/wine/wine64
+WINE=${SENTREL_DEMO_WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=$state/wineprefix WINEDEBUG=-all
 # Every bus connection of the run goes through the broker.
 export ONDREL_BROKER_PIPE=SentrelDemo
@@ -35,10 +38,14 @@ viewer_seconds=3
 
 declare -A pid fd exe
 started=()
-# The step that started each peer that must keep running.
+# The step that started each peer that must keep running, and what the run calls it.
 declare -A step_of=([broker]=1 [settings]=2 [viewer]=4 [host]=5)
-product_pid=
+declare -A label=([broker]="broker" [settings]="settings service" [viewer]="viewer" [host]="host")
+# The run's own program that runs now (Quellat, the product), waited for while the peers are watched.
+watched_pid=
+watched_name=
 follower_pid=
+lock_fd=
 
 say() { echo "demo: $*"; }
 steps=([0]="build and Wine prefix" [1]="bus broker" [2]="settings service" [3]="registrations" [4]="viewer"
@@ -54,10 +61,11 @@ winpath() { echo "Z:${1//\//\\}"; }
 # close_inputs: in a process about to start, closes the input pipes held here
 # for the programs started so far, so that each program ends when this script
 # closes its pipe, whatever else (a Wine helper that inherited a program's
-# output, say) still runs.
+# output, say) still runs; and the run's lock, so that a program that
+# outlives this script (the Wine server) does not keep it.
 close_inputs() {
   local f
-  for f in "${fd[@]}"; do eval "exec $f>&-"; done
+  for f in "${fd[@]}" $lock_fd; do eval "exec $f>&-"; done
 }
 
 # stop NAME: closes the program's input, which ends it, and reports its exit
@@ -67,12 +75,12 @@ stop() {
   local name=$1 code=0
   eval "exec ${fd[$name]}>&-"
   if ! timeout 60 tail --pid="${pid[$name]}" -f /dev/null; then
-    say "the $name did not end within a minute after its input closed: killed"
+    say "the ${label[$name]} did not end within a minute after its input closed: killed"
     kill -9 "${pid[$name]}" 2>/dev/null
   fi
   wait "${pid[$name]}" 2>/dev/null || code=$?
   unset "pid[$name]"
-  say "the $name ended with exit code $code"
+  say "the ${label[$name]} ended with exit code $code"
   [ "$code" -eq 0 ]
 }
 
@@ -81,16 +89,16 @@ stop_all() {
   local rc=$? name
   # Stopping is not to be cut short; its waits are bounded.
   trap '' INT TERM
-  if [ -n "$product_pid" ]; then
-    kill "$product_pid" 2>/dev/null
-    wait "$product_pid" 2>/dev/null
-    say "the product was stopped"
+  if [ -n "$watched_pid" ]; then
+    kill "$watched_pid" 2>/dev/null
+    wait "$watched_pid" 2>/dev/null
+    say "$watched_name was stopped"
   fi
   for ((i = ${#started[@]} - 1; i >= 0; i--)); do
     name=${started[i]}
     [ -n "${pid[$name]:-}" ] || continue
     if ! stop "$name" && [ "$rc" -eq 0 ]; then
-      echo "demo: FAILED: the $name ended with a non-zero exit code" >&2
+      echo "demo: FAILED: the ${label[$name]} ended with a non-zero exit code" >&2
       rc=1
     fi
   done
@@ -145,7 +153,7 @@ start() {
       [ "$again" -eq 1 ] && [ -e "$run/$name.teed" ] && [ ! -s "$run/$name.out" ] || return 1
       again=0
       eval "exec ${fd[$name]}>&-"
-      say "the $name ended with exit code $code before writing anything; starting it once more"
+      say "the ${label[$name]} ended with exit code $code before writing anything; starting it once more"
       launch "$name" "$program" "$@"
     fi
     sleep 0.1
@@ -173,7 +181,7 @@ check_peers() {
     code=0
     wait "${pid[$name]}" 2>/dev/null || code=$?
     unset "pid[$name]"
-    fail "${step_of[$name]}" "the $name (${exe[$name]}) ended during the run with exit code $code"
+    fail "${step_of[$name]}" "the ${label[$name]} (${exe[$name]}) ended during the run with exit code $code"
   done
 }
 
@@ -186,15 +194,50 @@ watch_while() {
   done
 }
 
+# begin_watched WHO OUTPUT PROGRAM ARGS...: starts one of the run's own
+# programs, its output in OUTPUT; finish_watched then waits for its end.
+begin_watched() {
+  local who=$1 output=$2 program=$3
+  shift 3
+  (close_inputs; exec setsid "$WINE" "$bin/$program" "$@") </dev/null >"$output" 2>&1 &
+  watched_pid=$!
+  watched_name=$who
+}
+
+# finish_watched: waits for the program begin_watched started, checking the
+# peers meanwhile: a peer that ends fails the run at once, naming it, and the
+# program is stopped. Then once more, since the program may have ended
+# because the peer did; code is its exit code.
+finish_watched() {
+  watch_while "$watched_pid"
+  code=0
+  wait "$watched_pid" || code=$?
+  watched_pid=
+  check_peers
+}
+
 interrupted() {
   echo "demo: interrupted" >&2
   exit 130
 }
 
+# One run at a time in a state folder: a second would end the first one's Wine
+# server and build over its programs. The lock goes with this script however
+# it ends, since what it starts to outlive it is given none of it
+# (close_inputs); the file names the script for a run that is refused.
+mkdir -p "$state" || fail 0 "cannot make $state"
+lock=$state/demo.lock
+exec {lock_fd}>>"$lock" || fail 0 "cannot open $lock"
+if ! flock -n "$lock_fd"; then
+  echo "demo: refused: the demo started as process $(cat "$lock" 2>/dev/null) runs in $state; this run changes nothing there" >&2
+  exit 1
+fi
+printf '%s\n' "$$" >"$lock"
+
 if [ "${SENTREL_DEMO_BUILD:-1}" != 0 ]; then
   say "building what is missing"
-  { scripts/install-deps.sh && { [ -f build/CMakeCache.txt ] || cmake --preset default; } &&
-      cmake --build --preset default --target service_demo; } >"${TMPDIR:-/tmp}/sentrel-demo-build.log" 2>&1 ||
+  (close_inputs; scripts/install-deps.sh && { [ -f build/CMakeCache.txt ] || cmake --preset default; } &&
+      cmake --build --preset default --target service_demo) >"${TMPDIR:-/tmp}/sentrel-demo-build.log" 2>&1 ||
     { tail -20 "${TMPDIR:-/tmp}/sentrel-demo-build.log" >&2; fail 0 "the build failed (log: ${TMPDIR:-/tmp}/sentrel-demo-build.log)"; }
 fi
 [ -f "$bin/demo.stamp" ] || fail 0 "$bin is not built (cmake --build --preset default --target service_demo)"
@@ -203,14 +246,15 @@ mkdir -p "$run" || fail 0 "cannot make $run"
 say "Wine prefix $WINEPREFIX"
 trap stop_all EXIT
 trap interrupted INT TERM
-scripts/wine-session.sh start "$WINEPREFIX" || fail 0 "the Wine server for $WINEPREFIX did not start"
-"$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "$(winpath "$kit")" /f /reg:32 \
-  >/dev/null 2>&1 || fail 0 "cannot name the trust kit in the registry"
+(close_inputs; exec scripts/wine-session.sh start "$WINEPREFIX") || fail 0 "the Wine server for $WINEPREFIX did not start"
+(close_inputs; exec "$WINE" reg add 'HKLM\Software\Corvane\Tolgar' /v szInstallDir64 /t REG_SZ /d "$(winpath "$kit")" \
+  /f /reg:32) >/dev/null 2>&1 || fail 0 "cannot name the trust kit in the registry"
 # The service logs through the file logger; the host copies its lines here.
 rm -f "$logcopy"
 
 say "step 1: the bus broker"
-start broker "" OndrelBroker.exe "$ONDREL_BROKER_PIPE" || fail 1 "the broker did not start"
+start broker "listening on" OndrelBroker.exe "$ONDREL_BROKER_PIPE" ||
+  fail 1 "the broker did not start: $(tail -1 "$run/broker.out" 2>/dev/null)"
 
 say "step 2: the settings service (store $state/settings.json)"
 start settings "properties loaded" settings_service.exe "$(winpath "$state/settings.json")" ||
@@ -222,14 +266,14 @@ if grep -q '"Sentrel/Viewer/DemoViewer"' "$store" 2>/dev/null &&
    grep -q '"Sentrel/Product/DemoProduct"' "$store" 2>/dev/null; then
   say "viewer DemoViewer and product DemoProduct are registered already (from an earlier run, in $store)"
 else
-  (close_inputs; exec "$WINE" "$bin/Quellat.exe" -registerViewer=DemoViewer) </dev/null >/dev/null 2>&1
-  code=$?
+  begin_watched Quellat /dev/null Quellat.exe -registerViewer=DemoViewer
+  finish_watched
   [ "$code" -eq 0 ] || fail 3 "Quellat -registerViewer=DemoViewer ended with exit code $code"
   say "Quellat -registerViewer=DemoViewer: exit code 0"
   # Stored as typed; the service puts its host program's folder in for $(App.Folder).
-  (close_inputs; exec "$WINE" "$bin/Quellat.exe" -registerProduct=DemoProduct '-pluginPath=$(App.Folder)\plugins' \
-    -pluginFile=demoplugin.dll) </dev/null >/dev/null 2>&1
-  code=$?
+  begin_watched Quellat /dev/null Quellat.exe -registerProduct=DemoProduct '-pluginPath=$(App.Folder)\plugins' \
+    -pluginFile=demoplugin.dll
+  finish_watched
   [ "$code" -eq 0 ] || fail 3 "Quellat -registerProduct=DemoProduct ended with exit code $code"
   say "Quellat -registerProduct=DemoProduct -pluginPath=\$(App.Folder)\\plugins -pluginFile=demoplugin.dll: exit code 0"
 fi
@@ -247,16 +291,11 @@ WINEDLLOVERRIDES=wtsapi32=n PLUGIN_DOUBLE_CONTENT="Hello from DemoProduct's plug
 say "step 6: the product asks for three alerts and one delete"
 # The product writes to its file; a follower shows it. Meanwhile every peer is watched.
 : >"$run/product.out"
-(close_inputs; exec setsid "$WINE" "$bin/product.exe" run) </dev/null >"$run/product.out" 2>&1 &
-product_pid=$!
-(close_inputs; exec tail -n +1 -f --pid="$product_pid" "$run/product.out") &
+begin_watched "the product" "$run/product.out" product.exe run
+(close_inputs; exec tail -n +1 -f --pid="$watched_pid" "$run/product.out") &
 shown=$!
-watch_while "$product_pid"
-code=0
-wait "$product_pid" || code=$?
-product_pid=
+finish_watched
 wait "$shown"
-check_peers
 [ "$code" -eq 0 ] || fail 6 "the product ended with exit code $code: $(tail -1 "$run/product.out")"
 # Each alert counts by its first outcome, whatever notices followed it.
 dismissed=$(grep -c '^product: outcome of .*: Dismissed$' "$run/product.out")
@@ -294,6 +333,6 @@ else
   grep -v '^[^ ]* [^ ]* [AP]M  Normal  ' "$logcopy" | sed 's/^/  log: /'
 fi
 for name in viewer settings broker; do
-  stop "$name" || fail 7 "the $name ended with a non-zero exit code"
+  stop "$name" || fail 7 "the ${label[$name]} ended with a non-zero exit code"
 done
 say "done: every step ended with 0"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The emulator script with a scripted stand-in for the Wine loader: a test
 # program that wrote not a byte is started once more, and nothing else is;
-# each restart leaves a note for scripts/check.sh; a run passes only with a
-# verdict that counts a test case.
+# each restart leaves a note for scripts/check.sh; a test program's run
+# passes only with a verdict that counts a test case, filtered or not; its
+# listing, its help and every other program are judged by their exit code.
 # Usage: check-wine-run.sh <wine-run.in>
 set -u
 template=${1:?wine-run.in}
@@ -22,16 +23,20 @@ set -- $(sed -n "${n}p" "$here/script")
 exit "$3"
 LOADER
 chmod +x "$work/loader"
+# A test program's image holds its framework's greeting; a benchmark's does not.
+printf 'MZ\0Running main() from gmock_main.cc\0' >"$work/test.exe"
+printf 'MZ\0figures\0' >"$work/bench.exe"
 sed -e "s|@WINE_LOADER@|$work/loader|" -e "s|@WINE_PREFIX@|$work/prefix|" "$template" >"$work/wine-run"
 
 failures=0
 # name | script lines | arguments | expected exit code | expected starts | expected restart notice (1/0)
+# The program is test.exe, or the one named by $program.
 check() {
   local name=$1 lines=$2 args=$3 rc=$4 starts=$5 notice=$6
   printf '%b' "$lines" >"$work/script"
   rm -f "$work/starts" "$work/restarts"
   # shellcheck disable=SC2086
-  WINE_RUN_RESTARTS=$work/restarts sh "$work/wine-run" test.exe $args >"$work/out" 2>"$work/err"
+  WINE_RUN_RESTARTS=$work/restarts sh "$work/wine-run" "$work/${program:-test.exe}" $args >"$work/out" 2>"$work/err"
   local got=$? ran
   ran=$(cat "$work/starts")
   local said=0 noted=0
@@ -64,4 +69,16 @@ for verdict in '[__PASSED__]_0_tests.' '[__FAILED__]_0_tests,_listed_below:' '[_
   check "a verdict that counts no test fails: $verdict" "$verdict - 0\n" "--gtest_filter=A.*" 1 1 0
 done
 check "a silent program outside a test case is left alone" "- - 5\n$passed - 0\n" "--other" 5 1 0
+# Run by hand, a test program runs all its cases; a crash that ends it with 0
+# before its verdict is no pass either.
+check "the whole program with its verdict" "[__PASSED__]_37_tests. - 0\n" "" 0 1 0
+check "the whole program ending with 0 silently fails" "- - 0\n" "" 1 1 0
+check "the whole program ending with 0 without a verdict fails" "Running_main() - 0\n" "--gtest_repeat=2" 1 1 0
+check "the whole program that failed keeps its code" "[__FAILED__]_1_test - 1\n" "" 1 1 0
+# What a test program prints without running a case, and other programs.
+check "ctest's listing of the cases" "A. - 0\n" "--gtest_list_tests" 0 1 0
+check "a listing of the cases a filter selects" "A. - 0\n" "--gtest_list_tests --gtest_filter=A.*" 0 1 0
+check "the help" "Usage - 0\n" "--help" 0 1 0
+program=bench.exe check "another program ending with 0 silently" "- - 0\n" "" 0 1 0
+program=bench.exe check "another program's own code" "figures - 3\n" "200 4" 3 1 0
 exit $((failures != 0))

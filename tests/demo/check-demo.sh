@@ -2,11 +2,16 @@
 # check-demo.sh SCENARIO SOURCE-FOLDER STATE-FOLDER: runs scripts/demo.sh
 # with its own state folder and checks what it printed and its exit code.
 #   TwoRunsShowDismissAndDeleteEveryAlert: two runs, both ending with 0; the
-#     second finds the first one's registrations.
+#     second finds the first one's registrations. In the second, Wine ends
+#     each peer's first start before it writes anything (a stand-in in front
+#     of Wine's loader), and each is started once more; a third run started
+#     in the same folder meanwhile is refused, naming the second, and leaves
+#     it alone.
 #   APeerKilledMidRunEndsTheRunNamingIt: each peer that must keep running
 #     (viewer, broker, settings service, host) in turn is killed while the
-#     product waits for its alerts' outcomes; the run ends at once, non-zero,
-#     naming it, and the product is stopped rather than left to wait.
+#     product waits for its alerts' outcomes, and the broker and the settings
+#     service while Quellat registers; the run ends at once, non-zero,
+#     naming the peer, and the product is stopped rather than left to wait.
 #   AnInterruptStopsEverythingInOrder: INT to the script's process group (a
 #     Ctrl-C in its terminal), INT to the script alone and TERM to it, each
 #     while the first alert is on screen: "demo: interrupted", every program
@@ -78,13 +83,18 @@ check_full_run() {
 }
 
 # wait_for_line NAME PATTERN: true once the run's program NAME printed a line
-# matching PATTERN. The bound is a backstop only: a first run makes its Wine
-# prefix, which on a loaded machine takes minutes.
+# matching PATTERN (NAME with a slash: that file); false once the run in the
+# background ($demo) ended without it. The bound is a backstop only: a first
+# run makes its Wine prefix, which on a loaded machine takes minutes.
 wait_for_line() {
   local out=$SENTREL_DEMO_STATE/run/$1.out
-  local deadline=$((SECONDS + 600))
+  [[ $1 != */* ]] || out=$1
+  local deadline=$((SECONDS + 600)) ended=0
   while [ "$SECONDS" -lt "$deadline" ]; do
     grep -q -E -- "$2" "$out" 2>/dev/null && return 0
+    [ "$ended" -eq 0 ] || return 1
+    # One more look after the end: the line may have come just before it.
+    kill -0 "$demo" 2>/dev/null || ended=1
     sleep 0.1
   done
   return 1
@@ -104,48 +114,111 @@ expect_no_process_left() {
   [ -z "$left" ] || problem "$1: processes left behind: $left"
 }
 
+# lock_holders: the processes that hold the demo's lock file open.
+lock_holders() {
+  find /proc/[0-9]*/fd -lname "$SENTREL_DEMO_STATE/demo.lock" 2>/dev/null | cut -d/ -f3 | sort -u | tr '\n' ' '
+}
+
 case "$scenario" in
   TwoRunsShowDismissAndDeleteEveryAlert)
-    for round in 1 2; do
-      out=$state/run$round.txt
-      forget_last_run
-      run_demo "$out"
+    # Stands in front of Wine's loader in the second run: the first start of
+    # each peer ends with 1 before it wrote anything.
+    cat >"$state/wine-once" <<'END'
+#!/bin/sh
+case "$1" in
+  *OndrelBroker.exe | *settings_service.exe | *console_viewer.exe | *service_host.exe)
+    mark=$(dirname "$0")/started-$(basename "$1")
+    [ -e "$mark" ] || { : >"$mark"; exit 1; }
+    ;;
+esac
+exec /usr/lib/wine/wine64 "$@"
+END
+    chmod +x "$state/wine-once"
+    out=$state/run1.txt
+    forget_last_run
+    run_demo "$out"
+    code=$?
+    [ "$code" -eq 0 ] || problem "run 1 ended with exit code $code"
+    check_full_run "$out"
+    out=$state/run2.txt
+    forget_last_run
+    SENTREL_DEMO_WINE=$state/wine-once run_demo "$out" &
+    demo=$!
+    if wait_for_showing; then
+      third=$state/run3.txt
+      run_demo "$third"
       code=$?
-      [ "$code" -eq 0 ] || problem "run $round ended with exit code $code"
-      check_full_run "$out"
+      [ "$code" -ne 0 ] || problem "run 3, started beside run 2, ended with 0"
+      line="^demo: refused: the demo started as process ([0-9]+) runs in $SENTREL_DEMO_STATE; this run changes nothing there\$"
+      expect "$third" "$line"
+      named=$(sed -n -E "s|$line|\1|p" "$third")
+      [ "$(wc -l <"$third")" -eq 1 ] || problem "run 3 did more than refuse"
+      grep -q -a 'scripts/demo.sh' "/proc/$named/cmdline" 2>/dev/null || problem "run 3 named process $named, not run 2's script"
+    else
+      problem "run 2's viewer never showed an alert"
+    fi
+    wait "$demo"
+    code=$?
+    [ "$code" -eq 0 ] || problem "run 2 ended with exit code $code"
+    check_full_run "$out"
+    for peer in broker 'settings service' viewer host; do
+      expect "$out" "^demo: the $peer ended with exit code 1 before writing anything; starting it once more\$"
     done
+    # A run killed outright leaves no lock behind: what it started (the Wine
+    # server, its peers) does not hold it.
+    forget_last_run
+    run_demo "$state/run4.txt" &
+    demo=$!
+    if wait_for_showing; then
+      kill -9 "$(cat "$SENTREL_DEMO_STATE/demo.lock")"
+      deadline=$((SECONDS + 600))
+      while [ -n "$(lock_holders)" ] && [ "$SECONDS" -lt "$deadline" ]; do sleep 0.1; done
+      [ -z "$(lock_holders)" ] || problem "run 4 was killed, yet processes $(lock_holders) hold its lock"
+    else
+      problem "run 4's viewer never showed an alert"
+    fi
+    wait "$demo"
+    WINEPREFIX=$SENTREL_DEMO_STATE/wineprefix /usr/lib/wine/wineserver -k 2>/dev/null
     expect "$state/run1.txt" '^demo: Quellat -registerViewer=DemoViewer: exit code 0$'
     expect "$state/run1.txt" '^settings: stored Sentrel/Product/DemoProduct = \{"pluginPath":"\$\(App.Folder\)\\\\plugins","pluginFile":"demoplugin.dll"\}$'
     expect "$state/run2.txt" '^settings: 2 properties loaded from '
     expect "$state/run2.txt" '^demo: viewer DemoViewer and product DemoProduct are registered already'
     ;;
   APeerKilledMidRunEndsTheRunNamingIt)
-    # peer | its step as the FAILED line names it | its program
-    while IFS='|' read -r peer step program; do
-      out=$state/run-$peer.txt
+    # peer | what the run calls it | when it is killed | its step as the FAILED line names it | its program
+    while IFS='|' read -r peer called moment step program; do
+      out=$state/run-$peer-$moment.txt
       forget_last_run
+      # Quellat runs only while the registrations are not stored yet.
+      [ "$moment" != registrations ] || rm -f "$SENTREL_DEMO_STATE/settings.json"
       run_demo "$out" &
       demo=$!
-      # While the product waits for outcomes: before that, a dead broker
-      # can end the product's run of its own accord.
-      if wait_for_outcomes; then
+      case "$moment" in
+        # While the product waits for outcomes: before that, a dead broker
+        # can end the product's run of its own accord.
+        outcomes) wait_for_outcomes ;;
+        registrations) wait_for_line "$out" '^demo: step 3: ' ;;
+      esac
+      if [ $? -eq 0 ]; then
         kill -9 "$(cat "$SENTREL_DEMO_STATE/run/$peer.pid")"
       else
-        problem "$peer: the product never waited for its alerts' outcomes"
+        problem "$peer: the run never reached the moment of the kill ($moment)"
       fi
       wait "$demo"
       code=$?
-      [ "$code" -ne 0 ] || problem "$peer: the run ended with 0 although its $peer was killed"
-      expect "$out" "^demo: FAILED at step $step: the $peer \\($program\\) ended during the run with exit code "
+      [ "$code" -ne 0 ] || problem "$peer: the run ended with 0 although its $called was killed"
+      expect "$out" "^demo: FAILED at step $step: the $called \\($program\\) ended during the run with exit code 137\$"
       [ "$(grep -c '^demo: FAILED' "$out")" -eq 1 ] || problem "$peer: not exactly one FAILED line"
       # Noticed while the product still waited, not after it gave up.
-      expect "$out" '^demo: the product was stopped$'
+      [ "$moment" != outcomes ] || expect "$out" '^demo: the product was stopped$'
       expect_no_process_left "$peer"
     done <<'END'
-viewer|4 \(viewer\)|console_viewer\.exe
-broker|1 \(bus broker\)|OndrelBroker\.exe
-settings|2 \(settings service\)|settings_service\.exe
-host|5 \(host\)|service_host\.exe
+viewer|viewer|outcomes|4 \(viewer\)|console_viewer\.exe
+broker|broker|outcomes|1 \(bus broker\)|OndrelBroker\.exe
+settings|settings service|outcomes|2 \(settings service\)|settings_service\.exe
+host|host|outcomes|5 \(host\)|service_host\.exe
+broker|broker|registrations|1 \(bus broker\)|OndrelBroker\.exe
+settings|settings service|registrations|2 \(settings service\)|settings_service\.exe
 END
     ;;
   AnInterruptStopsEverythingInOrder)
@@ -172,7 +245,7 @@ END
         'demo: the product was stopped' \
         'demo: the host ended with exit code 0' \
         'demo: the viewer ended with exit code 0' \
-        'demo: the settings ended with exit code 0' \
+        'demo: the settings service ended with exit code 0' \
         'demo: the broker ended with exit code 0'
       ! grep -q '^demo: FAILED' "$out" || problem "$signal to the $whom: an interrupt is not a failed step"
       expect_no_process_left "$signal to the $whom"

@@ -1,8 +1,8 @@
 // OndrelBroker <pipe name> [<most unread bytes per client>]: routes the bus
 // library double's traffic between processes over the named pipe
-// \\.\pipe\<pipe name>. It ends when its standard input is a pipe that
-// closes, or when it is killed; exit code 2 means bad arguments or a name
-// already taken.
+// \\.\pipe\<pipe name>, and says so on its output once it listens. It
+// ends when its standard input is a pipe that closes, or when it is killed;
+// exit code 2 means bad arguments or a name already taken.
 #include "BrokerPipe.h"
 #include "BrokerRouter.h"
 #include "CommandArguments.h"
@@ -61,6 +61,9 @@ int main()
         return 2;
     }
     endWithInput();
+    // Whoever started it learns that it runs: a program Wine ended at start-up wrote nothing.
+    std::printf("OndrelBroker: listening on \\\\.\\pipe\\%ls\n", name.c_str());
+    std::fflush(stdout);
     BusBroker::BrokerRouter* router = new BusBroker::BrokerRouter(maxUnreadBytes); // lives until the process ends
     for (;;) {
         if (!next->accept(nullptr)) {
