@@ -13,6 +13,7 @@
 
 #include "trust/TrustHandles.h"
 #include "trust/TrustLoad.h"
+#include "trust/TrustPathPin.h"
 #include "trust/TrustValidator.h"
 
 #include <gtest/gtest.h>
@@ -318,6 +319,74 @@ TEST_F(TrustedKitIdentity, AFileThatCannotBeHeldIsASharingFailure)
     if (module)
         FreeLibrary(module);
 }
+
+// A folder on the way to the file that someone else holds open, in a way that
+// keeps it from being held here (no read sharing, or no sharing at all), is
+// no reason to refuse: the plain loader maps the file all the same, and the
+// file mapped must still be the trusted one.
+struct ForeignFolderCase {
+    const char* label;
+    int levelsUp; // 1: the folder holding the file, 2: the one above it
+    DWORD access;
+    DWORD share;
+    bool unpinned; // the holder keeps the folder from being pinned
+};
+
+class ForeignHeldFolder : public TrustedKitIdentity, public ::testing::WithParamInterface<ForeignFolderCase> {};
+
+TEST_P(ForeignHeldFolder, TheCheckAndTheLoadStillSucceed)
+{
+    const ForeignFolderCase& c = GetParam();
+    TestSupport::ScratchFolder base(L"foreign");
+    const std::wstring upper = base.file(L"upper"), lower = upper + L"\\lower";
+    ASSERT_TRUE(CreateDirectoryW(upper.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(lower.c_str(), nullptr));
+    const std::wstring path = lower + L"\\probe.dll";
+    copy(L"sample-signed.dll", path);
+    Halvex::trust::FileHandle reader(CreateFileW((c.levelsUp == 1 ? lower : upper).c_str(), c.access, c.share,
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(reader.valid()) << GetLastError();
+
+    // At most that folder is left unpinned; the others still are pinned.
+    wchar_t finalPath[MAX_PATH] = {};
+    {
+        Halvex::trust::FileHandle file(
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        DWORD n = GetFinalPathNameByHandleW(file.get(), finalPath, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    }
+    Halvex::trust::TrustPathPin pin;
+    ASSERT_EQ(0u, pin.pin(finalPath));
+    ASSERT_EQ(c.unpinned ? 1u : 0u, pin.unpinned().size());
+    if (c.unpinned) {
+        EXPECT_EQ(0, lstrcmpiW((L"\\\\?\\" + (c.levelsUp == 1 ? lower : upper)).c_str(), pin.unpinned()[0].c_str()))
+            << TestSupport::narrow(pin.unpinned()[0]);
+    }
+    pin.release();
+
+    HMODULE plain = LoadLibraryExW(path.c_str(), nullptr, 0);
+    ASSERT_NE(nullptr, plain) << "the plain loader cannot map it either: " << GetLastError();
+    FreeLibrary(plain);
+    EXPECT_EQ(0u, TrustVerifyFile(path.c_str()));
+    HMODULE module = TrustLoadLibraryExW(path.c_str(), 0);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
+    if (module) {
+        EXPECT_TRUE(isSignedSample(module));
+        FreeLibrary(module);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, ForeignHeldFolder,
+    ::testing::Values(
+        ForeignFolderCase{"ListingWithoutReadSharing", 1, FILE_LIST_DIRECTORY, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          true},
+        ForeignFolderCase{"ListingWithoutReadSharingAbove", 2, FILE_LIST_DIRECTORY,
+                          FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+        ForeignFolderCase{"ReadingWithoutAnySharing", 1, GENERIC_READ, 0, true},
+        ForeignFolderCase{"AttributesWithoutAnySharing", 2, FILE_READ_ATTRIBUTES, 0, false}),
+    [](const ::testing::TestParamInfo<ForeignFolderCase>& info) { return std::string(info.param.label); });
 
 // However the caller asks for the module (as code, as data, as a resource),
 // what is handed out is proved to be the trusted file, and no other is.
