@@ -124,24 +124,46 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
     return 0;
 }
 
+DWORD TrustCheckedLoadFlags(DWORD flags)
+{
+    const DWORD search = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                         LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                         LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    const DWORD noCode = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    if (flags & (search | noCode))
+        return flags;
+    return (flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+           LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+}
+
+const BYTE* TrustHeldFile::bytes(SIZE_T& size)
+{
+    size = 0;
+    if (!m_file.valid())
+        return nullptr;
+    if (!m_view) {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(m_file.get(), &length) || length.QuadPart <= 0 ||
+            static_cast<ULONGLONG>(length.QuadPart) > static_cast<SIZE_T>(-1))
+            return nullptr;
+        m_mapping = FileHandle(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!m_mapping.valid())
+            return nullptr;
+        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        if (!m_view)
+            return nullptr;
+        m_size = static_cast<SIZE_T>(length.QuadPart);
+    }
+    size = m_size;
+    return static_cast<const BYTE*>(m_view);
+}
+
 bool TrustHeldFile::isMappedFrom(HMODULE module)
 {
     static const SameMappingFn same = sameMapping();
-    if (!module || !m_file.valid())
+    SIZE_T size = 0;
+    if (!module || !bytes(size))
         return false;
-    LARGE_INTEGER size{};
-    if (!m_view) {
-        if (!GetFileSizeEx(m_file.get(), &size) || size.QuadPart <= 0 ||
-            static_cast<ULONGLONG>(size.QuadPart) > static_cast<SIZE_T>(-1))
-            return false;
-        m_mapping = FileHandle(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!m_mapping.valid())
-            return false;
-        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0);
-        if (!m_view)
-            return false;
-        m_size = static_cast<SIZE_T>(size.QuadPart);
-    }
     // A data or resource mapping's handle carries flags in its low bits.
     const auto flagBits = reinterpret_cast<ULONG_PTR>(module) & 3;
     void* base = reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(module) & ~static_cast<ULONG_PTR>(3));
@@ -174,7 +196,7 @@ HMODULE TrustHeldFile::load(DWORD flags)
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    HMODULE module = LoadLibraryExW(m_loadPath.c_str(), nullptr, flags);
+    HMODULE module = LoadLibraryExW(m_loadPath.c_str(), nullptr, TrustCheckedLoadFlags(flags));
     if (!module)
         return nullptr;
     if (isMappedFrom(module))

@@ -388,6 +388,89 @@ INSTANTIATE_TEST_SUITE_P(
         ForeignFolderCase{"AttributesWithoutAnySharing", 2, FILE_READ_ATTRIBUTES, 0, false}),
     [](const ::testing::TestParamInfo<ForeignFolderCase>& info) { return std::string(info.param.label); });
 
+// A checked library's imports come from its own folder, the program's folder
+// and the system folder only, and one from its own folder is checked as the
+// library is: an unsigned import left in the current folder, in a PATH folder
+// or beside the library never runs.
+enum class ImportPlace { CurrentFolder, PathFolder, Beside };
+
+struct ImportCase {
+    const char* label;
+    ImportPlace place;
+    const wchar_t* import; // kit file put there as "trust_mark_double.dll"
+    DWORD flags;
+    DWORD error; // 0: the library loads, and its import with it
+};
+
+class CheckedImport : public TrustedKitIdentity, public ::testing::WithParamInterface<ImportCase> {
+protected:
+    void SetUp() override
+    {
+        TrustedKitIdentity::SetUp();
+        GetCurrentDirectoryW(MAX_PATH, m_previousFolder);
+        DWORD n = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+        m_previousPath.resize(n);
+        GetEnvironmentVariableW(L"PATH", &m_previousPath[0], n);
+        m_previousPath.resize(n ? n - 1 : 0);
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previousFolder);
+        SetEnvironmentVariableW(L"PATH", m_previousPath.c_str());
+    }
+
+    TestSupport::ScratchFolder library{L"importer"}, current{L"current"}, onPath{L"onpath"};
+    wchar_t m_previousFolder[MAX_PATH] = {};
+    std::wstring m_previousPath;
+};
+
+TEST_P(CheckedImport, AnUncheckedImportNeverRuns)
+{
+    const ImportCase& c = GetParam();
+    const std::wstring importer = library.file(L"importer.dll");
+    copy(L"importer-signed.dll", importer);
+    const std::wstring& folder = c.place == ImportPlace::CurrentFolder ? current.path()
+                                 : c.place == ImportPlace::PathFolder ? onPath.path()
+                                                                      : library.path();
+    copy(c.import, folder + L"\\trust_mark_double.dll");
+    ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (onPath.path() + L";" + m_previousPath).c_str()));
+
+    SetLastError(0);
+    HMODULE module = TrustLoadLibraryExW(importer.c_str(), c.flags);
+    const DWORD error = GetLastError();
+    if (c.error == 0) {
+        ASSERT_NE(nullptr, module) << "last error " << error;
+        EXPECT_TRUE(mark.seen());
+        FreeLibrary(module);
+        return;
+    }
+    EXPECT_EQ(nullptr, module);
+    EXPECT_EQ(c.error, error);
+    EXPECT_FALSE(mark.seen()) << "the unchecked import's code ran";
+    if (module)
+        FreeLibrary(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, CheckedImport,
+    ::testing::Values(ImportCase{"InTheCurrentFolder", ImportPlace::CurrentFolder, L"mark-unsigned.dll", 0,
+                                 ERROR_MOD_NOT_FOUND},
+                      ImportCase{"InAPathFolder", ImportPlace::PathFolder, L"mark-unsigned.dll", 0,
+                                 ERROR_MOD_NOT_FOUND},
+                      ImportCase{"InTheCurrentFolderAlteredSearch", ImportPlace::CurrentFolder, L"mark-unsigned.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, ERROR_MOD_NOT_FOUND},
+                      ImportCase{"UnsignedBeside", ImportPlace::Beside, L"mark-unsigned.dll", 0, ERROR_ACCESS_DENIED},
+                      ImportCase{"UnsignedBesideAlteredSearch", ImportPlace::Beside, L"mark-unsigned.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, ERROR_ACCESS_DENIED},
+                      ImportCase{"SignedBeside", ImportPlace::Beside, L"mark-signed.dll", 0, 0},
+                      ImportCase{"SignedBesideAlteredSearch", ImportPlace::Beside, L"mark-signed.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, 0},
+                      // A caller's own choice of folders stands.
+                      ImportCase{"SignedBesideSystemFolderOnly", ImportPlace::Beside, L"mark-signed.dll",
+                                 LOAD_LIBRARY_SEARCH_SYSTEM32, ERROR_MOD_NOT_FOUND}),
+    [](const ::testing::TestParamInfo<ImportCase>& info) { return std::string(info.param.label); });
+
 // However the caller asks for the module (as code, as data, as a resource),
 // what is handed out is proved to be the trusted file, and no other is.
 struct FlagCase {
