@@ -1,5 +1,7 @@
 #include "trust/TrustHeldFile.h"
 
+#include "trust/TrustLibraryPath.h"
+
 #include <cstring>
 #include <vector>
 
@@ -44,7 +46,9 @@ std::wstring finalPathOf(HANDLE file)
 }
 
 // "\\?\X:\..." as "X:\...", "\\?\UNC\server\..." as "\\server\...", as long
-// as that fits the loader's plain path length; else the prefixed form.
+// as that fits the loader's plain path length and names the same file: a
+// plain path loses a trailing dot or blank of any of its parts, so a name on
+// disk that ends in one keeps the prefixed form.
 std::wstring plainForm(const std::wstring& finalPath)
 {
     std::wstring plain;
@@ -52,13 +56,18 @@ std::wstring plainForm(const std::wstring& finalPath)
         plain = L"\\\\" + finalPath.substr(8);
     else if (finalPath.compare(0, 4, L"\\\\?\\") == 0)
         plain = finalPath.substr(4);
-    return !plain.empty() && plain.size() < MAX_PATH ? plain : finalPath;
-}
-
-bool hasExtension(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L'\\');
-    return path.find(L'.', slash == std::wstring::npos ? 0 : slash + 1) != std::wstring::npos;
+    if (plain.empty() || plain.size() >= MAX_PATH)
+        return finalPath;
+    for (size_t start = 0;;) {
+        const size_t end = plain.find(L'\\', start);
+        const size_t stop = end == std::wstring::npos ? plain.size() : end;
+        if (stop > start && (plain[stop - 1] == L'.' || plain[stop - 1] == L' '))
+            return finalPath;
+        if (end == std::wstring::npos)
+            break;
+        start = end + 1;
+    }
+    return plain;
 }
 
 } // namespace
@@ -100,7 +109,19 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
     const std::wstring finalPath = finalPathOf(m_file.get());
     DWORD error = finalPath.empty() ? ERROR_ACCESS_DENIED : m_pin.pin(finalPath);
     if (!error) {
-        FileHandle named(CreateFileW(finalPath.c_str(), FILE_READ_ATTRIBUTES,
+        m_path = plainForm(finalPath);
+        // A trailing dot keeps the loader from adding ".dll"; a prefixed path
+        // is taken literally, so such a file cannot be named that way.
+        m_loadPath = m_path;
+        if (!TrustHasExtension(m_path)) {
+            if (m_path.compare(0, 4, L"\\\\?\\") == 0)
+                error = ERROR_ACCESS_DENIED;
+            m_loadPath += L".";
+        }
+    }
+    if (!error) {
+        // The very spelling the loader is handed must name the held file.
+        FileHandle named(CreateFileW(m_loadPath.c_str(), FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!named.valid() || !sameFile(named.get(), m_file.get()))
@@ -109,17 +130,6 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
     if (error) {
         release();
         return error;
-    }
-    m_path = plainForm(finalPath);
-    // A trailing dot keeps the loader from adding ".dll"; a prefixed path is
-    // taken literally, so such a file cannot be named that way.
-    m_loadPath = m_path;
-    if (!hasExtension(m_path)) {
-        if (m_path.compare(0, 4, L"\\\\?\\") == 0) {
-            release();
-            return ERROR_ACCESS_DENIED;
-        }
-        m_loadPath += L".";
     }
     return 0;
 }

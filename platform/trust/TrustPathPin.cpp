@@ -47,20 +47,30 @@ DWORD TrustPathPin::pin(const std::wstring& finalPath)
         const std::wstring folder = finalPath.substr(0, slash);
         // Read access takes part in sharing checks (attribute access alone
         // would not): others may still read and add files, never delete or
-        // rename. Anyone who may list the folder can keep it from being held
-        // so, by a handle of their own that does not share reading: such a
-        // folder is only looked at, through a handle that takes no part in
-        // sharing, and the load goes ahead as the plain loader's would.
+        // rename.
         FileHandle held(CreateFileW(folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
         DWORD error = held.valid() ? 0 : GetLastError();
         bool pinned = !error;
         if (error == ERROR_SHARING_VIOLATION) {
-            held = FileHandle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            error = held.valid() ? 0 : GetLastError();
+            // Either another handle may delete or rename the folder (it would
+            // let us read along with delete sharing): that is what the pin is
+            // for, and stays a sharing failure. Or another handle does not
+            // share reading at all, which anyone who may list the folder can
+            // do: such a folder is only looked at, through a handle that
+            // takes no part in sharing, and the load goes ahead as the plain
+            // loader's would.
+            FileHandle probe(CreateFileW(folder.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!probe.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
+                held = FileHandle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+                error = held.valid() ? 0 : GetLastError();
+            }
         }
         FILE_ATTRIBUTE_TAG_INFO info{};
         if (!error && (!GetFileInformationByHandleEx(held.get(), FileAttributeTagInfo, &info, sizeof(info)) ||

@@ -12,6 +12,7 @@
 #include "WaitUntil.h"
 
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
 #include "trust/TrustLoad.h"
 #include "trust/TrustPathPin.h"
 #include "trust/TrustValidator.h"
@@ -320,6 +321,71 @@ TEST_F(TrustedKitIdentity, AFileThatCannotBeHeldIsASharingFailure)
         FreeLibrary(module);
 }
 
+// A folder on the way that is a reparse point is refused only when its tag
+// makes its name stand for another place; placeholders of files kept
+// elsewhere and deduplicated data leave the name where it is. (A Wine prefix
+// cannot hold reparse points, so the tags are judged on their own.)
+struct TagCase {
+    const char* label;
+    DWORD tag;
+    bool link;
+};
+
+class ReparseTag : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(ReparseTag, OnlyALinkIsRefused)
+{
+    EXPECT_EQ(GetParam().link, Halvex::trust::TrustReparseTagIsLink(GetParam().tag));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, ReparseTag,
+                         ::testing::Values(TagCase{"SymbolicLink", IO_REPARSE_TAG_SYMLINK, true},
+                                           TagCase{"MountPoint", IO_REPARSE_TAG_MOUNT_POINT, true},
+                                           TagCase{"OtherNameSurrogate", 0xA000001D, true},
+                                           TagCase{"CloudPlaceholder", IO_REPARSE_TAG_CLOUD_6, false},
+                                           TagCase{"CloudFolder", IO_REPARSE_TAG_CLOUD, false},
+                                           TagCase{"Deduplicated", IO_REPARSE_TAG_DEDUP, false},
+                                           TagCase{"StorageManaged", IO_REPARSE_TAG_HSM, false}),
+                         [](const ::testing::TestParamInfo<TagCase>& info) { return std::string(info.param.label); });
+
+// A data mapping the system cannot match to its file counts as the held
+// file's only when it holds the held file's bytes, every one of them.
+struct DataMappingCase {
+    const char* label;
+    const wchar_t* mapped; // kit file mapped as data; null: the held file itself
+    DWORD flags;
+    bool counts;
+};
+
+class HeldDataMapping : public TrustedKitIdentity, public ::testing::WithParamInterface<DataMappingCase> {};
+
+TEST_P(HeldDataMapping, CountsOnlyWithTheHeldFilesBytes)
+{
+    const DataMappingCase& c = GetParam();
+    TestSupport::ScratchFolder base(L"datamap");
+    const std::wstring heldPath = base.file(L"held.dll"), otherPath = base.file(L"other.dll");
+    copy(L"sample-signed.dll", heldPath);
+    if (c.mapped)
+        copy(c.mapped, otherPath);
+    Halvex::trust::TrustHeldFile held;
+    ASSERT_EQ(0u, held.hold(heldPath));
+    HMODULE module = LoadLibraryExW((c.mapped ? otherPath : heldPath).c_str(), nullptr, c.flags);
+    ASSERT_NE(nullptr, module) << GetLastError();
+    EXPECT_EQ(c.counts, held.isMappedFrom(module));
+    FreeLibrary(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mappings, HeldDataMapping,
+    ::testing::Values(DataMappingCase{"TheHeldFile", nullptr, LOAD_LIBRARY_AS_DATAFILE, true},
+                      DataMappingCase{"ACopyOfItsBytes", L"sample-signed.dll", LOAD_LIBRARY_AS_DATAFILE, true},
+                      DataMappingCase{"OneByteChanged", L"sample-tampered.dll", LOAD_LIBRARY_AS_DATAFILE, false},
+                      DataMappingCase{"AnotherLibrary", L"mark-unsigned.dll", LOAD_LIBRARY_AS_DATAFILE, false},
+                      DataMappingCase{"OneByteChangedAsAResource", L"sample-tampered.dll",
+                                      LOAD_LIBRARY_AS_IMAGE_RESOURCE, false},
+                      DataMappingCase{"TheHeldFileAsAResource", nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE, true}),
+    [](const ::testing::TestParamInfo<DataMappingCase>& info) { return std::string(info.param.label); });
+
 // A folder on the way to the file that someone else holds open, in a way that
 // keeps it from being held here (no read sharing, or no sharing at all), is
 // no reason to refuse: the plain loader maps the file all the same, and the
@@ -470,6 +536,31 @@ INSTANTIATE_TEST_SUITE_P(
                       ImportCase{"SignedBesideSystemFolderOnly", ImportPlace::Beside, L"mark-signed.dll",
                                  LOAD_LIBRARY_SEARCH_SYSTEM32, ERROR_MOD_NOT_FOUND}),
     [](const ::testing::TestParamInfo<ImportCase>& info) { return std::string(info.param.label); });
+
+// A folder on the way that another handle holds with delete access (as a
+// rename does) is the move the pin guards against: a sharing failure, for the
+// check and the load alike, until that handle goes.
+TEST_F(TrustedKitIdentity, AFolderHeldForRenamingIsASharingFailure)
+{
+    TestSupport::ScratchFolder base(L"renaming");
+    const std::wstring folder = base.file(L"lib");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring path = folder + L"\\probe.dll";
+    copy(L"sample-signed.dll", path);
+    Halvex::trust::FileHandle renamer(CreateFileW(folder.c_str(), DELETE | SYNCHRONIZE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(renamer.valid()) << GetLastError();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), TrustVerifyFile(path.c_str()));
+    SetLastError(0);
+    EXPECT_EQ(nullptr, TrustLoadLibraryExW(path.c_str(), 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    renamer.reset();
+    HMODULE module = TrustLoadLibraryExW(path.c_str(), 0);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
+    if (module)
+        FreeLibrary(module);
+}
 
 // However the caller asks for the module (as code, as data, as a resource),
 // what is handed out is proved to be the trusted file, and no other is.
