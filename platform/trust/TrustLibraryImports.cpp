@@ -143,7 +143,7 @@ bool TrustImportedNames(const BYTE* data, SIZE_T size, std::vector<std::string>&
     }
 }
 
-DWORD TrustLibraryImports::check(TrustHeldFile& library, DWORD flags, const Check& check)
+DWORD TrustLibraryImports::check(TrustHeldFile& library, DWORD flags, const Check& verify)
 {
     m_held.clear();
     const DWORD effective = TrustCheckedLoadFlags(flags);
@@ -192,7 +192,7 @@ DWORD TrustLibraryImports::check(TrustHeldFile& library, DWORD flags, const Chec
             if (!error && lowerWide(folderOf(held->path())) != lowerFolder)
                 error = ERROR_ACCESS_DENIED;
             if (!error)
-                error = check(held->path(), held->handle());
+                error = verify(held->path(), held->handle());
             if (error) {
                 m_held.clear();
                 return error;

@@ -28,12 +28,12 @@ public:
 
     // Walks the imports of `library` (and theirs, as the loader would) that
     // a load with `flags` takes from the library's own folder, holds each and
-    // checks it with `check`. 0, or the error to give: 5 for an import that
+    // checks it with `verify`. 0, or the error to give: 5 for an import that
     // is not trusted or cannot be read, the hold's error (32, say) for one
     // that cannot be held. Nothing needs checking when the load runs no
     // code, does not search the library's folder, or that folder is the
     // program's or the system's.
-    DWORD check(TrustHeldFile& library, DWORD flags, const Check& check);
+    DWORD check(TrustHeldFile& library, DWORD flags, const Check& verify);
 
     // After the load: every import held that is mapped under its path is
     // mapped from the held file.

@@ -134,9 +134,12 @@ uint32_t SharedLibrary::loadLibrary()
                 L"Blocked library: %ls.", path.c_str());
         return MODULE_STATUS_NOT_SUPPORTED;
     }
-    if (!m_loader->loadDLL(path, &m_handle) || (isHeld && isAnotherFilesModule(held, m_handle))) {
-        if (m_handle)
-            m_loader->freeDLL(m_handle);
+    bool loaded = m_loader->loadDLL(path, &m_handle);
+    if (loaded && isHeld && isAnotherFilesModule(held, m_handle)) {
+        m_loader->freeDLL(m_handle);
+        loaded = false;
+    }
+    if (!loaded) {
         m_handle = nullptr;
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::SharedLibrary::loadLibrary",
                 L"Failed to load library: %ls.", name.c_str());
