@@ -3,6 +3,7 @@
 #include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
 #include "trust/TrustHeldFile.h"
+#include "trust/TrustLibraryImports.h"
 #include "trust/TrustLibraryPath.h"
 
 #include <softpub.h>
@@ -119,7 +120,22 @@ DWORD locateAndLoad(const TrustServiceKey& key, const wchar_t* name, HMODULE bas
         debugRefusal(path.empty() ? std::wstring(name) : path, answer);
         return static_cast<DWORD>(answer);
     }
+    // Its imports from its own folder must carry a valid signature too.
+    Halvex::trust::TrustLibraryImports imports;
+    DWORD importAnswer = imports.check(held, LOAD_WITH_ALTERED_SEARCH_PATH, [](const std::wstring& file, HANDLE h) {
+        return acceptable(Halvex::trust::TrustWinVerify(file.c_str(), h,
+                                                        WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL, true))
+                   ? DWORD(0)
+                   : DWORD(ERROR_ACCESS_DENIED);
+    });
+    if (importAnswer != 0)
+        return importAnswer;
     module = held.load(LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module && !imports.mappedAsChecked()) {
+        FreeLibrary(module);
+        module = nullptr;
+        SetLastError(ERROR_ACCESS_DENIED);
+    }
     return 0;
 }
 

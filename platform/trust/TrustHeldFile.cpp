@@ -1,5 +1,7 @@
 #include "trust/TrustHeldFile.h"
 
+#include "trust/TrustLibraryPath.h"
+
 #include <cstring>
 #include <vector>
 
@@ -44,7 +46,9 @@ std::wstring finalPathOf(HANDLE file)
 }
 
 // "\\?\X:\..." as "X:\...", "\\?\UNC\server\..." as "\\server\...", as long
-// as that fits the loader's plain path length; else the prefixed form.
+// as that fits the loader's plain path length and names the same file: a
+// plain path loses a trailing dot or blank of any of its parts, so a name on
+// disk that ends in one keeps the prefixed form.
 std::wstring plainForm(const std::wstring& finalPath)
 {
     std::wstring plain;
@@ -52,13 +56,18 @@ std::wstring plainForm(const std::wstring& finalPath)
         plain = L"\\\\" + finalPath.substr(8);
     else if (finalPath.compare(0, 4, L"\\\\?\\") == 0)
         plain = finalPath.substr(4);
-    return !plain.empty() && plain.size() < MAX_PATH ? plain : finalPath;
-}
-
-bool hasExtension(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L'\\');
-    return path.find(L'.', slash == std::wstring::npos ? 0 : slash + 1) != std::wstring::npos;
+    if (plain.empty() || plain.size() >= MAX_PATH)
+        return finalPath;
+    for (size_t start = 0;;) {
+        const size_t end = plain.find(L'\\', start);
+        const size_t stop = end == std::wstring::npos ? plain.size() : end;
+        if (stop > start && (plain[stop - 1] == L'.' || plain[stop - 1] == L' '))
+            return finalPath;
+        if (end == std::wstring::npos)
+            break;
+        start = end + 1;
+    }
+    return plain;
 }
 
 } // namespace
@@ -100,7 +109,19 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
     const std::wstring finalPath = finalPathOf(m_file.get());
     DWORD error = finalPath.empty() ? ERROR_ACCESS_DENIED : m_pin.pin(finalPath);
     if (!error) {
-        FileHandle named(CreateFileW(finalPath.c_str(), FILE_READ_ATTRIBUTES,
+        m_path = plainForm(finalPath);
+        // A trailing dot keeps the loader from adding ".dll"; a prefixed path
+        // is taken literally, so such a file cannot be named that way.
+        m_loadPath = m_path;
+        if (!TrustHasExtension(m_path)) {
+            if (m_path.compare(0, 4, L"\\\\?\\") == 0)
+                error = ERROR_ACCESS_DENIED;
+            m_loadPath += L".";
+        }
+    }
+    if (!error) {
+        // The very spelling the loader is handed must name the held file.
+        FileHandle named(CreateFileW(m_loadPath.c_str(), FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!named.valid() || !sameFile(named.get(), m_file.get()))
@@ -110,38 +131,49 @@ DWORD TrustHeldFile::hold(const std::wstring& path)
         release();
         return error;
     }
-    m_path = plainForm(finalPath);
-    // A trailing dot keeps the loader from adding ".dll"; a prefixed path is
-    // taken literally, so such a file cannot be named that way.
-    m_loadPath = m_path;
-    if (!hasExtension(m_path)) {
-        if (m_path.compare(0, 4, L"\\\\?\\") == 0) {
-            release();
-            return ERROR_ACCESS_DENIED;
-        }
-        m_loadPath += L".";
-    }
     return 0;
+}
+
+DWORD TrustCheckedLoadFlags(DWORD flags)
+{
+    const DWORD search = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                         LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                         LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    const DWORD noCode = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_DATAFILE_EXCLUSIVE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    if (flags & (search | noCode))
+        return flags;
+    return (flags & ~static_cast<DWORD>(LOAD_WITH_ALTERED_SEARCH_PATH)) | LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR |
+           LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
+}
+
+const BYTE* TrustHeldFile::bytes(SIZE_T& size)
+{
+    size = 0;
+    if (!m_file.valid())
+        return nullptr;
+    if (!m_view) {
+        LARGE_INTEGER length{};
+        if (!GetFileSizeEx(m_file.get(), &length) || length.QuadPart <= 0 ||
+            static_cast<ULONGLONG>(length.QuadPart) > static_cast<SIZE_T>(-1))
+            return nullptr;
+        m_mapping = FileHandle(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+        if (!m_mapping.valid())
+            return nullptr;
+        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0);
+        if (!m_view)
+            return nullptr;
+        m_size = static_cast<SIZE_T>(length.QuadPart);
+    }
+    size = m_size;
+    return static_cast<const BYTE*>(m_view);
 }
 
 bool TrustHeldFile::isMappedFrom(HMODULE module)
 {
     static const SameMappingFn same = sameMapping();
-    if (!module || !m_file.valid())
+    SIZE_T size = 0;
+    if (!module || !bytes(size))
         return false;
-    LARGE_INTEGER size{};
-    if (!m_view) {
-        if (!GetFileSizeEx(m_file.get(), &size) || size.QuadPart <= 0 ||
-            static_cast<ULONGLONG>(size.QuadPart) > static_cast<SIZE_T>(-1))
-            return false;
-        m_mapping = FileHandle(CreateFileMappingW(m_file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-        if (!m_mapping.valid())
-            return false;
-        m_view = MapViewOfFile(m_mapping.get(), FILE_MAP_READ, 0, 0, 0);
-        if (!m_view)
-            return false;
-        m_size = static_cast<SIZE_T>(size.QuadPart);
-    }
     // A data or resource mapping's handle carries flags in its low bits.
     const auto flagBits = reinterpret_cast<ULONG_PTR>(module) & 3;
     void* base = reinterpret_cast<void*>(reinterpret_cast<ULONG_PTR>(module) & ~static_cast<ULONG_PTR>(3));
@@ -174,7 +206,7 @@ HMODULE TrustHeldFile::load(DWORD flags)
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }
-    HMODULE module = LoadLibraryExW(m_loadPath.c_str(), nullptr, flags);
+    HMODULE module = LoadLibraryExW(m_loadPath.c_str(), nullptr, TrustCheckedLoadFlags(flags));
     if (!module)
         return nullptr;
     if (isMappedFrom(module))

@@ -13,6 +13,13 @@
 namespace Halvex {
 namespace trust {
 
+// The flags a checked library is loaded with: a caller's own choice of
+// LOAD_LIBRARY_SEARCH_* folders is kept, and so is a load of which nothing
+// runs (as data, as a resource); otherwise (flags 0, the altered search) its
+// imports are looked for in its own folder, the program's folder and the
+// system folder only, never in the current folder or the PATH folders.
+DWORD TrustCheckedLoadFlags(DWORD flags);
+
 class TrustHeldFile {
 public:
     TrustHeldFile() = default;
@@ -37,7 +44,12 @@ public:
     // file's bytes, every one.
     bool isMappedFrom(HMODULE module);
 
-    // LoadLibraryExW of the held file, by its own path. A module of another
+    // The held file's bytes, mapped as data for as long as it is held; null
+    // when it cannot be mapped (an empty file, say).
+    const BYTE* bytes(SIZE_T& size);
+
+    // LoadLibraryExW of the held file, by its own path, with
+    // TrustCheckedLoadFlags(flags). A module of another
     // file already mapped under that path is not handed out; a module the
     // loader gives that is not mapped from the held file is freed again.
     // Both answer null with last error 5.

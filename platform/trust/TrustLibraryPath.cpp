@@ -43,17 +43,9 @@ bool isLongPrefixed(const wchar_t* name)
     return name[0] == L'\\' && name[1] == L'\\' && name[2] == L'?' && name[3] == L'\\';
 }
 
-// The loader adds ".dll" to a last component without an extension; a dot
-// in a folder's name is no extension. A trailing dot means "no extension":
-// in a plain or "\\.\" path it is dropped as the path is made full, in a
-// "\\?\" path, which is never normalised, it stays part of the name.
 std::wstring withExtension(const std::wstring& name)
 {
-    size_t last = name.find_last_of(L"\\/");
-    size_t start = last == std::wstring::npos ? 0 : last + 1;
-    if (name.find(L'.', start) != std::wstring::npos)
-        return name;
-    return name + L".dll";
+    return TrustHasExtension(name) ? name : name + L".dll";
 }
 
 std::wstring programFolder()
@@ -131,6 +123,12 @@ std::vector<std::wstring> searchFolders(DWORD flags)
 }
 
 } // namespace
+
+bool TrustHasExtension(const std::wstring& path)
+{
+    size_t last = path.find_last_of(L"\\/");
+    return path.find(L'.', last == std::wstring::npos ? 0 : last + 1) != std::wstring::npos;
+}
 
 std::wstring TrustFullPathName(const std::wstring& path)
 {

@@ -18,6 +18,13 @@ namespace trust {
 // False with the last error set when there is no such file.
 bool TrustResolveLibraryPath(const wchar_t* name, DWORD flags, std::wstring& fullPath);
 
+// Whether the last component of `path` (after the last "\" or "/") has an
+// extension: the loader adds ".dll" to one that has none (a dot in a
+// folder's name is no extension). A trailing dot means "no extension": in a
+// plain or "\\.\" path it is dropped as the path is made full; in a "\\?\"
+// path, which is never normalised, it stays part of the name.
+bool TrustHasExtension(const std::wstring& path);
+
 // GetFullPathNameW into a string; empty on failure.
 std::wstring TrustFullPathName(const std::wstring& path);
 

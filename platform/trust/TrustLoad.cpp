@@ -3,6 +3,7 @@
 #include "trust/TrustComServerPath.h"
 #include "trust/TrustHandles.h"
 #include "trust/TrustHeldFile.h"
+#include "trust/TrustLibraryImports.h"
 #include "trust/TrustLibraryPath.h"
 #include "trust/TrustValidator.h"
 
@@ -60,6 +61,27 @@ DWORD holdChecked(const wchar_t* name, DWORD flags, Halvex::trust::TrustHeldFile
     return TrustVerifyHeldFile(held.path().c_str(), held.handle());
 }
 
+// Loads the held, checked library once the imports the loader would take
+// from its own folder are held and checked too.
+HMODULE loadWithImports(Halvex::trust::TrustHeldFile& held, DWORD flags)
+{
+    Halvex::trust::TrustLibraryImports imports;
+    DWORD answer = imports.check(held, flags, [](const std::wstring& path, HANDLE file) {
+        return TrustVerifyHeldFile(path.c_str(), file);
+    });
+    if (answer != 0) {
+        SetLastError(answer);
+        return nullptr;
+    }
+    HMODULE module = held.load(flags);
+    if (module && !imports.mappedAsChecked()) {
+        FreeLibrary(module);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return module;
+}
+
 } // namespace
 
 HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
@@ -73,7 +95,7 @@ HMODULE TrustLoadLibraryExW(const wchar_t* path, DWORD flags)
         SetLastError(answer);
         return nullptr;
     }
-    return held.load(flags);
+    return loadWithImports(held, flags);
 }
 
 const void* TrustGetObjectCodeAddress(IUnknown* object)
@@ -175,7 +197,7 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
         case Halvex::trust::ComServerPath::Found:
             if (holdChecked(serverPath.c_str(), 0, held) != 0)
                 return E_ACCESSDENIED;
-            server.reset(held.load(0));
+            server.reset(loadWithImports(held, 0));
             if (!server)
                 return E_ACCESSDENIED;
             break;

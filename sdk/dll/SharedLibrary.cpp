@@ -5,6 +5,7 @@
 #include "dll/CallGuarded.h"
 #include "dll/ModuleException.h"
 #include "paths/PlainFileName.h"
+#include "trust/TrustHeldFile.h"
 
 #include "ModuleStatus.h"
 
@@ -27,16 +28,23 @@ bool isFrameworkLibrary(const std::wstring& lowerName)
     return false;
 }
 
-// The file's own name as the folder holds it (a short name, say, gives the
-// long one); the name as given when the file cannot be looked up.
-std::wstring nameOnDisk(const std::wstring& folder, const std::wstring& name)
+// The last component of a full path.
+std::wstring fileNameOf(const std::wstring& path)
 {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW((folder + L"\\" + name).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return name;
-    FindClose(search);
-    return found.cFileName[0] ? std::wstring(found.cFileName) : name;
+    size_t slash = path.find_last_of(L'\\');
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// Whether `module` is a module of this process (a loader double's made-up
+// handle is none) that is not mapped from the held file.
+bool isAnotherFilesModule(Halvex::trust::TrustHeldFile& held, HMODULE module)
+{
+    HMODULE found = nullptr;
+    const bool real = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                             GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                         reinterpret_cast<LPCWSTR>(module), &found) &&
+                      found == module;
+    return real && !held.isMappedFrom(module);
 }
 
 std::wstring lowerCased(const std::wstring& text)
@@ -114,12 +122,24 @@ uint32_t SharedLibrary::loadLibrary()
     ETW_LOG(ETWLogging::LOG_LEVEL_NORMAL, kSource, L"Ostrand::SharedLibrary::loadLibrary", L"Loading %ls from %ls.",
             name.c_str(), folder.c_str());
     const std::wstring path = folder + L"\\" + name;
-    if (isBlocked(folder, name)) {
+    // The file is held from its block check to its load: the version looked
+    // up is the held file's, under the name it has on disk (a short
+    // spelling gives the long one), and the module loaded must be mapped
+    // from it. A file that cannot be held has no version to look at here;
+    // its load fails on the same hold.
+    Halvex::trust::TrustHeldFile held;
+    const bool isHeld = held.hold(path) == 0;
+    if (isHeld && isBlocked(held.path(), name)) {
         ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, L"Ostrand::SharedLibrary::loadLibrary",
                 L"Blocked library: %ls.", path.c_str());
         return MODULE_STATUS_NOT_SUPPORTED;
     }
-    if (!m_loader->loadDLL(path, &m_handle)) {
+    bool loaded = m_loader->loadDLL(path, &m_handle);
+    if (loaded && isHeld && isAnotherFilesModule(held, m_handle)) {
+        m_loader->freeDLL(m_handle);
+        loaded = false;
+    }
+    if (!loaded) {
         m_handle = nullptr;
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Ostrand::SharedLibrary::loadLibrary",
                 L"Failed to load library: %ls.", name.c_str());
@@ -167,21 +187,21 @@ uint32_t SharedLibrary::unloadLibrary() noexcept
     });
 }
 
-bool SharedLibrary::isBlocked(const std::wstring& folder, const std::wstring& name) const
+bool SharedLibrary::isBlocked(const std::wstring& heldPath, const std::wstring& name) const
 {
-    if (folder.empty() || name.empty())
+    if (heldPath.empty() || name.empty())
         return false;
-    const std::wstring lowerName = lowerCased(nameOnDisk(folder, name));
+    const std::wstring lowerName = lowerCased(fileNameOf(heldPath));
     if (isFrameworkLibrary(lowerName))
         return false;
-    return isVersionBlocked(lowerCased(folder), lowerName);
+    return isVersionBlocked(heldPath, lowerName);
 }
 
-bool SharedLibrary::isVersionBlocked(const std::wstring& folder, const std::wstring& name) const
+bool SharedLibrary::isVersionBlocked(const std::wstring& heldPath, const std::wstring& name) const
 {
     const std::shared_ptr<Halvex::FileVersionInfo> versionInfo =
         m_versionInfo ? m_versionInfo : std::make_shared<Halvex::FileVersionInfo>();
-    if (!versionInfo->Load(folder + L"\\" + name))
+    if (!versionInfo->Load(heldPath))
         return false;
     const std::wstring version = versionInfo->GetString(Halvex::VersionStringName(Halvex::VersionString::FileVersion));
 

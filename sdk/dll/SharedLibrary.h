@@ -44,8 +44,10 @@ private:
     uint32_t loadLibrary();
     uint32_t importFunctions();
     uint32_t unloadLibrary() noexcept;
-    bool isBlocked(const std::wstring& folder, const std::wstring& name) const;
-    bool isVersionBlocked(const std::wstring& folder, const std::wstring& name) const;
+    // `heldPath` is the held file's own full path, `name` the name asked for.
+    bool isBlocked(const std::wstring& heldPath, const std::wstring& name) const;
+    // `name` is the lower-cased name the file has on disk.
+    bool isVersionBlocked(const std::wstring& heldPath, const std::wstring& name) const;
 
     LibraryDescriptor m_descriptor;
     std::shared_ptr<DllLoader> m_loader;

@@ -9,14 +9,15 @@
 # under a root of its own that nothing trusts, and a timestamp from it; a
 # timestamp whose own signature is broken, and one made under the test root
 # by a certificate not meant for time stamping; signed and unsigned copies of
-# the marking library.
+# the marking library, and a signed library that imports it.
 #
 # usage: make-trust-kit.sh OUTDIR SAMPLE.dll VALIDATION.dll COMSERVER.dll BUS.dll FAMILY.dll INCOMPLETE.dll MARK.dll
+#        IMPORTER.dll
 # Nothing here is shipped; the keys are made fresh for every build folder.
 set -euo pipefail
 out=${1:?out dir}; sample=${2:?sample dll}; validation=${3:?validation dll}; comserver=${4:?com server dll}
 bus=${5:?bus library dll}; family=${6:?family library dll}; incomplete=${7:?incomplete family library dll}
-mark=${8:?marking library dll}
+mark=${8:?marking library dll}; importer=${9:?importing library dll}
 surgery=$(cd "$(dirname "$0")" && pwd)/signature-surgery.py
 mkdir -p "$out"
 cd "$out"
@@ -173,6 +174,8 @@ python3 "$surgery" embed "$sample" work/forged-second.p7 sample-forged-second.dl
 # code ran.
 cp "$mark" mark-unsigned.dll
 sign "$mark" mark-signed.dll signer
+# A signed library that imports the marking library by its own file name.
+sign "$importer" importer-signed.dll signer
 
 sign "$validation" Drellin.dll signer
 sign "$validation" Drellin-expired.dll expired

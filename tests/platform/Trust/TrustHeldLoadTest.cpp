@@ -39,7 +39,7 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
     ASSERT_TRUE(CopyFileW(kitFile(L"sample-signed.dll").c_str(), target.c_str(), FALSE));
     FileSwapper swapper(target, kitFile(L"Drellin-unsigned.dll"), kitFile(L"sample-signed.dll"));
 
-    long loads = 0, refusals = 0, unsignedLoads = 0;
+    long loads = 0, refusals = 0, unsignedLoads = 0, rounds = 0;
     const auto raced = [&] { return swapper.swaps() > 10 && loads > 0 && refusals > 0; };
     // Until the race has surely been run both ways (many swaps, loads and
     // refusals), however slow the machine; a fault shows long before. Each
@@ -57,8 +57,19 @@ TEST_F(TrustedKitLoad, AFileSwappedWhileItIsCheckedIsNeverLoadedUnsigned)
                     ++unsignedLoads;
                 FreeLibrary(module);
             }
+            // Each round starts after a swap count of the other parity than
+            // the round before: the count's parity tells which file the last
+            // swap put in place, so the rounds start on each file in turn.
+            // Waiting for any swap alone let every round start on the
+            // unsigned file when a load lasted an even number of swaps.
             const long swapped = swapper.swaps();
-            TestSupport::waitUntil([&] { return swapper.swaps() != swapped; }, std::chrono::seconds(5));
+            ++rounds;
+            TestSupport::waitUntil(
+                [&] {
+                    const long now = swapper.swaps();
+                    return now != swapped && now % 2 == rounds % 2;
+                },
+                std::chrono::seconds(5));
             return unsignedLoads > 0 || (swapper.swaps() > 50 && loads > 50 && refusals > 0);
         },
         std::chrono::seconds(90));

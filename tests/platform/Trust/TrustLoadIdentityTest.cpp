@@ -12,7 +12,9 @@
 #include "WaitUntil.h"
 
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
 #include "trust/TrustLoad.h"
+#include "trust/TrustPathPin.h"
 #include "trust/TrustValidator.h"
 
 #include <gtest/gtest.h>
@@ -315,6 +317,247 @@ TEST_F(TrustedKitIdentity, AFileThatCannotBeHeldIsASharingFailure)
     other.reset();
     HMODULE module = TrustLoadLibraryExW(path.c_str(), 0);
     EXPECT_NE(nullptr, module);
+    if (module)
+        FreeLibrary(module);
+}
+
+// A folder on the way that is a reparse point is refused only when its tag
+// makes its name stand for another place; placeholders of files kept
+// elsewhere and deduplicated data leave the name where it is. (A Wine prefix
+// cannot hold reparse points, so the tags are judged on their own.)
+struct TagCase {
+    const char* label;
+    DWORD tag;
+    bool link;
+};
+
+class ReparseTag : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(ReparseTag, OnlyALinkIsRefused)
+{
+    EXPECT_EQ(GetParam().link, Halvex::trust::TrustReparseTagIsLink(GetParam().tag));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tags, ReparseTag,
+                         ::testing::Values(TagCase{"SymbolicLink", IO_REPARSE_TAG_SYMLINK, true},
+                                           TagCase{"MountPoint", IO_REPARSE_TAG_MOUNT_POINT, true},
+                                           TagCase{"OtherNameSurrogate", 0xA000001D, true},
+                                           TagCase{"CloudPlaceholder", IO_REPARSE_TAG_CLOUD_6, false},
+                                           TagCase{"CloudFolder", IO_REPARSE_TAG_CLOUD, false},
+                                           TagCase{"Deduplicated", IO_REPARSE_TAG_DEDUP, false},
+                                           TagCase{"StorageManaged", IO_REPARSE_TAG_HSM, false}),
+                         [](const ::testing::TestParamInfo<TagCase>& info) { return std::string(info.param.label); });
+
+// A data mapping the system cannot match to its file counts as the held
+// file's only when it holds the held file's bytes, every one of them.
+struct DataMappingCase {
+    const char* label;
+    const wchar_t* mapped; // kit file mapped as data; null: the held file itself
+    DWORD flags;
+    bool counts;
+};
+
+class HeldDataMapping : public TrustedKitIdentity, public ::testing::WithParamInterface<DataMappingCase> {};
+
+TEST_P(HeldDataMapping, CountsOnlyWithTheHeldFilesBytes)
+{
+    const DataMappingCase& c = GetParam();
+    TestSupport::ScratchFolder base(L"datamap");
+    const std::wstring heldPath = base.file(L"held.dll"), otherPath = base.file(L"other.dll");
+    copy(L"sample-signed.dll", heldPath);
+    if (c.mapped)
+        copy(c.mapped, otherPath);
+    Halvex::trust::TrustHeldFile held;
+    ASSERT_EQ(0u, held.hold(heldPath));
+    HMODULE module = LoadLibraryExW((c.mapped ? otherPath : heldPath).c_str(), nullptr, c.flags);
+    ASSERT_NE(nullptr, module) << GetLastError();
+    EXPECT_EQ(c.counts, held.isMappedFrom(module));
+    FreeLibrary(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mappings, HeldDataMapping,
+    ::testing::Values(DataMappingCase{"TheHeldFile", nullptr, LOAD_LIBRARY_AS_DATAFILE, true},
+                      DataMappingCase{"ACopyOfItsBytes", L"sample-signed.dll", LOAD_LIBRARY_AS_DATAFILE, true},
+                      DataMappingCase{"OneByteChanged", L"sample-tampered.dll", LOAD_LIBRARY_AS_DATAFILE, false},
+                      DataMappingCase{"AnotherLibrary", L"mark-unsigned.dll", LOAD_LIBRARY_AS_DATAFILE, false},
+                      DataMappingCase{"OneByteChangedAsAResource", L"sample-tampered.dll",
+                                      LOAD_LIBRARY_AS_IMAGE_RESOURCE, false},
+                      DataMappingCase{"TheHeldFileAsAResource", nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE, true}),
+    [](const ::testing::TestParamInfo<DataMappingCase>& info) { return std::string(info.param.label); });
+
+// A folder on the way to the file that someone else holds open, in a way that
+// keeps it from being held here (no read sharing, or no sharing at all), is
+// no reason to refuse: the plain loader maps the file all the same, and the
+// file mapped must still be the trusted one.
+struct ForeignFolderCase {
+    const char* label;
+    int levelsUp; // 1: the folder holding the file, 2: the one above it
+    DWORD access;
+    DWORD share;
+    bool unpinned; // the holder keeps the folder from being pinned
+};
+
+class ForeignHeldFolder : public TrustedKitIdentity, public ::testing::WithParamInterface<ForeignFolderCase> {};
+
+TEST_P(ForeignHeldFolder, TheCheckAndTheLoadStillSucceed)
+{
+    const ForeignFolderCase& c = GetParam();
+    TestSupport::ScratchFolder base(L"foreign");
+    const std::wstring upper = base.file(L"upper"), lower = upper + L"\\lower";
+    ASSERT_TRUE(CreateDirectoryW(upper.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(lower.c_str(), nullptr));
+    const std::wstring path = lower + L"\\probe.dll";
+    copy(L"sample-signed.dll", path);
+    Halvex::trust::FileHandle reader(CreateFileW((c.levelsUp == 1 ? lower : upper).c_str(), c.access, c.share,
+                                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(reader.valid()) << GetLastError();
+
+    // At most that folder is left unpinned; the others still are pinned.
+    wchar_t finalPath[MAX_PATH] = {};
+    {
+        Halvex::trust::FileHandle file(
+            CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file.valid());
+        DWORD n = GetFinalPathNameByHandleW(file.get(), finalPath, MAX_PATH, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        ASSERT_TRUE(n > 0 && n < MAX_PATH);
+    }
+    Halvex::trust::TrustPathPin pin;
+    ASSERT_EQ(0u, pin.pin(finalPath));
+    ASSERT_EQ(c.unpinned ? 1u : 0u, pin.unpinned().size());
+    if (c.unpinned) {
+        EXPECT_EQ(0, lstrcmpiW((L"\\\\?\\" + (c.levelsUp == 1 ? lower : upper)).c_str(), pin.unpinned()[0].c_str()))
+            << TestSupport::narrow(pin.unpinned()[0]);
+    }
+    pin.release();
+
+    HMODULE plain = LoadLibraryExW(path.c_str(), nullptr, 0);
+    ASSERT_NE(nullptr, plain) << "the plain loader cannot map it either: " << GetLastError();
+    FreeLibrary(plain);
+    EXPECT_EQ(0u, TrustVerifyFile(path.c_str()));
+    HMODULE module = TrustLoadLibraryExW(path.c_str(), 0);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
+    if (module) {
+        EXPECT_TRUE(isSignedSample(module));
+        FreeLibrary(module);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holders, ForeignHeldFolder,
+    ::testing::Values(
+        ForeignFolderCase{"ListingWithoutReadSharing", 1, FILE_LIST_DIRECTORY, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          true},
+        ForeignFolderCase{"ListingWithoutReadSharingAbove", 2, FILE_LIST_DIRECTORY,
+                          FILE_SHARE_WRITE | FILE_SHARE_DELETE, true},
+        ForeignFolderCase{"ReadingWithoutAnySharing", 1, GENERIC_READ, 0, true},
+        ForeignFolderCase{"AttributesWithoutAnySharing", 2, FILE_READ_ATTRIBUTES, 0, false}),
+    [](const ::testing::TestParamInfo<ForeignFolderCase>& info) { return std::string(info.param.label); });
+
+// A checked library's imports come from its own folder, the program's folder
+// and the system folder only, and one from its own folder is checked as the
+// library is: an unsigned import left in the current folder, in a PATH folder
+// or beside the library never runs.
+enum class ImportPlace { CurrentFolder, PathFolder, Beside };
+
+struct ImportCase {
+    const char* label;
+    ImportPlace place;
+    const wchar_t* import; // kit file put there as "trust_mark_double.dll"
+    DWORD flags;
+    DWORD error; // 0: the library loads, and its import with it
+};
+
+class CheckedImport : public TrustedKitIdentity, public ::testing::WithParamInterface<ImportCase> {
+protected:
+    void SetUp() override
+    {
+        TrustedKitIdentity::SetUp();
+        GetCurrentDirectoryW(MAX_PATH, m_previousFolder);
+        DWORD n = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+        m_previousPath.resize(n);
+        GetEnvironmentVariableW(L"PATH", &m_previousPath[0], n);
+        m_previousPath.resize(n ? n - 1 : 0);
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previousFolder);
+        SetEnvironmentVariableW(L"PATH", m_previousPath.c_str());
+    }
+
+    TestSupport::ScratchFolder library{L"importer"}, current{L"current"}, onPath{L"onpath"};
+    wchar_t m_previousFolder[MAX_PATH] = {};
+    std::wstring m_previousPath;
+};
+
+TEST_P(CheckedImport, AnUncheckedImportNeverRuns)
+{
+    const ImportCase& c = GetParam();
+    const std::wstring importer = library.file(L"importer.dll");
+    copy(L"importer-signed.dll", importer);
+    const std::wstring& folder = c.place == ImportPlace::CurrentFolder ? current.path()
+                                 : c.place == ImportPlace::PathFolder ? onPath.path()
+                                                                      : library.path();
+    copy(c.import, folder + L"\\trust_mark_double.dll");
+    ASSERT_TRUE(SetCurrentDirectoryW(current.path().c_str()));
+    ASSERT_TRUE(SetEnvironmentVariableW(L"PATH", (onPath.path() + L";" + m_previousPath).c_str()));
+
+    SetLastError(0);
+    HMODULE module = TrustLoadLibraryExW(importer.c_str(), c.flags);
+    const DWORD error = GetLastError();
+    if (c.error == 0) {
+        ASSERT_NE(nullptr, module) << "last error " << error;
+        EXPECT_TRUE(mark.seen());
+        FreeLibrary(module);
+        return;
+    }
+    EXPECT_EQ(nullptr, module);
+    EXPECT_EQ(c.error, error);
+    EXPECT_FALSE(mark.seen()) << "the unchecked import's code ran";
+    if (module)
+        FreeLibrary(module);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, CheckedImport,
+    ::testing::Values(ImportCase{"InTheCurrentFolder", ImportPlace::CurrentFolder, L"mark-unsigned.dll", 0,
+                                 ERROR_MOD_NOT_FOUND},
+                      ImportCase{"InAPathFolder", ImportPlace::PathFolder, L"mark-unsigned.dll", 0,
+                                 ERROR_MOD_NOT_FOUND},
+                      ImportCase{"InTheCurrentFolderAlteredSearch", ImportPlace::CurrentFolder, L"mark-unsigned.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, ERROR_MOD_NOT_FOUND},
+                      ImportCase{"UnsignedBeside", ImportPlace::Beside, L"mark-unsigned.dll", 0, ERROR_ACCESS_DENIED},
+                      ImportCase{"UnsignedBesideAlteredSearch", ImportPlace::Beside, L"mark-unsigned.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, ERROR_ACCESS_DENIED},
+                      ImportCase{"SignedBeside", ImportPlace::Beside, L"mark-signed.dll", 0, 0},
+                      ImportCase{"SignedBesideAlteredSearch", ImportPlace::Beside, L"mark-signed.dll",
+                                 LOAD_WITH_ALTERED_SEARCH_PATH, 0},
+                      // A caller's own choice of folders stands.
+                      ImportCase{"SignedBesideSystemFolderOnly", ImportPlace::Beside, L"mark-signed.dll",
+                                 LOAD_LIBRARY_SEARCH_SYSTEM32, ERROR_MOD_NOT_FOUND}),
+    [](const ::testing::TestParamInfo<ImportCase>& info) { return std::string(info.param.label); });
+
+// A folder on the way that another handle holds with delete access (as a
+// rename does) is the move the pin guards against: a sharing failure, for the
+// check and the load alike, until that handle goes.
+TEST_F(TrustedKitIdentity, AFolderHeldForRenamingIsASharingFailure)
+{
+    TestSupport::ScratchFolder base(L"renaming");
+    const std::wstring folder = base.file(L"lib");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring path = folder + L"\\probe.dll";
+    copy(L"sample-signed.dll", path);
+    Halvex::trust::FileHandle renamer(CreateFileW(folder.c_str(), DELETE | SYNCHRONIZE,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(renamer.valid()) << GetLastError();
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), TrustVerifyFile(path.c_str()));
+    SetLastError(0);
+    EXPECT_EQ(nullptr, TrustLoadLibraryExW(path.c_str(), 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    renamer.reset();
+    HMODULE module = TrustLoadLibraryExW(path.c_str(), 0);
+    EXPECT_NE(nullptr, module) << "last error " << GetLastError();
     if (module)
         FreeLibrary(module);
 }

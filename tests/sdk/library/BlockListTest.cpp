@@ -171,4 +171,68 @@ INSTANTIATE_TEST_SUITE_P(
                       SpellingCase{"Empty", L"", false, true}),
     [](const ::testing::TestParamInfo<SpellingCase>& info) { return std::string(info.param.label); });
 
+// A short (8.3) spelling of a listed library's name finds the key of the
+// name the folder holds.
+TEST(BlockList, AShortSpellingFindsTheKeyOfTheLongName)
+{
+    TestSupport::LogFile log;
+    ASSERT_TRUE(log.ready());
+    LibraryFolder folder;
+    const std::wstring name = uniqueLibraryName(L"long-listed-library-name");
+    const std::wstring path = folder.install(L"family-signed.dll", name);
+    wchar_t shortPath[MAX_PATH] = {};
+    const DWORD n = GetShortPathNameW(path.c_str(), shortPath, MAX_PATH);
+    ASSERT_TRUE(n > 0 && n < MAX_PATH) << GetLastError();
+    const std::wstring spelled = std::wstring(shortPath, n).substr(std::wstring(shortPath, n).find_last_of(L'\\') + 1);
+    ASSERT_NE(0, lstrcmpiW(name.c_str(), spelled.c_str())) << "no short name was made";
+    BlockList list(name, {{L"3.2.1.0", L"3.2.1.0"}});
+
+    EXPECT_FALSE(constructs(LibraryDescriptor{spelled, {folder.path()}})) << TestSupport::narrow(spelled);
+    EXPECT_TRUE(log.contains(3, L"Blocked library: " + folder.path() + L"\\" + spelled + L"."));
+}
+
+// The version looked up is the version of the file loaded: a blocked copy
+// put in the library's place right after its version was read is never the
+// one loaded.
+class SwappingVersionInfo : public Halvex::FileVersionInfo {
+public:
+    SwappingVersionInfo(std::wstring replacement, std::wstring target)
+        : m_replacement(std::move(replacement)), m_target(std::move(target))
+    {
+    }
+    bool Load(const std::wstring& path) override
+    {
+        const bool loaded = Halvex::FileVersionInfo::Load(path);
+        swapped = MoveFileExW(m_replacement.c_str(), m_target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+        return loaded;
+    }
+    bool swapped = false;
+
+private:
+    std::wstring m_replacement, m_target;
+};
+
+TEST(BlockList, AFileSwappedAfterItsVersionWasReadIsNotTheOneLoaded)
+{
+    LibraryFolder folder;
+    const std::wstring name = uniqueLibraryName(L"swapped");
+    const std::wstring path = folder.install(L"bus-signed.dll", name); // no version resource
+    const std::wstring blocked = folder.install(L"family-signed.dll", L"blocked-copy.dll");
+    BlockList list(name, {{L"3.2.1.0", L"3.2.1.0"}});
+    auto version = std::make_shared<SwappingVersionInfo>(blocked, path);
+
+    std::unique_ptr<SharedLibrary> library;
+    try {
+        library = std::make_unique<SharedLibrary>(LibraryDescriptor{name, {folder.path()}}, nullptr, nullptr,
+                                                  nullptr, version);
+    } catch (const Ostrand::ModuleException&) {
+    }
+    if (library) {
+        HMODULE module = GetModuleHandleW(path.c_str());
+        ASSERT_NE(nullptr, module);
+        EXPECT_EQ(nullptr, FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(16)))
+            << "the blocked version was loaded (swapped: " << version->swapped << ")";
+    }
+}
+
 } // namespace
