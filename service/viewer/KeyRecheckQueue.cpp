@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -76,6 +77,9 @@ struct KeyRecheckQueue::Shared {
     std::deque<std::wstring> order;
     std::unordered_map<std::wstring, Notice> waiting;
     bool paused = true;
+    // Counts the pauses: an answer asked for before a pause is older than
+    // anything the store did while no notice was heard.
+    uint64_t pauses = 0;
     bool closed = false;
     bool threadStarted = false;
 };
@@ -129,6 +133,7 @@ void KeyRecheckQueue::pause()
     std::lock_guard<std::mutex> applying(m_shared->applying);
     std::lock_guard<std::mutex> guard(m_shared->lock);
     m_shared->paused = true;
+    ++m_shared->pauses;
 }
 
 void KeyRecheckQueue::resume()
@@ -152,6 +157,7 @@ void KeyRecheckQueue::Shared::run()
             turn.emplace_back(key, waiting.at(key));
         order.clear();
         waiting.clear();
+        const uint64_t pausesBefore = pauses;
         // A notice from now on makes its key wait for the next turn.
         guard.unlock();
         std::unordered_set<std::wstring> held;
@@ -169,7 +175,7 @@ void KeyRecheckQueue::Shared::run()
         guard.lock();
         if (closed)
             return;
-        if (paused) {
+        if (paused || pauses != pausesBefore) {
             putBack(turn);
             continue;
         }

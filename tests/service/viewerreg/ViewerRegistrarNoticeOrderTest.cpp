@@ -238,6 +238,28 @@ TEST_F(ViewerRegistrarNoticeOrder, KeysWaitingAtStopAreLookedUpAfterTheNextStart
     EXPECT_TRUE(disagreements({L"kept", L"asked", L"waiting"}).empty());
 }
 
+TEST_F(ViewerRegistrarNoticeOrder, AnAnswerAskedForBeforeStopIsNotTakenAfterTheNextStart)
+{
+    service.seed(kPrefix + L"kept", L"{}");
+    registrar->start();
+    ASSERT_EQ(1u, noticeNames(1).size());
+    const size_t before = queries();
+    peer.setReplyDelay(kHeld);
+    service.seed(kPrefix + L"brief", L"{}");
+    publishNotice(true, kPrefix + L"brief");
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return queries() > before; }));
+    registrar->stop();
+    // Gone while nothing was heard; the held answer still says it is there.
+    service.handle(SettingsPeer::SettingsService::kRemoveProperties,
+                   L"{\"properties\":[{\"name\":" + jsonText(kPrefix + L"brief") + L"}]}");
+    peer.setReplyDelay(std::chrono::milliseconds(0));
+    registrar->start();
+    peer.releaseLateReplies();
+
+    settle(L"sentinel");
+    EXPECT_TRUE(disagreements({L"kept", L"brief"}).empty());
+}
+
 TEST_F(ViewerRegistrarNoticeOrder, DestroyingTheRegistrarLeavesItsLookupBehind)
 {
     service.seed(kPrefix + L"kept", L"{}");
