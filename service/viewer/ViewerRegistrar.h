@@ -72,7 +72,7 @@ private:
     // Between start and stop; both run on the host's thread.
     bool m_following = false;
     // Last, so gone first: its turns call into everything above. Its lookups
-    // hold a settings client of their own and are never waited for.
+    // hold their own reference to the settings client and are never waited for.
     KeyRecheckQueue m_rechecks;
 };
 
