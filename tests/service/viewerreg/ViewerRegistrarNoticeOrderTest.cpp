@@ -74,6 +74,26 @@ protected:
         EXPECT_TRUE(TestSupport::waitUntil([&] { return static_cast<bool>(registrar->getViewer(sentinel)); }));
     }
 
+    // A notice of `key` whose lookup the settings service holds until
+    // releaseLateReplies; the answers after it leave at once. False when
+    // the lookup never came.
+    bool holdLookupOf(bool set, const std::wstring& key)
+    {
+        const size_t before = queries();
+        peer.setReplyDelay(kHeld);
+        publishNotice(set, key);
+        const bool asked = TestSupport::waitUntil([&] { return queries() > before; });
+        peer.setReplyDelay(std::chrono::milliseconds(0));
+        return asked;
+    }
+
+    // Removes a key from the store without a notice.
+    void dropUnannounced(const std::wstring& key)
+    {
+        service.handle(SettingsPeer::SettingsService::kRemoveProperties,
+                       L"{\"properties\":[{\"name\":" + jsonText(key) + L"}]}");
+    }
+
     BusDouble::RawBusPeer settingsSide;
 };
 
@@ -187,19 +207,16 @@ TEST_F(ViewerRegistrarNoticeOrder, NoticesThatComeDuringALookupShareTheNextOne)
     service.seed(kPrefix + L"kept", L"{}");
     registrar->start();
     const size_t before = queries();
-    // The first notice's lookup is held until every other notice is in.
-    peer.setReplyDelay(kHeld);
     Names ids;
     for (size_t i = 0; i < kKeys; ++i) {
         ids.push_back(L"batch-" + std::to_wstring(i));
         service.seed(kPrefix + ids.back(), L"{}");
     }
-    publishNotice(true, kPrefix + ids.front());
-    const bool asked = TestSupport::waitUntil([&] { return queries() > before; });
+    // The first notice's lookup is held until every other notice is in.
+    const bool asked = holdLookupOf(true, kPrefix + ids.front());
     for (size_t i = 1; i < kKeys; ++i)
         publishNotice(true, kPrefix + ids[i]);
     const bool handedOver = TestSupport::waitUntil([&] { return deliveredNotices(kPrefix + L"batch-") >= kKeys; });
-    peer.setReplyDelay(std::chrono::milliseconds(0));
     peer.releaseLateReplies();
     ASSERT_TRUE(asked) << "the first notice was never looked up";
     ASSERT_TRUE(handedOver);
@@ -219,16 +236,11 @@ TEST_F(ViewerRegistrarNoticeOrder, KeysWaitingAtStopAreLookedUpAfterTheNextStart
     ASSERT_EQ(3u, noticeNames(3).size());
     // Both leave the store; the lookup of the first is held, the second waits behind it.
     for (const wchar_t* id : {L"asked", L"waiting"})
-        service.handle(SettingsPeer::SettingsService::kRemoveProperties,
-                       L"{\"properties\":[{\"name\":" + jsonText(kPrefix + id) + L"}]}");
-    const size_t before = queries();
-    peer.setReplyDelay(kHeld);
-    publishNotice(false, kPrefix + L"asked");
-    const bool asked = TestSupport::waitUntil([&] { return queries() > before; });
+        dropUnannounced(kPrefix + id);
+    const bool asked = holdLookupOf(false, kPrefix + L"asked");
     publishNotice(false, kPrefix + L"waiting");
     const bool handedOver = TestSupport::waitUntil([&] { return deliveredNotices(kPrefix + L"waiting") >= 1; });
     registrar->stop();
-    peer.setReplyDelay(std::chrono::milliseconds(0));
     peer.releaseLateReplies();
     ASSERT_TRUE(asked);
     ASSERT_TRUE(handedOver);
@@ -243,16 +255,11 @@ TEST_F(ViewerRegistrarNoticeOrder, AnAnswerAskedForBeforeStopIsNotTakenAfterTheN
     service.seed(kPrefix + L"kept", L"{}");
     registrar->start();
     ASSERT_EQ(1u, noticeNames(1).size());
-    const size_t before = queries();
-    peer.setReplyDelay(kHeld);
     service.seed(kPrefix + L"brief", L"{}");
-    publishNotice(true, kPrefix + L"brief");
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return queries() > before; }));
+    ASSERT_TRUE(holdLookupOf(true, kPrefix + L"brief"));
     registrar->stop();
     // Gone while nothing was heard; the held answer still says it is there.
-    service.handle(SettingsPeer::SettingsService::kRemoveProperties,
-                   L"{\"properties\":[{\"name\":" + jsonText(kPrefix + L"brief") + L"}]}");
-    peer.setReplyDelay(std::chrono::milliseconds(0));
+    dropUnannounced(kPrefix + L"brief");
     registrar->start();
     peer.releaseLateReplies();
 
@@ -265,16 +272,12 @@ TEST_F(ViewerRegistrarNoticeOrder, DestroyingTheRegistrarLeavesItsLookupBehind)
     service.seed(kPrefix + L"kept", L"{}");
     registrar->start();
     ASSERT_EQ(1u, noticeNames(1).size());
-    const size_t before = queries();
-    peer.setReplyDelay(kHeld);
     service.seed(kPrefix + L"late", L"{}");
-    publishNotice(true, kPrefix + L"late");
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return queries() > before; }));
+    ASSERT_TRUE(holdLookupOf(true, kPrefix + L"late"));
 
     registrar.reset();
     // Still unanswered: the registrar did not wait for the lookup's bound.
     EXPECT_TRUE(log.find({0, L"", L"", L"Property list request timed out"}).empty());
-    peer.setReplyDelay(std::chrono::milliseconds(0));
     peer.releaseLateReplies();
     // The lookup's thread lets go of the settings client, and with it the bus,
     // once the answer is in; the answer itself changes nothing.
