@@ -1,31 +1,38 @@
 #pragma once
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace Kest {
 
 // Settings keys whose change notices came in and that are to be looked up
-// again, worked one at a time in the order they came on a thread of its own.
-// Notices arrive on the bus library's delivery threads, which run at once
-// and so may hand over a key's notices in another order than the changes
-// were made; a lookup made after the last notice of a key sees its last
-// change, whatever the order. The lookup is a settings request, which must
-// not hold up a delivery thread: the bus may need that very thread for the
-// answer. A key already waiting is not queued twice.
+// again, on a thread of its own. Notices arrive on the bus library's delivery
+// threads, which run at once and so may hand over a key's notices in another
+// order than the changes were made; a lookup made after the last notice of a
+// key sees its last change, whatever the order. The lookup is a settings
+// request, which must not hold up a delivery thread: the bus may need that
+// very thread for the answer.
+//
+// Each turn takes every key waiting at that moment and asks the store once
+// for all of them; a notice that comes during the lookup makes its key wait
+// for the next turn. The thread owns what the lookup needs, so neither pause
+// nor the queue's end waits for a lookup: its answer is dropped, and after a
+// pause its keys wait for the next resume.
 class KeyRecheckQueue {
 public:
     enum class Notice { Set, Deleted };
-    // Called on the queue's thread with the key and the kind of its latest
-    // notice, which stands when the lookup cannot be made.
-    using Recheck = std::function<void(const std::wstring& key, Notice latest)>;
+    // One lookup for all the keys of a turn: fills the keys the store holds.
+    // False when the store could not be asked.
+    using Lookup = std::function<bool(std::unordered_set<std::wstring>& held)>;
+    // Called for each key of a turn with whether the store holds it; when
+    // the lookup failed, with the word of the key's latest notice.
+    using Apply = std::function<void(const std::wstring& key, bool held)>;
 
-    explicit KeyRecheckQueue(Recheck recheck);
-    // Drops the keys still waiting and waits for the lookup in progress.
+    // Paused until the first resume. The lookup must not refer to anything
+    // the owner of the queue owns alone: it may run after the queue is gone.
+    KeyRecheckQueue(Lookup lookup, Apply apply);
+    // Waits for a key being applied, never for a lookup.
     ~KeyRecheckQueue();
     KeyRecheckQueue(const KeyRecheckQueue&) = delete;
     KeyRecheckQueue& operator=(const KeyRecheckQueue&) = delete;
@@ -33,19 +40,14 @@ public:
     // False when the key could not be queued (no thread could be started):
     // the caller then has only the notice to go by.
     bool post(const std::wstring& key, Notice notice);
-    // Drops the keys still waiting; a lookup in progress finishes.
-    void clear();
+    // No key is applied from the return on; the keys waiting and those of a
+    // lookup in flight wait for resume.
+    void pause();
+    void resume();
 
 private:
-    void run();
-
-    Recheck m_recheck;
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    std::deque<std::wstring> m_order;
-    std::unordered_map<std::wstring, Notice> m_waiting;
-    bool m_stopping = false;
-    std::thread m_thread; // started with the first key
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
 };
 
 } // namespace Kest

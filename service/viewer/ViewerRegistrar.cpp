@@ -7,6 +7,7 @@
 #include "Logging/Log.h"
 
 #include <functional>
+#include <unordered_set>
 
 namespace Kest {
 
@@ -35,13 +36,31 @@ std::shared_ptr<Ostrand::SettingsManager> settingsOrOwn(std::shared_ptr<Ostrand:
     return std::make_shared<Ostrand::SettingsManagerClient>(bus);
 }
 
+// One prefix query answers for every key waiting its turn. It keeps the
+// settings client, and so the bus, for as long as it runs: the registrar
+// may be gone by then.
+KeyRecheckQueue::Lookup lookupOf(const std::shared_ptr<Ostrand::SettingsManager>& settings)
+{
+    return [settings](std::unordered_set<std::wstring>& held) {
+        Ostrand::SettingsManager::PropertyMap found;
+        if (!settings->getPropertiesByPrefix(kViewerPrefix, found, ViewerRegistrar::kSettingsTimeout)) {
+            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::recheck",
+                    L"Failed to read the viewer registrations again. Following the latest notice of each key.");
+            return false;
+        }
+        for (const auto& registration : found)
+            held.insert(registration.first);
+        return true;
+    };
+}
+
 } // namespace
 
 ViewerRegistrar::ViewerRegistrar(std::shared_ptr<Ostrand::MessageBus> bus,
                                  std::shared_ptr<Ostrand::SettingsManager> settings)
     : m_bus(busOrOwn(std::move(bus))),
       m_settings(settingsOrOwn(std::move(settings), m_bus)),
-      m_rechecks([this](const std::wstring& key, KeyRecheckQueue::Notice latest) { recheck(key, latest); })
+      m_rechecks(lookupOf(m_settings), [this](const std::wstring& key, bool held) { recheck(key, held); })
 {
 }
 
@@ -70,6 +89,8 @@ void ViewerRegistrar::start()
                 L"Failed to subscribe for alert viewer unregister operations.");
     }
     m_following = true;
+    // Keys that waited since the last stop are looked up again.
+    m_rechecks.resume();
     loadViewers();
 }
 
@@ -83,7 +104,9 @@ void ViewerRegistrar::stop()
     m_following = false;
     m_settings->unsubscribePropertySetByPrefix(kViewerPrefix);
     m_settings->unsubscribePropertyDeleteByPrefix(kViewerPrefix);
-    m_rechecks.clear();
+    // The keys still waiting, and those of a lookup in flight, wait for the
+    // next start: a removal among them is seen by nothing else.
+    m_rechecks.pause();
 }
 
 void ViewerRegistrar::loadViewers()
@@ -233,24 +256,9 @@ void ViewerRegistrar::onNotice(const std::wstring& key, KeyRecheckQueue::Notice 
     }
 }
 
-void ViewerRegistrar::recheck(const std::wstring& key, KeyRecheckQueue::Notice latest)
+void ViewerRegistrar::recheck(const std::wstring& key, bool held)
 {
-    std::wstring viewerId;
-    bool registered = latest == KeyRecheckQueue::Notice::Set;
-    // A key that names no viewer is refused, and logged, by the step below.
-    if (parseViewerId(key, viewerId)) {
-        // The prefix query tells a missing key from a silent service, which
-        // a single-property read does not; other keys that begin with this
-        // one are not this viewer.
-        Ostrand::SettingsManager::PropertyMap found;
-        if (m_settings->getPropertiesByPrefix(key, found, kSettingsTimeout)) {
-            registered = found.count(key) != 0;
-        } else {
-            ETW_LOG(ETWLogging::LOG_LEVEL_WARNING, kSource, L"Kest::ViewerRegistrar::recheck",
-                    L"Failed to read the viewer registration %s again. Following its latest notice.", key.c_str());
-        }
-    }
-    if (registered)
+    if (held)
         addViewer(key);
     else
         removeViewer(key);

@@ -48,7 +48,8 @@ private:
     void onViewerKeySet(const std::wstring& key, const std::wstring& value);
     void onViewerKeyDeleted(const std::wstring& key);
     void onNotice(const std::wstring& key, KeyRecheckQueue::Notice notice);
-    void recheck(const std::wstring& key, KeyRecheckQueue::Notice latest);
+    // A key's lookup found it held (added) or not (removed).
+    void recheck(const std::wstring& key, bool held);
     // Adds the viewer unless a notice of its key came after `loadStart`
     // (a load's answer is older than that notice; the key's own lookup
     // decides). False when it was not added for that reason.
@@ -70,7 +71,8 @@ private:
     const std::shared_ptr<Ostrand::SettingsManager> m_settings;
     // Between start and stop; both run on the host's thread.
     bool m_following = false;
-    // Last, so gone first: its thread calls into everything above.
+    // Last, so gone first: its turns call into everything above. Its lookups
+    // hold their own reference to the settings client and are never waited for.
     KeyRecheckQueue m_rechecks;
 };
 

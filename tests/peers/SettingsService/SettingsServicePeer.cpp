@@ -31,6 +31,15 @@ void SettingsServicePeer::setReplyDelay(std::chrono::milliseconds delay)
     m_delay = delay;
 }
 
+void SettingsServicePeer::releaseLateReplies()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        ++m_releases;
+    }
+    m_stopping.notify_all();
+}
+
 std::vector<SettingsServicePeer::Request> SettingsServicePeer::requests()
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -77,10 +86,12 @@ void SettingsServicePeer::answerLater(const BusDouble::RawBusPeer::Delivery& req
     std::lock_guard<std::mutex> guard(m_lock);
     if (m_stop)
         return;
-    m_late.emplace_back([this, request, name, payload, due]() {
+    const uint64_t releases = m_releases;
+    m_late.emplace_back([this, request, name, payload, due, releases]() {
         {
             std::unique_lock<std::mutex> wait(m_lock);
-            if (m_stopping.wait_until(wait, due, [this]() { return m_stop; }))
+            m_stopping.wait_until(wait, due, [this, releases]() { return m_stop || m_releases != releases; });
+            if (m_stop)
                 return;
         }
         m_bus->reply(request, name, payload);

@@ -7,6 +7,7 @@
 #include "RawBusPeer.h"
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,9 @@ public:
     // Answers leave this long (real time) after their request arrived; the
     // notices of a change still go out at once.
     void setReplyDelay(std::chrono::milliseconds delay);
+    // The answers still waiting out their delay leave now; later requests
+    // keep the delay that is set.
+    void releaseLateReplies();
 
     std::vector<Request> requests();
     std::vector<Request> requests(const std::wstring& name);
@@ -49,6 +53,7 @@ private:
     std::condition_variable m_stopping;
     bool m_stop = false;
     std::chrono::milliseconds m_delay{0};
+    uint64_t m_releases = 0;
     std::vector<Request> m_requests;
     std::vector<std::thread> m_late;
     // Declared last: its connection goes first, before the state its deliveries use.

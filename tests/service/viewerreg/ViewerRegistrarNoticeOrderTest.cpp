@@ -21,6 +21,8 @@ using Names = std::vector<std::wstring>;
 const std::wstring kPrefix = L"Sentrel/Viewer/";
 const wchar_t kSetHead[] = L"SettingsManager.Notify.Set.";
 const wchar_t kDeleteHead[] = L"SettingsManager.Notify.Delete.";
+// An answer held back until the test lets it go: far beyond any wait of the test.
+const std::chrono::milliseconds kHeld(std::chrono::minutes(10));
 
 class ViewerRegistrarNoticeOrder : public RegistrarFixture {
 protected:
@@ -70,6 +72,26 @@ protected:
     {
         registerKey(kPrefix + sentinel);
         EXPECT_TRUE(TestSupport::waitUntil([&] { return static_cast<bool>(registrar->getViewer(sentinel)); }));
+    }
+
+    // A notice of `key` whose lookup the settings service holds until
+    // releaseLateReplies; the answers after it leave at once. False when
+    // the lookup never came.
+    bool holdLookupOf(bool set, const std::wstring& key)
+    {
+        const size_t before = queries();
+        peer.setReplyDelay(kHeld);
+        publishNotice(set, key);
+        const bool asked = TestSupport::waitUntil([&] { return queries() > before; });
+        peer.setReplyDelay(std::chrono::milliseconds(0));
+        return asked;
+    }
+
+    // Removes a key from the store without a notice.
+    void dropUnannounced(const std::wstring& key)
+    {
+        service.handle(SettingsPeer::SettingsService::kRemoveProperties,
+                       L"{\"properties\":[{\"name\":" + jsonText(key) + L"}]}");
     }
 
     BusDouble::RawBusPeer settingsSide;
@@ -156,21 +178,111 @@ TEST_F(ViewerRegistrarNoticeOrder, ARemovalWhileTheListIsReadIsNotUndoneByTheAns
 {
     service.seed(kPrefix + L"kept", L"{}");
     service.seed(kPrefix + L"leaving", L"{}");
-    // The answer to the load leaves after the removal has been made and announced.
-    peer.setReplyDelay(std::chrono::milliseconds(1500));
+    // The answer to the load is held until the removal has been made, looked
+    // up and announced: the load's answer is then the oldest word on the key.
+    peer.setReplyDelay(kHeld);
     std::thread starting([&] { registrar->start(); });
     const bool asked = TestSupport::waitUntil([&] { return queries() >= 1; });
-    if (asked)
+    peer.setReplyDelay(std::chrono::milliseconds(0));
+    bool removed = false;
+    if (asked) {
         unregisterKey(kPrefix + L"leaving");
+        removed = TestSupport::waitUntil(
+            [&] { return deliveries(L"Sentrel.Viewer.leaving.Unregistered") >= 1; });
+    }
+    peer.releaseLateReplies();
     starting.join();
     ASSERT_TRUE(asked) << "the registrar never read the list";
-    peer.setReplyDelay(std::chrono::milliseconds(0));
-    ASSERT_TRUE(TestSupport::waitUntil([&] { return deliveredNotices(kPrefix + L"leaving") >= 1; }));
+    ASSERT_TRUE(removed) << "the removal was never announced";
     settle(L"sentinel");
 
     EXPECT_FALSE(service.find(kPrefix + L"leaving"));
     EXPECT_FALSE(registrar->getViewer(L"leaving"));
     EXPECT_TRUE(registrar->getViewer(L"kept"));
+}
+
+TEST_F(ViewerRegistrarNoticeOrder, NoticesThatComeDuringALookupShareTheNextOne)
+{
+    const size_t kKeys = 10;
+    service.seed(kPrefix + L"kept", L"{}");
+    registrar->start();
+    const size_t before = queries();
+    Names ids;
+    for (size_t i = 0; i < kKeys; ++i) {
+        ids.push_back(L"batch-" + std::to_wstring(i));
+        service.seed(kPrefix + ids.back(), L"{}");
+    }
+    // The first notice's lookup is held until every other notice is in.
+    const bool asked = holdLookupOf(true, kPrefix + ids.front());
+    for (size_t i = 1; i < kKeys; ++i)
+        publishNotice(true, kPrefix + ids[i]);
+    const bool handedOver = TestSupport::waitUntil([&] { return deliveredNotices(kPrefix + L"batch-") >= kKeys; });
+    peer.releaseLateReplies();
+    ASSERT_TRUE(asked) << "the first notice was never looked up";
+    ASSERT_TRUE(handedOver);
+
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return disagreements(ids).empty(); }));
+    EXPECT_EQ(1 + kKeys, noticeNames(1 + kKeys).size());
+    // The held lookup, then one for the nine that waited behind it.
+    EXPECT_EQ(before + 2, queries());
+}
+
+TEST_F(ViewerRegistrarNoticeOrder, KeysWaitingAtStopAreLookedUpAfterTheNextStart)
+{
+    service.seed(kPrefix + L"kept", L"{}");
+    service.seed(kPrefix + L"asked", L"{}");
+    service.seed(kPrefix + L"waiting", L"{}");
+    registrar->start();
+    ASSERT_EQ(3u, noticeNames(3).size());
+    // Both leave the store; the lookup of the first is held, the second waits behind it.
+    for (const wchar_t* id : {L"asked", L"waiting"})
+        dropUnannounced(kPrefix + id);
+    const bool asked = holdLookupOf(false, kPrefix + L"asked");
+    publishNotice(false, kPrefix + L"waiting");
+    const bool handedOver = TestSupport::waitUntil([&] { return deliveredNotices(kPrefix + L"waiting") >= 1; });
+    registrar->stop();
+    peer.releaseLateReplies();
+    ASSERT_TRUE(asked);
+    ASSERT_TRUE(handedOver);
+
+    registrar->start();
+    settle(L"sentinel");
+    EXPECT_TRUE(disagreements({L"kept", L"asked", L"waiting"}).empty());
+}
+
+TEST_F(ViewerRegistrarNoticeOrder, AnAnswerAskedForBeforeStopIsNotTakenAfterTheNextStart)
+{
+    service.seed(kPrefix + L"kept", L"{}");
+    registrar->start();
+    ASSERT_EQ(1u, noticeNames(1).size());
+    service.seed(kPrefix + L"brief", L"{}");
+    ASSERT_TRUE(holdLookupOf(true, kPrefix + L"brief"));
+    registrar->stop();
+    // Gone while nothing was heard; the held answer still says it is there.
+    dropUnannounced(kPrefix + L"brief");
+    registrar->start();
+    peer.releaseLateReplies();
+
+    settle(L"sentinel");
+    EXPECT_TRUE(disagreements({L"kept", L"brief"}).empty());
+}
+
+TEST_F(ViewerRegistrarNoticeOrder, DestroyingTheRegistrarLeavesItsLookupBehind)
+{
+    service.seed(kPrefix + L"kept", L"{}");
+    registrar->start();
+    ASSERT_EQ(1u, noticeNames(1).size());
+    service.seed(kPrefix + L"late", L"{}");
+    ASSERT_TRUE(holdLookupOf(true, kPrefix + L"late"));
+
+    registrar.reset();
+    // Still unanswered: the registrar did not wait for the lookup's bound.
+    EXPECT_TRUE(log.find({0, L"", L"", L"Property list request timed out"}).empty());
+    peer.releaseLateReplies();
+    // The lookup's thread lets go of the settings client, and with it the bus,
+    // once the answer is in; the answer itself changes nothing.
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return bus.use_count() == 1; }));
+    EXPECT_EQ(Names{L"Sentrel.Viewer.kept.Registered"}, noticeNames(1));
 }
 
 TEST_F(ViewerRegistrarNoticeOrder, ALoadedKeyTooLongForItsNoticesIsLogged)
