@@ -32,6 +32,9 @@ using LogWriterProcess::Share;
 
 namespace {
 
+// A name in the folder that is not a writer's turn, there before the writers start.
+enum class Obstacle { None, Folder, ReadOnlyFile };
+
 struct SharedFolderCase {
     const char* name;
     unsigned processes;
@@ -40,6 +43,11 @@ struct SharedFolderCase {
     unsigned padding; // letters after the line's number
     uint32_t maxSize;
     uint32_t maxEntries;
+    Obstacle obstacle = Obstacle::None;
+    const wchar_t* obstacleName = nullptr;
+    // Once the writers have begun, a writer of the folder keeps the turn this
+    // long, as one stalled inside its line would.
+    DWORD holdMilliseconds = 0;
 };
 
 void PrintTo(const SharedFolderCase& c, std::ostream* os)
@@ -57,7 +65,7 @@ protected:
     // The folder made, its ini set to files of 10 MB, before any logger starts.
     bool makeFolderOfTenMegabyteFiles() const
     {
-        if (!Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS)
+        if (Halvex::CreateDirectoryPath(m_folder.c_str()) != ERROR_SUCCESS)
             return false;
         Halvex::CObfuscatedIniReader ini;
         ini.Load(m_ini);
@@ -82,6 +90,42 @@ bool exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Takes the folder's turn as any other writer would, and keeps it until closed.
+HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
+                const wchar_t* name = CLogFolderLock::kFileName)
+{
+    const std::wstring path = folder + L"\\" + name;
+    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool makeObstacle(const std::wstring& path, Obstacle obstacle)
+{
+    switch (obstacle) {
+    case Obstacle::None:
+        return true;
+    case Obstacle::Folder:
+        return CreateDirectoryW(path.c_str(), nullptr) && CreateDirectoryW((path + L"\\inside").c_str(), nullptr);
+    case Obstacle::ReadOnlyFile: {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(file);
+        return true;
+    }
+    }
+    return false;
+}
+
+// Lines of the writers in the folder's files so far.
+size_t linesInFiles(const std::function<std::wstring(unsigned)>& logPath, uint32_t maxEntries)
+{
+    size_t lines = 0;
+    for (unsigned k = 0; k < maxEntries; ++k)
+        lines += TestSupport::LogFile::rawLines(logPath(k)).size();
+    return lines;
+}
+
 } // namespace
 
 // Every line once and whole, files filled to exactly the lines MaxSize allows
@@ -97,6 +141,9 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
     ASSERT_TRUE(CreateDirectoryW((m_scratch.path() + L"\\Corvane\\CVLOGS").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((m_scratch.path() + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+    if (c.obstacle != Obstacle::None) {
+        ASSERT_TRUE(makeObstacle(m_folder + L"\\" + c.obstacleName, c.obstacle)) << GetLastError();
+    }
     {
         Halvex::CObfuscatedIniReader ini;
         ini.Load(m_ini);
@@ -123,9 +170,33 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
     ASSERT_LE(files, c.maxEntries) << "the ring must not wrap: every line is to be kept";
 
     std::vector<Share> shares;
-    for (unsigned p = 0; p < c.processes; ++p)
+    for (unsigned p = 0; p < c.processes; ++p) {
         shares.push_back({m_scratch.path(), p, c.threads, c.lines, c.padding});
-    const auto outcomes = LogWriterProcess::runTogether(shares);
+        shares.back().untilStopped = c.holdMilliseconds != 0;
+    }
+    std::function<void()> holdTheTurn;
+    bool heldWithLinesToCome = false;
+    if (c.holdMilliseconds != 0)
+        holdTheTurn = [&] {
+            const auto path = [this](unsigned k) { return logPath(k); };
+            HANDLE held = INVALID_HANDLE_VALUE;
+            EXPECT_TRUE(TestSupport::waitUntil([&] {
+                if (linesInFiles(path, c.maxEntries) == 0)
+                    return false;
+                held = takeTurn(m_folder);
+                return held != INVALID_HANDLE_VALUE;
+            }));
+            if (held == INVALID_HANDLE_VALUE)
+                return;
+            heldWithLinesToCome = linesInFiles(path, c.maxEntries) < total;
+            // The stall itself, not a wait for something to happen.
+            Sleep(c.holdMilliseconds);
+            CloseHandle(held);
+        };
+    const auto outcomes = LogWriterProcess::runTogether(shares, std::chrono::seconds(120), holdTheTurn);
+    if (c.holdMilliseconds != 0) {
+        EXPECT_TRUE(heldWithLinesToCome) << "the writers were done before the turn was held";
+    }
     ASSERT_EQ(outcomes.size(), shares.size());
     for (size_t p = 0; p < outcomes.size(); ++p) {
         EXPECT_TRUE(outcomes[p].finished) << p;
@@ -201,7 +272,17 @@ INSTANTIATE_TEST_SUITE_P(
     Writers, SharedLogFolderTest,
     ::testing::Values(SharedFolderCase{"OneFile", 4, 4, 250, 40, 0xA00000, 3},
                       SharedFolderCase{"Rotating", 4, 4, 250, 450, 0x40000, 20},
-                      SharedFolderCase{"TwoProcessesRotating", 2, 1, 1000, 450, 0x40000, 10}),
+                      SharedFolderCase{"TwoProcessesRotating", 2, 1, 1000, 450, 0x40000, 10},
+                      SharedFolderCase{"RotatingBesideATurnHeldTwoSeconds", 4, 4, 500, 40, 0x40000, 40, Obstacle::None,
+                                       nullptr, 2000},
+                      SharedFolderCase{"RotatingBesideAFolderAtTheTurnsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::Folder, L"log.lock"},
+                      SharedFolderCase{"RotatingBesideAReadOnlyFileAtTheTurnsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::ReadOnlyFile, L"log.lock"},
+                      SharedFolderCase{"RotatingBesideAReadOnlyFileAtTheReservationsName", 4, 4, 250, 40, 0x40000,
+                                       40, Obstacle::ReadOnlyFile, L"log.next"},
+                      SharedFolderCase{"RotatingBesideAFolderAtTheReservationsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::Folder, L"log.next"}),
     [](const ::testing::TestParamInfo<SharedFolderCase>& info) { return std::string(info.param.name); });
 
 namespace {
@@ -231,15 +312,6 @@ private:
 
 const DWORD kWait = 1000;
 const DWORD kBackOff = 60000;
-
-// Takes the folder's turn as any other writer would, and keeps it until closed.
-HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
-                const wchar_t* name = CLogFolderLock::kFileName)
-{
-    const std::wstring path = folder + L"\\" + name;
-    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-}
 
 // True when the folder's turn can be had at once.
 bool turnIsFree(const std::wstring& folder)
@@ -322,6 +394,93 @@ TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
     EXPECT_FALSE(turnIsFree(m_folder)) << "the writer ended a turn it never had";
     CloseHandle(holder);
     EXPECT_TRUE(turnIsFree(m_folder));
+}
+
+// While one thread waits for a turn that a holder never lets go, the other
+// threads of the process do not wait behind it: their lines are kept, and
+// written with the waiter's, in order, once the holder has let go.
+TEST_F(SharedLogFolder, OtherThreadsDoNotWaitBehindTheThreadThatWaits)
+{
+    ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+
+    std::atomic<bool> othersDone{false};
+    std::atomic<bool> othersDoneWhileWaiting{false};
+    bool firstPause = true;
+    clock->m_onPause = [&] {
+        if (!firstPause)
+            return;
+        firstPause = false;
+        othersDoneWhileWaiting = TestSupport::waitUntil([&] { return othersDone.load(); });
+    };
+    std::thread waiter([&] { EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n0"), 0u); });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return clock->Paused() > 0; }));
+    std::vector<std::thread> others;
+    for (unsigned t = 1; t < 4; ++t)
+        others.emplace_back([&, t] {
+            for (unsigned i = 0; i < 25; ++i) {
+                const std::wstring text = L"t" + std::to_wstring(t) + L" n" + std::to_wstring(i);
+                EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, text.c_str()), 0u);
+            }
+        });
+    for (auto& other : others)
+        other.join();
+    othersDone = true;
+    waiter.join();
+    clock->m_onPause = nullptr;
+    EXPECT_TRUE(othersDoneWhileWaiting) << "the other threads waited behind the waiter";
+    EXPECT_EQ(clock->Paused(), kWait);
+    EXPECT_FALSE(exists(logPath(0))) << "nothing is written without the turn";
+
+    CloseHandle(holder);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n1"), 0u);
+    EXPECT_EQ(clock->Paused(), kWait) << "the next line takes the free turn without waiting";
+    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
+    ASSERT_EQ(lines.size(), 77u);
+    EXPECT_NE(lines[0].find(L"$ t0 n0"), std::wstring::npos) << TestSupport::narrow(lines[0]);
+    EXPECT_NE(lines[76].find(L"$ t0 n1"), std::wstring::npos) << TestSupport::narrow(lines[76]);
+    std::vector<unsigned> next(4, 0);
+    for (size_t i = 1; i < 76; ++i) {
+        unsigned thread = 0, number = 0;
+        const size_t text = lines[i].rfind(L"$ ");
+        ASSERT_NE(text, std::wstring::npos);
+        ASSERT_EQ(swscanf(lines[i].c_str() + text + 2, L"t%u n%u", &thread, &number), 2);
+        ASSERT_TRUE(thread >= 1 && thread < 4) << TestSupport::narrow(lines[i]);
+        EXPECT_EQ(number, next[thread]++) << TestSupport::narrow(lines[i]);
+    }
+}
+
+// Eight writer processes beside a holder that never lets go: whatever the
+// others do while they wait, each process pauses for turns one bounded wait
+// in the back-off period, and its end makes one more bounded attempt.
+TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsEveryWriterProcessOneWait)
+{
+    const unsigned kWriterWait = 200;
+    ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::vector<Share> shares;
+    for (unsigned p = 0; p < 8; ++p) {
+        shares.push_back({m_scratch.path(), p, 4, 20, 10});
+        shares.back().waitMilliseconds = kWriterWait;
+    }
+    const auto outcomes = LogWriterProcess::runTogether(shares);
+    CloseHandle(holder);
+    ASSERT_EQ(outcomes.size(), shares.size());
+    for (size_t p = 0; p < outcomes.size(); ++p) {
+        EXPECT_TRUE(outcomes[p].finished) << p;
+        EXPECT_EQ(outcomes[p].exitCode, 0u) << outcomes[p].output;
+        unsigned long long paused = 0;
+        ASSERT_TRUE(LogWriterProcess::reported(outcomes[p].output, "paused", paused)) << outcomes[p].output;
+        // A wait's last pause may end up to a pause's length after its bound.
+        EXPECT_LE(paused, 2 * (kWriterWait + 2)) << "writer " << p;
+    }
+    EXPECT_FALSE(exists(logPath(0))) << "nothing is written without the turn";
 }
 
 // A holder that lets go while the writer waits: the line is written in turn,
