@@ -232,7 +232,7 @@ void writeShare()
         ETWLogging::CLogFolderLock lock;
         lock.Open(logger->LogFolder());
         ETWLogging::CLogWaitBudget budget;
-        ETWLogging::CLogFolderLock::Guard turn(lock, budget);
+        ETWLogging::CLogFolderLock::Guard turn(lock, budget, ETWLogging::CLogFolderLock::Wait::AsAllowed);
         ASSERT_TRUE(turn.Held());
         HANDLE file = CreateFileW(logger->LogFilePath(0).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
