@@ -3,6 +3,7 @@
 #include "FormatString.h"
 #include "Ini/CObfuscatedIniReader.h"
 #include "Logging/CDefaultLogBuilder.h"
+#include "Logging/LogFolderSecurity.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -327,7 +328,7 @@ bool CLogging::EnsureLogFolder()
 
 bool CLogging::MakeLogFolder() const
 {
-    return Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS;
+    return CreateOwnLogFolder(m_logFolder) == ERROR_SUCCESS;
 }
 
 uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t line, uint32_t level,
