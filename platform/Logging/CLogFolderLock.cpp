@@ -78,8 +78,14 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) cons
     // Something has the name: a writer's turn, or something else. (A lock
     // file deleted while another handle still has it open is refused with
     // ERROR_ACCESS_DENIED until that handle closes, as is a folder.)
-    if (created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED &&
-        created != ERROR_SHARING_VIOLATION) {
+    // Refused with nothing at the name: this account may not make files in
+    // the folder, and waiting would not change that.
+    const bool nothingThere = created == ERROR_ACCESS_DENIED &&
+                              GetFileAttributesW(m_path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                              GetLastError() == ERROR_FILE_NOT_FOUND;
+    if ((created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED &&
+         created != ERROR_SHARING_VIOLATION) ||
+        nothingThere) {
         error = created;
         return Attempt::Unavailable;
     }

@@ -360,11 +360,8 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
         CLogFolderLock::Guard held(m_folderLock, *m_waitBudget, CLogFolderLock::Wait::No);
         if (held.Error() == ERROR_PATH_NOT_FOUND && MakeLogFolder())
             held.TryAgain();
-        if (held.Held()) {
-            m_kept.push_back(std::move(lineText));
-            m_keptBytes += m_kept.back().size() * sizeof(wchar_t);
-            return WriteKeptInTurn();
-        }
+        if (held.Held())
+            return WriteKeptInTurn(&lineText);
         unavailable = held.Error();
     }
     // Another writer has the turn: the line waits here, in order, and is
@@ -405,7 +402,7 @@ void CLogging::WaitAndWriteKept(std::unique_lock<std::mutex>& lock, CLogFolderLo
             held.TryAgain();
         lock.lock();
         if (held.Held())
-            WriteKeptInTurn();
+            WriteKeptInTurn(nullptr);
         m_waiting = false;
     }
     m_waitEnded.notify_all();
@@ -420,14 +417,14 @@ void CLogging::WriteKeptAtEnd(std::unique_lock<std::mutex>& lock)
 }
 
 // The file stays open from line to line until the turn ends: nobody else
-// writes it meanwhile.
-uint32_t CLogging::WriteKeptInTurn()
+// writes it meanwhile. The count of the dropped lines stands where they were,
+// after the kept ones; the caller's own line, if any, comes last and gives
+// the result.
+uint32_t CLogging::WriteKeptInTurn(const std::wstring* own)
 {
-    uint32_t result = ERROR_SUCCESS;
     while (!m_kept.empty()) {
-        const uint32_t written = WriteInTurn(m_kept.front());
-        if (result == ERROR_SUCCESS)
-            result = written;
+        // A kept line that cannot be written is lost, as any line would be.
+        WriteInTurn(m_kept.front());
         m_keptBytes -= m_kept.front().size() * sizeof(wchar_t);
         m_kept.pop_front();
     }
@@ -442,6 +439,7 @@ uint32_t CLogging::WriteKeptInTurn()
             WriteInTurn(notice);
         m_dropped = 0;
     }
+    const uint32_t result = own ? WriteInTurn(*own) : ERROR_SUCCESS;
     m_file.Close();
     return result;
 }

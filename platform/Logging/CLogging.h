@@ -134,7 +134,7 @@ private:
     // With the folder's turn: one line (the file left open for the next), or
     // every kept line in order (the file closed after them).
     uint32_t WriteInTurn(const std::wstring& lineText);
-    uint32_t WriteKeptInTurn();
+    uint32_t WriteKeptInTurn(const std::wstring* own);
     // The line kept until the turn can be had; false when it was dropped.
     bool Keep(std::wstring&& lineText);
     // Waits for the turn without the logger's lock, which `lock` holds on

@@ -471,6 +471,60 @@ TEST_F(SharedLogFolder, OtherThreadsDoNotWaitBehindTheThreadThatWaits)
     }
 }
 
+// What a logger keeps while another writer holds the turn is bounded: the
+// lines beyond are dropped, and once the turn is had, the kept lines are
+// followed by one that says how many were dropped, then by the next line. A
+// logger that ends while the holder still holds makes one bounded wait.
+TEST_F(SharedLogFolder, LinesBeyondWhatALoggerKeepsAreCountedInTheNextLineWritten)
+{
+    // Its start waits the one wait of the back-off.
+    ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+    const std::wstring padding(1000, L'x');
+    const unsigned total = static_cast<unsigned>(CLogging::kMostKeptBytes / (padding.size() * sizeof(wchar_t))) + 50;
+    unsigned refused = 0;
+    for (unsigned i = 0; i < total; ++i) {
+        const std::wstring text = L"t0 n" + std::to_wstring(i) + L" " + padding;
+        if (logger.Write(L"Src", L"f", 1, 3, text.c_str()) != ERROR_SUCCESS)
+            ++refused;
+    }
+    EXPECT_EQ(clock->Paused(), kWait);
+    EXPECT_GE(refused, 50u);
+    CloseHandle(holder);
+    ASSERT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after"), 0u);
+
+    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
+    ASSERT_EQ(lines.size(), total - refused + 2);
+    for (unsigned i = 0; i < total - refused; ++i)
+        ASSERT_NE(lines[i].find(L"$ t0 n" + std::to_wstring(i) + L" x"), std::wstring::npos) << i;
+    EXPECT_NE(lines[total - refused].find(L"(Warning)$"), std::wstring::npos);
+    EXPECT_NE(lines[total - refused].find(L" " + std::to_wstring(refused) +
+                                          L" lines were dropped while another writer held the log folder."),
+              std::wstring::npos)
+        << TestSupport::narrow(lines[total - refused]);
+    EXPECT_NE(lines.back().find(L"$ after"), std::wstring::npos);
+
+    holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    {
+        ScratchFileLogger ending(m_scratch.path());
+        auto endClock = std::make_shared<CountingClock>();
+        ending.SetFolderLockTiming(kWait, kBackOff, endClock);
+        ASSERT_EQ(ending.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+        clock = endClock;
+        ASSERT_EQ(ending.Write(L"Src", L"f", 1, 3, L"never written"), 0u);
+        EXPECT_EQ(endClock->Paused(), kWait) << "the start's wait, then the back-off";
+    }
+    EXPECT_EQ(clock->Paused(), 2 * kWait) << "the end waits once more";
+    EXPECT_EQ(TestSupport::LogFile::readText(logPath(0)).find(L"never written"), std::wstring::npos);
+    CloseHandle(holder);
+}
+
 // Eight writer processes beside a holder that never lets go: whatever the
 // others do while they wait, each process pauses for turns one bounded wait
 // in the back-off period, and its end makes one more bounded attempt.
