@@ -75,11 +75,10 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) cons
     if (file != INVALID_HANDLE_VALUE)
         return Attempt::Taken;
     const DWORD created = GetLastError();
-    // Something has the name: a writer's turn, or something else. (A lock
-    // file deleted while another handle still has it open is refused with
-    // ERROR_ACCESS_DENIED until that handle closes, as is a folder.)
-    // Refused with nothing at the name: this account may not make files in
-    // the folder, and waiting would not change that.
+    // Something has the name: a writer's turn, or something else (a folder,
+    // and a file deleted while a handle still has it open, are refused with
+    // ERROR_ACCESS_DENIED). Refused with nothing at the name: this account
+    // may not make files in the folder, and waiting would not change that.
     const bool nothingThere = created == ERROR_ACCESS_DENIED &&
                               GetFileAttributesW(m_path.c_str()) == INVALID_FILE_ATTRIBUTES &&
                               GetLastError() == ERROR_FILE_NOT_FOUND;

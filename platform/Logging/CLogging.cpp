@@ -413,7 +413,6 @@ void CLogging::WriteKeptAtEnd(std::unique_lock<std::mutex>& lock)
     m_waitEnded.wait(lock, [this] { return !m_waiting; });
     if (m_initialised && (!m_kept.empty() || m_dropped != 0))
         WaitAndWriteKept(lock, CLogFolderLock::Wait::Always);
-
 }
 
 // The file stays open from line to line until the turn ends: nobody else
