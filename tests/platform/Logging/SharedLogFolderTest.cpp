@@ -324,21 +324,22 @@ bool turnIsFree(const std::wstring& folder)
     return true;
 }
 
-// Lines of the form "t<thread> n<number>" in the log file, whole, in order per thread.
-void expectEveryLineWhole(const std::wstring& path, unsigned threads, unsigned lines)
+// Lines of the form "t<thread> n<number>" in the log file, whole, in order
+// per thread: thread t wrote counts[t] of them.
+void expectEveryLineWhole(const std::wstring& path, const std::vector<unsigned>& counts)
 {
-    std::vector<std::vector<unsigned>> seen(threads);
+    std::vector<std::vector<unsigned>> seen(counts.size());
     for (const std::wstring& line : TestSupport::LogFile::rawLines(path)) {
         unsigned thread = 0, number = 0;
         const size_t text = line.rfind(L"$ ");
         ASSERT_NE(text, std::wstring::npos) << TestSupport::narrow(line);
         ASSERT_EQ(swscanf(line.c_str() + text + 2, L"t%u n%u", &thread, &number), 2) << TestSupport::narrow(line);
-        ASSERT_LT(thread, threads);
+        ASSERT_LT(thread, counts.size());
         seen[thread].push_back(number);
     }
-    for (unsigned t = 0; t < threads; ++t) {
-        std::vector<unsigned> expected(lines);
-        for (unsigned i = 0; i < lines; ++i)
+    for (unsigned t = 0; t < counts.size(); ++t) {
+        std::vector<unsigned> expected(counts[t]);
+        for (unsigned i = 0; i < counts[t]; ++i)
             expected[i] = i;
         EXPECT_EQ(seen[t], expected) << "thread " << t;
     }
@@ -368,8 +369,10 @@ bool writeFromThreads(CLogging& logger, unsigned threads, unsigned lines)
 
 // A holder of the folder's turn that never lets go, made before the logger
 // starts (its start reads the folder's ini, in turn) while four threads log:
-// the logger waits once, for the bounded wait, then writes every line without
-// waiting until the back-off has passed; then it waits once more.
+// the logger waits once, for the bounded wait, then keeps every line without
+// waiting until the back-off has passed; then it waits once more. Nothing is
+// written without the turn; once the holder lets go, the next line finds the
+// turn free and every kept line is written before it, in order.
 TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
 {
     ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
@@ -399,17 +402,7 @@ TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
     // The next line finds the turn free and writes the kept ones first.
     EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n27"), 0u);
     EXPECT_EQ(clock->Paused(), 2 * kWait);
-    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
-    ASSERT_EQ(lines.size(), 103u);
-    std::vector<unsigned> next(4, 0);
-    for (const std::wstring& line : lines) {
-        unsigned thread = 0, number = 0;
-        const size_t text = line.rfind(L"$ ");
-        ASSERT_NE(text, std::wstring::npos) << TestSupport::narrow(line);
-        ASSERT_EQ(swscanf(line.c_str() + text + 2, L"t%u n%u", &thread, &number), 2) << TestSupport::narrow(line);
-        ASSERT_LT(thread, 4u);
-        EXPECT_EQ(number, next[thread]++) << TestSupport::narrow(line);
-    }
+    expectEveryLineWhole(logPath(0), {28, 25, 25, 25});
 }
 
 // While one thread waits for a turn that a holder never lets go, the other
@@ -460,15 +453,7 @@ TEST_F(SharedLogFolder, OtherThreadsDoNotWaitBehindTheThreadThatWaits)
     ASSERT_EQ(lines.size(), 77u);
     EXPECT_NE(lines[0].find(L"$ t0 n0"), std::wstring::npos) << TestSupport::narrow(lines[0]);
     EXPECT_NE(lines[76].find(L"$ t0 n1"), std::wstring::npos) << TestSupport::narrow(lines[76]);
-    std::vector<unsigned> next(4, 0);
-    for (size_t i = 1; i < 76; ++i) {
-        unsigned thread = 0, number = 0;
-        const size_t text = lines[i].rfind(L"$ ");
-        ASSERT_NE(text, std::wstring::npos);
-        ASSERT_EQ(swscanf(lines[i].c_str() + text + 2, L"t%u n%u", &thread, &number), 2);
-        ASSERT_TRUE(thread >= 1 && thread < 4) << TestSupport::narrow(lines[i]);
-        EXPECT_EQ(number, next[thread]++) << TestSupport::narrow(lines[i]);
-    }
+    expectEveryLineWhole(logPath(0), {2, 25, 25, 25});
 }
 
 // What a logger keeps while another writer holds the turn is bounded: the
@@ -769,7 +754,7 @@ TEST_F(SharedLogFolder, SquatterOfTheFormerMutexNameHasNoEffect)
     CloseHandle(release);
     ASSERT_TRUE(squatting);
     EXPECT_EQ(clock->Paused(), 0u);
-    expectEveryLineWhole(logPath(0), 4, 25);
+    expectEveryLineWhole(logPath(0), {25, 25, 25, 25});
     EXPECT_TRUE(turnIsFree(m_folder));
 }
 
