@@ -43,6 +43,11 @@ void closeFile(HANDLE& file)
 
 } // namespace
 
+uint64_t CLogFolderLock::LongestWait(DWORD wait)
+{
+    return wait * kMostWaitsWhileMoving;
+}
+
 uint64_t CLogFolderLock::HolderStamp() const
 {
     return fileStamp(m_path);
@@ -120,7 +125,7 @@ void CLogFolderLock::Guard::Take()
     if (allowed == 0)
         return;
     const uint64_t start = clock.Now();
-    const uint64_t longest = allowed * kMostWaitsWhileMoving;
+    const uint64_t longest = LongestWait(allowed);
     // The wait runs out after `allowed` without the turn changing hands (a
     // holder that never lets go), or after `longest` in all.
     uint64_t stillSince = start;

@@ -38,6 +38,10 @@ public:
         Always,    // the budget's bounded wait, even while it backs off
     };
 
+    // The longest a guard waits, in the budget's milliseconds, for a bounded
+    // wait of `wait`.
+    static uint64_t LongestWait(DWORD wait);
+
     // Holds the turn for its life when it could be had within the wait;
     // otherwise holds nothing, and the writer must not touch the files.
     class Guard {

@@ -8,6 +8,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cwchar>
 #include <new>
 #include <stdexcept>
@@ -410,7 +411,12 @@ void CLogging::WaitAndWriteKept(std::unique_lock<std::mutex>& lock, CLogFolderLo
 
 void CLogging::WriteKeptAtEnd(std::unique_lock<std::mutex>& lock)
 {
-    m_waitEnded.wait(lock, [this] { return !m_waiting; });
+    // A waiter ends its wait within the longest wait, unless the system ended
+    // its thread (as at the process's end, before a module's statics go):
+    // then the end does not wait for it, nor for a turn.
+    const auto longest = std::chrono::milliseconds(CLogFolderLock::LongestWait(m_waitBudget->Wait()) + 1000);
+    if (!m_waitEnded.wait_for(lock, longest, [this] { return !m_waiting; }))
+        return;
     if (m_initialised && (!m_kept.empty() || m_dropped != 0))
         WaitAndWriteKept(lock, CLogFolderLock::Wait::Always);
 }
