@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
 #include <exception>
 #include <vector>
 
@@ -52,6 +54,104 @@ bool fromAnsi(const uint8_t* bytes, size_t length, std::wstring& text)
 size_t dataBytesOf(size_t characters)
 {
     return characters == 0 ? 0 : (characters - 1) / 2;
+}
+
+std::wstring trimmed(const std::wstring& text)
+{
+    size_t begin = 0, end = text.size();
+    while (begin < end && iswspace(text[begin]))
+        ++begin;
+    while (end > begin && iswspace(text[end - 1]))
+        --end;
+    return text.substr(begin, end - begin);
+}
+
+// The file's lines as they are, without their line ends; none when there is
+// no file. False when it cannot be read.
+bool readLines(const std::wstring& path, std::vector<std::string>& lines)
+{
+    lines.clear();
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    bool ok = true;
+    while ((ok = ReadFile(file, buffer, sizeof(buffer), &read, nullptr) != FALSE) && read != 0)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    if (!ok)
+        return false;
+    size_t begin = 0;
+    while (begin < bytes.size()) {
+        size_t end = bytes.find('\n', begin);
+        if (end == std::string::npos)
+            end = bytes.size();
+        std::string line = bytes.substr(begin, end - begin);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(std::move(line));
+        begin = end + 1;
+    }
+    return true;
+}
+
+bool writeWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    const bool ok = bytes.empty() ||
+                    (WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                     written == bytes.size());
+    CloseHandle(file);
+    return ok;
+}
+
+// A value as WritePrivateProfileStructW writes a structure of at least four
+// bytes: pairs of hexadecimal digits, the last pair the sum of the others.
+bool isWrittenStructure(const std::wstring& text)
+{
+    if (text.size() < 10 || text.size() % 2 != 0)
+        return false;
+    unsigned sum = 0, pair = 0;
+    for (size_t at = 0; at < text.size(); at += 2) {
+        if (!iswxdigit(text[at]) || !iswxdigit(text[at + 1]))
+            return false;
+        pair = static_cast<unsigned>(std::wcstoul(text.substr(at, 2).c_str(), nullptr, 16));
+        if (at + 2 < text.size())
+            sum += pair;
+    }
+    return (sum & 0xFF) == pair;
+}
+
+// Temporary files of ReplaceInt ("<file>.<process>-<thread>.tmp") that a
+// writer which ended half-way left behind.
+void removeLeftTemporaries(const std::wstring& path)
+{
+    const size_t slash = path.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+    const std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L".*-*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        const std::wstring candidate = found.cFileName;
+        if (candidate.size() <= name.size() + 5 || candidate.compare(0, name.size() + 1, name + L".") != 0 ||
+            candidate.compare(candidate.size() - 4, 4, L".tmp") != 0)
+            continue;
+        const std::wstring ids = candidate.substr(name.size() + 1, candidate.size() - name.size() - 5);
+        const size_t dash = ids.find(L'-');
+        if (dash == 0 || dash == std::wstring::npos || dash + 1 == ids.size() ||
+            ids.find_first_not_of(L"0123456789-") != std::wstring::npos || ids.find(L'-', dash + 1) != std::wstring::npos)
+            continue;
+        DeleteFileW((folder + candidate).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
 }
 
 } // namespace
@@ -269,19 +369,13 @@ bool CObfuscatedIniReader::SetInt(const std::wstring& section, const std::wstrin
     }
 }
 
-bool CObfuscatedIniReader::WriteEntry(const std::wstring& path, const std::wstring& section,
-                                      const std::wstring& key, const Entry& entry)
+bool CObfuscatedIniReader::IsDeciphered(const std::wstring& section, const std::wstring& key) const
 {
-    if (entry.type == kIniValueNumber) {
-        const int32_t number = static_cast<int32_t>(_wtol(entry.text.c_str()));
-        uint8_t bytes[4];
-        std::memcpy(bytes, &number, sizeof(bytes));
-        return WriteValue(path, section, key, bytes, sizeof(bytes), kIniValueNumber);
-    }
-    std::string bytes;
-    return toAnsi(entry.text, bytes) &&
-           WriteValue(path, section, key, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                      kIniValueText);
+    const auto sectionEntry = m_cache.find(section);
+    if (sectionEntry == m_cache.end())
+        return false;
+    const auto keyEntry = sectionEntry->second.find(key);
+    return keyEntry != sectionEntry->second.end() && keyEntry->second.deciphered;
 }
 
 bool CObfuscatedIniReader::ReplaceInt(const std::wstring& section, const std::wstring& key, int value)
@@ -289,31 +383,58 @@ bool CObfuscatedIniReader::ReplaceInt(const std::wstring& section, const std::ws
     try {
         if (m_fileName.empty())
             return false;
-        std::map<std::wstring, std::map<std::wstring, Entry>> whole;
-        for (const auto& cached : m_cache)
-            for (const auto& entry : cached.second)
-                if (entry.second.deciphered)
-                    whole[cached.first][entry.first] = entry.second;
-        Entry& set = whole[section][key];
-        set.text = FormatString(L"%d", value);
-        set.deciphered = true;
-        set.type = kIniValueNumber;
+        // Every line is judged by what the file holds now.
+        CObfuscatedIniReader current;
+        current.Load(m_fileName);
+        std::vector<std::string> lines;
+        if (!readLines(m_fileName, lines))
+            return false;
+        std::string kept;
+        std::wstring inSection;
+        for (const std::string& line : lines) {
+            std::wstring text;
+            if (!fromAnsi(reinterpret_cast<const uint8_t*>(line.data()), line.size(), text))
+                text.clear();
+            text = trimmed(text);
+            const size_t equals = text.find(L'=');
+            if (!text.empty() && text.front() == L'[' && text.back() == L']') {
+                const std::wstring name = trimmed(text.substr(1, text.size() - 2));
+                if (!name.empty())
+                    inSection = name;
+            } else if (!text.empty() && text.front() != L';' && equals != std::wstring::npos) {
+                const std::wstring name = trimmed(text.substr(0, equals));
+                const std::wstring data = trimmed(text.substr(equals + 1));
+                if (inSection == section && (name == key || name == L"_" + key))
+                    continue;
+                // What a writer of enciphered values left torn: a header
+                // whose value does not read with it, or enciphered data that
+                // lost its header. Everything else is kept as it is.
+                const bool header = name.size() > 1 && name.front() == L'_' &&
+                                    data.compare(0, wcslen(kIniHeaderTextStart), kIniHeaderTextStart) == 0;
+                if (header ? !(data.size() == kIniHeaderTextLength && current.IsDeciphered(inSection, name.substr(1)))
+                           : !current.IsDeciphered(inSection, name) && isWrittenStructure(data))
+                    continue;
+            }
+            kept += line;
+            kept += "\r\n";
+        }
 
+        removeLeftTemporaries(m_fileName);
         // Beside the file, on its volume, so that the move is a rename; named
         // after the writer, so that two writers never share one.
         const std::wstring fresh = m_fileName + FormatString(L".%lu-%lu.tmp", GetCurrentProcessId(),
                                                              GetCurrentThreadId());
         DeleteFileW(fresh.c_str());
-        bool written = true;
-        for (const auto& cached : whole)
-            for (const auto& entry : cached.second)
-                written = written && WriteEntry(fresh, cached.first, entry.first, entry.second);
-        if (!written ||
+        const int32_t number = value;
+        uint8_t bytes[4];
+        std::memcpy(bytes, &number, sizeof(bytes));
+        if (!writeWholeFile(fresh, kept) || !WriteValue(fresh, section, key, bytes, sizeof(bytes), kIniValueNumber) ||
             !MoveFileExW(fresh.c_str(), m_fileName.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             DeleteFileW(fresh.c_str());
             return false;
         }
-        m_cache.swap(whole);
+        const std::wstring path = m_fileName;
+        Load(path);
         return true;
     } catch (const std::exception&) {
         return false;

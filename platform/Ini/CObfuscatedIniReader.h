@@ -24,11 +24,13 @@ public:
     bool GetSection(const std::wstring& section, std::map<std::wstring, std::wstring>& values) override;
     bool SetInt(const std::wstring& section, const std::wstring& key, int value) override;
     bool SetString(const std::wstring& section, const std::wstring& key, const std::wstring& value) override;
-    // Sets the number as SetInt does, but writes the whole file anew: every
-    // value that reads back, into a new file beside it that then takes its
-    // place in one step. A writer that ends half-way leaves the old file
-    // whole; what did not read back (a header without its value, a value
-    // without its header, a line cut short) is left out.
+    // Sets the number as SetInt does, but writes the whole file anew, into a
+    // new file beside it that then takes its place in one step: a writer that
+    // ends half-way leaves the old file whole. Every line stays as it is
+    // (values nobody enciphered, comments, other sections), except what a
+    // writer of enciphered values left torn: a header whose value does not
+    // read with it, enciphered data without its header. Temporary files that
+    // an earlier writer left are removed: the callers of one file take turns.
     bool ReplaceInt(const std::wstring& section, const std::wstring& key, int value);
     bool CacheValue(const std::wstring& section, const std::wstring& key, const std::wstring& value,
                     bool overwrite) override;
@@ -43,8 +45,7 @@ private:
     void DecodeValue(const std::wstring& name, const std::wstring& headerText);
     bool WriteValue(const std::wstring& path, const std::wstring& section, const std::wstring& key,
                     const uint8_t* data, size_t length, uint32_t type);
-    bool WriteEntry(const std::wstring& path, const std::wstring& section, const std::wstring& key,
-                    const Entry& entry);
+    bool IsDeciphered(const std::wstring& section, const std::wstring& key) const;
 
     std::map<std::wstring, std::map<std::wstring, Entry>> m_cache;
     std::map<std::wstring, std::wstring> m_pendingHeaders;

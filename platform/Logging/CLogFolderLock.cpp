@@ -1,14 +1,13 @@
 #include "Logging/CLogFolderLock.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace ETWLogging {
 
 namespace {
 
-// A holder needs well under a millisecond for its line: the pauses stay
-// short, as a turn given up for a reservation stays unused until its waiter
-// comes back.
+// A holder needs well under a millisecond for its line: the pauses stay short.
 const DWORD kFirstPause = 1;
 const DWORD kLongestPause = 2;
 // A turn that keeps changing hands is busy, not held up: it is waited for
@@ -44,21 +43,33 @@ void closeFile(HANDLE& file)
 
 } // namespace
 
-uint64_t CLogFolderLock::HolderStamp(bool withReservation) const
+uint64_t CLogFolderLock::LongestWait(DWORD wait)
 {
-    return fileStamp(m_path) * 31 + (withReservation ? fileStamp(m_reservationPath) : 0);
+    return wait * kMostWaitsWhileMoving;
 }
 
-bool CLogFolderLock::ReservedByAnother() const
+uint64_t CLogFolderLock::HolderStamp() const
 {
-    if (GetFileAttributesW(m_reservationPath.c_str()) == INVALID_FILE_ATTRIBUTES)
+    return fileStamp(m_path);
+}
+
+bool CLogFolderLock::ClearName() const
+{
+    static std::atomic<unsigned long> cleared{0};
+    wchar_t suffix[64];
+    swprintf(suffix, 64, L".%lu-%lu-%lu.old", GetCurrentProcessId(), GetCurrentThreadId(), ++cleared);
+    const std::wstring aside = m_path + suffix;
+    // A writer's lock file, open without sharing, cannot be moved.
+    if (!MoveFileExW(m_path.c_str(), aside.c_str(), 0))
         return false;
-    // A reservation that no handle holds was left by a waiter that ended with
-    // its machine.
-    return !DeleteFileW(m_reservationPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
+    SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A folder that holds something stays aside under its new name.
+    if (!DeleteFileW(aside.c_str()))
+        RemoveDirectoryW(aside.c_str());
+    return true;
 }
 
-CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error, bool reserved) const
+CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error) const
 {
     error = 0;
     if (m_path.empty()) {
@@ -66,39 +77,36 @@ CLogFolderLock::Attempt CLogFolderLock::TryTake(HANDLE& file, DWORD& error, bool
         return Attempt::Unavailable;
     }
     file = createLockFile(m_path);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD created = GetLastError();
-        // A lock file deleted by its holder while another handle still has it
-        // open is refused until that handle closes.
-        if (created == ERROR_ACCESS_DENIED || created == ERROR_SHARING_VIOLATION)
-            return Attempt::Busy;
-        if (created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS) {
-            error = created;
-            return Attempt::Unavailable;
-        }
-        // A lock file that no handle holds was left by a holder that ended
-        // with its machine: it is nobody's turn. A held one cannot be deleted,
-        // as it was made without sharing.
-        if (!DeleteFileW(m_path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            return Attempt::Busy;
-        file = createLockFile(m_path);
-        if (file == INVALID_HANDLE_VALUE)
-            return Attempt::Busy;
-    }
-    if (reserved || !ReservedByAnother())
+    if (file != INVALID_HANDLE_VALUE)
         return Attempt::Taken;
-    closeFile(file);
-    return Attempt::Busy;
+    const DWORD created = GetLastError();
+    // Something has the name: a writer's turn, or something else (a folder,
+    // and a file deleted while a handle still has it open, are refused with
+    // ERROR_ACCESS_DENIED). Refused with nothing at the name: this account
+    // may not make files in the folder, and waiting would not change that.
+    const bool nothingThere = created == ERROR_ACCESS_DENIED &&
+                              GetFileAttributesW(m_path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                              GetLastError() == ERROR_FILE_NOT_FOUND;
+    if ((created != ERROR_FILE_EXISTS && created != ERROR_ALREADY_EXISTS && created != ERROR_ACCESS_DENIED &&
+         created != ERROR_SHARING_VIOLATION) ||
+        nothingThere) {
+        error = created;
+        return Attempt::Unavailable;
+    }
+    if (!ClearName())
+        return Attempt::Busy;
+    file = createLockFile(m_path);
+    return file != INVALID_HANDLE_VALUE ? Attempt::Taken : Attempt::Busy;
 }
 
-CLogFolderLock::Guard::Guard(CLogFolderLock& lock, CLogWaitBudget& budget) : m_lock(lock), m_budget(budget)
+CLogFolderLock::Guard::Guard(const CLogFolderLock& lock, CLogWaitBudget& budget, Wait wait)
+    : m_lock(lock), m_budget(budget), m_wait(wait)
 {
     Take();
 }
 
 CLogFolderLock::Guard::~Guard()
 {
-    closeFile(m_reservation);
     closeFile(m_file);
 }
 
@@ -110,42 +118,35 @@ void CLogFolderLock::Guard::TryAgain()
 
 void CLogFolderLock::Guard::Take()
 {
+    if (m_lock.TryTake(m_file, m_error) != Attempt::Busy || m_wait == Wait::No)
+        return;
     CLogWaitBudget::Clock& clock = m_budget.GetClock();
-    const DWORD allowed = m_budget.WaitAllowed();
+    const DWORD allowed = m_wait == Wait::Always ? m_budget.Wait() : m_budget.WaitAllowed();
+    if (allowed == 0)
+        return;
     const uint64_t start = clock.Now();
-    const uint64_t longest = allowed * kMostWaitsWhileMoving;
+    const uint64_t longest = LongestWait(allowed);
     // The wait runs out after `allowed` without the turn changing hands (a
     // holder that never lets go), or after `longest` in all.
     uint64_t stillSince = start;
-    uint64_t holder = 0;
-    bool holderSeen = false;
+    uint64_t holder = m_lock.HolderStamp();
     DWORD pause = kFirstPause;
     for (;;) {
-        if (m_lock.TryTake(m_file, m_error, m_reservation != INVALID_HANDLE_VALUE) != Attempt::Busy)
-            break;
         const uint64_t now = clock.Now();
-        if (allowed > 0) {
-            const uint64_t seen = m_lock.HolderStamp(m_reservation == INVALID_HANDLE_VALUE);
-            if (holderSeen && seen != holder)
-                stillSince = now;
-            holder = seen;
-            holderSeen = true;
-        }
+        const uint64_t seen = m_lock.HolderStamp();
+        if (seen != holder)
+            stillSince = now;
+        holder = seen;
         const uint64_t left = std::min(stillSince + allowed, start + longest);
         if (now >= left) {
-            if (allowed > 0)
-                m_budget.WaitRanOut(now);
-            break;
-        }
-        if (m_reservation == INVALID_HANDLE_VALUE) {
-            m_reservation = createLockFile(m_lock.m_reservationPath);
-            // Our own reservation is no change of hands.
-            holderSeen = holderSeen && m_reservation == INVALID_HANDLE_VALUE;
+            m_budget.WaitRanOut(now);
+            return;
         }
         clock.Pause(static_cast<DWORD>(std::min<uint64_t>(pause, left - now)));
         pause = std::min(pause * 2, kLongestPause);
+        if (m_lock.TryTake(m_file, m_error) != Attempt::Busy)
+            return;
     }
-    closeFile(m_reservation);
 }
 
 } // namespace ETWLogging

@@ -14,38 +14,39 @@ namespace ETWLogging {
 // the system when its handle closes, also when its process ends. So only who
 // may create a file in the folder can take a turn, or keep others from one:
 // someone who could damage the log files anyway. While the file is there
-// nobody else can open it, not even to read it.
+// nobody else can open, move or delete it.
 //
-// A waiter cannot be woken (the system has no bounded wait on such a file),
-// so it tries again after short pauses; lest it lose every turn to writers
-// that come back at once, it reserves the next turn with a second such file,
-// and writers that find a reservation not their own give the turn up.
+// Anything else found at that name (a file left by a writer that ended with
+// its machine, a folder, a read-only file, a file someone holds open while
+// letting it be deleted) is moved aside and removed, so that no such name
+// keeps the turns from the writers for longer than it takes to try.
 class CLogFolderLock {
 public:
     static constexpr const wchar_t* kFileName = L"log.lock";
-    static constexpr const wchar_t* kReservationName = L"log.next";
 
     CLogFolderLock() = default;
     CLogFolderLock(const CLogFolderLock&) = delete;
     CLogFolderLock& operator=(const CLogFolderLock&) = delete;
 
-    void Open(const std::wstring& folder)
-    {
-        m_path = folder + L"\\" + kFileName;
-        m_reservationPath = folder + L"\\" + kReservationName;
-    }
-    void Close()
-    {
-        m_path.clear();
-        m_reservationPath.clear();
-    }
+    void Open(const std::wstring& folder) { m_path = folder + L"\\" + kFileName; }
+    void Close() { m_path.clear(); }
 
-    // Holds the turn for its life when it could be had within what the
-    // budget allows; otherwise holds nothing, and the writer goes on all the
-    // same rather than hang on a holder that never lets go.
+    // How long a guard may wait for the turn.
+    enum class Wait {
+        No,        // one attempt
+        AsAllowed, // as the budget allows now, none while it backs off
+        Always,    // the budget's bounded wait, even while it backs off
+    };
+
+    // The longest a guard waits, in the budget's milliseconds, for a bounded
+    // wait of `wait`.
+    static uint64_t LongestWait(DWORD wait);
+
+    // Holds the turn for its life when it could be had within the wait;
+    // otherwise holds nothing, and the writer must not touch the files.
     class Guard {
     public:
-        Guard(CLogFolderLock& lock, CLogWaitBudget& budget);
+        Guard(const CLogFolderLock& lock, CLogWaitBudget& budget, Wait wait);
         ~Guard();
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
@@ -60,23 +61,23 @@ public:
     private:
         void Take();
 
-        CLogFolderLock& m_lock;
+        const CLogFolderLock& m_lock;
         CLogWaitBudget& m_budget;
+        const Wait m_wait;
         HANDLE m_file = INVALID_HANDLE_VALUE;
-        HANDLE m_reservation = INVALID_HANDLE_VALUE;
         DWORD m_error = 0;
     };
 
 private:
     enum class Attempt { Taken, Busy, Unavailable };
-    Attempt TryTake(HANDLE& file, DWORD& error, bool reserved) const;
-    bool ReservedByAnother() const;
-    // Changes when the turn (or, unless it is the caller's, its reservation)
-    // changes hands.
-    uint64_t HolderStamp(bool withReservation) const;
+    Attempt TryTake(HANDLE& file, DWORD& error) const;
+    // Moves what holds the lock file's name aside and removes it; false when
+    // it cannot be moved (a writer's turn, or a name someone keeps).
+    bool ClearName() const;
+    // Changes when the turn changes hands.
+    uint64_t HolderStamp() const;
 
     std::wstring m_path;
-    std::wstring m_reservationPath;
 };
 
 } // namespace ETWLogging

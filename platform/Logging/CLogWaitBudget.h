@@ -31,6 +31,8 @@ public:
     CLogWaitBudget& operator=(const CLogWaitBudget&) = delete;
 
     Clock& GetClock() { return *m_clock; }
+    // The bounded wait, whether backing off or not.
+    DWORD Wait() const { return m_wait; }
     // Milliseconds the writer may wait now: 0 while backing off.
     DWORD WaitAllowed();
     // A wait ran out at `now`: nobody waits until the back-off has passed.

@@ -3,10 +3,12 @@
 #include "FormatString.h"
 #include "Ini/CObfuscatedIniReader.h"
 #include "Logging/CDefaultLogBuilder.h"
+#include "Logging/LogFolderSecurity.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <chrono>
 #include <cwchar>
 #include <new>
 #include <stdexcept>
@@ -45,8 +47,10 @@ std::wstring stemOf(const std::wstring& fileName)
 // Reads one setting: the module ini wins over the global one, and an invalid
 // value is repaired with the default in the file that holds it. False when a
 // repair could not be written (the setting then keeps its current value).
-bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscatedIniReader& globalIni,
-                     const wchar_t* key, uint32_t defaultValue, uint32_t& value)
+// A file is written only in its folder's turn: without it a repair fails.
+bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, bool moduleInTurn,
+                     Halvex::CObfuscatedIniReader& globalIni, bool globalInTurn, const wchar_t* key,
+                     uint32_t defaultValue, uint32_t& value)
 {
     int read = 0;
     if (moduleIni.GetInt(kSection, key, read)) {
@@ -54,7 +58,7 @@ bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscate
             value = static_cast<uint32_t>(read);
             return true;
         }
-        if (!moduleIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
+        if (!moduleInTurn || !moduleIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
             return false;
     }
     if (globalIni.GetInt(kSection, key, read)) {
@@ -62,7 +66,7 @@ bool readConfigValue(Halvex::CObfuscatedIniReader& moduleIni, Halvex::CObfuscate
             value = static_cast<uint32_t>(read);
             return true;
         }
-        if (!globalIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
+        if (!globalInTurn || !globalIni.ReplaceInt(kSection, key, static_cast<int>(defaultValue)))
             return false;
     }
     value = defaultValue;
@@ -80,7 +84,8 @@ CLogging::CLogging() = default;
 
 CLogging::~CLogging()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
+    WriteKeptAtEnd(lock);
     Reset();
 }
 
@@ -110,6 +115,9 @@ void CLogging::Reset()
     m_pendingIndex = 0;
     m_padFirst = false;
     m_breakFirst = false;
+    m_kept.clear();
+    m_keptBytes = 0;
+    m_dropped = 0;
 }
 
 uint32_t CLogging::Init(const wchar_t* group, HMODULE module, const wchar_t* host, LoggingConfigListenerIf*)
@@ -203,26 +211,28 @@ void CLogging::LoadConfig()
         return;
     // A value repaired here rewrites its ini file: the module's under the
     // folder's lock, the global one under the lock of the folder that holds it.
-    CLogFolderLock::Guard folderHeld(m_folderLock, *m_waitBudget);
+    CLogFolderLock::Guard folderHeld(m_folderLock, *m_waitBudget, CLogFolderLock::Wait::AsAllowed);
     CLogFolderLock baseLock;
     baseLock.Open(m_baseFolder.substr(0, m_baseFolder.size() - 1));
-    CLogFolderLock::Guard baseHeld(baseLock, *m_waitBudget);
+    CLogFolderLock::Guard baseHeld(baseLock, *m_waitBudget, CLogFolderLock::Wait::AsAllowed);
+    const bool moduleInTurn = folderHeld.Held();
+    const bool globalInTurn = baseHeld.Held();
     Halvex::CObfuscatedIniReader moduleIni;
     Halvex::CObfuscatedIniReader globalIni;
     moduleIni.Load(m_moduleIni);
     globalIni.Load(m_globalIni);
 
     uint32_t value = 0;
-    if (readConfigValue(moduleIni, globalIni, kKeyEnable, 1, value))
+    if (readConfigValue(moduleIni, moduleInTurn, globalIni, globalInTurn, kKeyEnable, 1, value))
         m_enabled.store(value != 0 ? 1 : 0);
-    if (readConfigValue(moduleIni, globalIni, kKeyMaxSize, kDefaultMaxSize, value))
+    if (readConfigValue(moduleIni, moduleInTurn, globalIni, globalInTurn, kKeyMaxSize, kDefaultMaxSize, value))
         SetMaxSize(value);
-    if (readConfigValue(moduleIni, globalIni, kKeyMaxEntries, kDefaultMaxEntries, value))
+    if (readConfigValue(moduleIni, moduleInTurn, globalIni, globalInTurn, kKeyMaxEntries, kDefaultMaxEntries, value))
         SetMaxEntries(value);
     // Stored as read: 0 lets every level through.
-    if (readConfigValue(moduleIni, globalIni, kKeySeverity, kDefaultSeverity, value))
+    if (readConfigValue(moduleIni, moduleInTurn, globalIni, globalInTurn, kKeySeverity, kDefaultSeverity, value))
         m_severity.store(value);
-    if (readConfigValue(moduleIni, globalIni, kKeyOptions, kDefaultOptions, value))
+    if (readConfigValue(moduleIni, moduleInTurn, globalIni, globalInTurn, kKeyOptions, kDefaultOptions, value))
         m_options.store(value);
 }
 
@@ -241,7 +251,10 @@ bool CLogging::IsValidConfigValue(const wchar_t* key, uint32_t value)
 
 uint32_t CLogging::Uninit()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (!m_initialised)
+        return LOG_STATUS_NOT_INITIALIZED;
+    WriteKeptAtEnd(lock);
     if (!m_initialised)
         return LOG_STATUS_NOT_INITIALIZED;
     Reset();
@@ -304,7 +317,7 @@ bool CLogging::EnsureLogFolder()
     case Readiness::EnsureFolder:
         break;
     }
-    if (Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS) {
+    if (MakeLogFolder()) {
         m_readiness = Readiness::Ready;
         return true;
     }
@@ -314,10 +327,15 @@ bool CLogging::EnsureLogFolder()
     return false;
 }
 
+bool CLogging::MakeLogFolder() const
+{
+    return CreateOwnLogFolder(m_logFolder) == ERROR_SUCCESS;
+}
+
 uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t line, uint32_t level,
                          const wchar_t* text)
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::unique_lock<std::mutex> lock(m_lock);
     if (!m_initialised || !text || !*text || m_readiness == Readiness::NeverReady)
         return ERROR_INVALID_PARAMETER;
     // "Enable" 0 in an ini file: no folder, no file, no line.
@@ -332,42 +350,142 @@ uint32_t CLogging::Write(const wchar_t* file, const wchar_t* function, int32_t l
     uint32_t result = FormatLine(now, file, function, line, level, text, lineText);
     if (result != ERROR_SUCCESS)
         return result;
-
-    {
-        // Opening, rotating, writing and closing are one step for every
-        // process that shares the folder.
-        CLogFolderLock::Guard held(m_folderLock, *m_waitBudget);
-        if (held.Error() == ERROR_PATH_NOT_FOUND && Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS)
-            held.TryAgain();
-        result = OpenLogFile();
-        // The folder was removed while the logger runs: made again for this line.
-        if (result == ERROR_PATH_NOT_FOUND && Halvex::CreateDirectoryPath(m_logFolder.c_str()) == ERROR_SUCCESS)
-            result = OpenLogFile();
-        if (result != ERROR_SUCCESS && result != ERROR_ALREADY_EXISTS)
-            return result;
-
-        // One write, so that the line never mixes with another writer's.
-        const char* data = reinterpret_cast<const char*>(lineText.data());
-        size_t size = lineText.size() * sizeof(wchar_t);
-        std::string repaired;
-        if (m_padFirst || m_breakFirst) {
-            if (m_padFirst)
-                repaired.push_back('\0');
-            if (m_breakFirst)
-                repaired.append("\r\0\n\0", 4);
-            repaired.append(data, size);
-            data = repaired.data();
-            size = repaired.size();
-        }
-        DWORD written = 0;
-        result = ERROR_SUCCESS;
-        if (!WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr))
-            result = GetLastError();
-        m_file.Close();
-    }
     if ((m_options.load() & LOG_OPTION_DEBUG_OUTPUT) && !lineText.empty())
         OutputDebugStringW(lineText.c_str());
+
+    DWORD unavailable = 0;
+    {
+        // Opening, rotating, writing and closing are one step for every
+        // process that shares the folder; this thread does not wait for it
+        // while it holds the logger's lock.
+        CLogFolderLock::Guard held(m_folderLock, *m_waitBudget, CLogFolderLock::Wait::No);
+        if (held.Error() == ERROR_PATH_NOT_FOUND && MakeLogFolder())
+            held.TryAgain();
+        if (held.Held())
+            return WriteKeptInTurn(&lineText);
+        unavailable = held.Error();
+    }
+    // Another writer has the turn: the line waits here, in order, and is
+    // written in the next turn any thread of the logger gets. One thread at
+    // a time waits for that turn, as long as the budget allows.
+    result = Keep(std::move(lineText)) ? ERROR_SUCCESS : ERROR_BUSY;
+    if (unavailable != 0)
+        return unavailable;
+    if (!m_waiting && m_waitBudget->WaitAllowed() != 0)
+        WaitAndWriteKept(lock, CLogFolderLock::Wait::AsAllowed);
     return result;
+}
+
+bool CLogging::Keep(std::wstring&& lineText)
+{
+    const size_t bytes = lineText.size() * sizeof(wchar_t);
+    // Once a line is dropped, the lines after it are too until the kept ones
+    // are written, so that the count of the dropped stands where they were.
+    if (m_dropped != 0 || m_keptBytes + bytes > kMostKeptBytes) {
+        ++m_dropped;
+        return false;
+    }
+    m_kept.push_back(std::move(lineText));
+    m_keptBytes += bytes;
+    return true;
+}
+
+void CLogging::WaitAndWriteKept(std::unique_lock<std::mutex>& lock, CLogFolderLock::Wait wait)
+{
+    m_waiting = true;
+    CLogFolderLock folder;
+    folder.Open(m_logFolder);
+    const std::shared_ptr<CLogWaitBudget> budget = m_waitBudget;
+    lock.unlock();
+    {
+        CLogFolderLock::Guard held(folder, *budget, wait);
+        if (held.Error() == ERROR_PATH_NOT_FOUND && MakeLogFolder())
+            held.TryAgain();
+        lock.lock();
+        if (held.Held())
+            WriteKeptInTurn(nullptr);
+        m_waiting = false;
+    }
+    m_waitEnded.notify_all();
+}
+
+void CLogging::WriteKeptAtEnd(std::unique_lock<std::mutex>& lock)
+{
+    // A waiter ends its wait within the longest wait, unless the system ended
+    // its thread (as at the process's end, before a module's statics go):
+    // then the end does not wait for it, nor for a turn.
+    const auto longest = std::chrono::milliseconds(CLogFolderLock::LongestWait(m_waitBudget->Wait()) + 1000);
+    if (!m_waitEnded.wait_for(lock, longest, [this] { return !m_waiting; }))
+        return;
+    if (m_initialised && (!m_kept.empty() || m_dropped != 0))
+        WaitAndWriteKept(lock, CLogFolderLock::Wait::Always);
+}
+
+// The file stays open from line to line until the turn ends: nobody else
+// writes it meanwhile. The count of the dropped lines stands where they were,
+// after the kept ones; the caller's own line, if any, comes last and gives
+// the result.
+uint32_t CLogging::WriteKeptInTurn(const std::wstring* own)
+{
+    while (!m_kept.empty()) {
+        // A kept line that cannot be written is lost, as any line would be.
+        WriteInTurn(m_kept.front());
+        m_keptBytes -= m_kept.front().size() * sizeof(wchar_t);
+        m_kept.pop_front();
+    }
+    if (m_dropped != 0) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        const std::wstring text =
+            Halvex::FormatString(L"%lu lines were dropped while another writer held the log folder.", m_dropped);
+        std::wstring notice;
+        if (FormatLine(now, L"CLogging", L"ETWLogging::CLogging::WriteKeptInTurn", __LINE__, LOG_LEVEL_WARNING,
+                       text.c_str(), notice) == ERROR_SUCCESS)
+            WriteInTurn(notice);
+        m_dropped = 0;
+    }
+    const uint32_t result = own ? WriteInTurn(*own) : ERROR_SUCCESS;
+    m_file.Close();
+    return result;
+}
+
+uint32_t CLogging::WriteInTurn(const std::wstring& lineText)
+{
+    // A full file is left for the next, as OpenLogFile would.
+    if (m_file.IsOpen() && m_fileSize >= m_maxSize.load())
+        m_file.Close();
+    if (!m_file.IsOpen()) {
+        uint32_t opened = OpenLogFile();
+        // The folder was removed while the logger runs: made again for this line.
+        if (opened == ERROR_PATH_NOT_FOUND && MakeLogFolder())
+            opened = OpenLogFile();
+        if (opened != ERROR_SUCCESS)
+            return opened;
+    }
+
+    // One write, so that the line never mixes with another writer's.
+    const char* data = reinterpret_cast<const char*>(lineText.data());
+    size_t size = lineText.size() * sizeof(wchar_t);
+    std::string repaired;
+    if (m_padFirst || m_breakFirst) {
+        if (m_padFirst)
+            repaired.push_back('\0');
+        if (m_breakFirst)
+            repaired.append("\r\0\n\0", 4);
+        repaired.append(data, size);
+        data = repaired.data();
+        size = repaired.size();
+    }
+    DWORD written = 0;
+    if (!WriteFile(m_file.Get(), data, static_cast<DWORD>(size), &written, nullptr)) {
+        const DWORD error = GetLastError();
+        m_file.Close();
+        return error;
+    }
+    m_padFirst = false;
+    m_breakFirst = false;
+    m_fileSize += written;
+    return ERROR_SUCCESS;
 }
 
 std::wstring CLogging::LogFilePath(uint32_t index) const
@@ -417,6 +535,7 @@ uint32_t CLogging::OpenLogFileAtEnd(uint32_t index, DWORD disposition)
         m_file.Close();
         return error;
     }
+    m_fileSize = static_cast<uint64_t>(end.QuadPart);
     if (end.QuadPart == 0) {
         static const unsigned char kByteOrderMark[] = {0xFF, 0xFE};
         DWORD written = 0;
@@ -425,6 +544,7 @@ uint32_t CLogging::OpenLogFileAtEnd(uint32_t index, DWORD disposition)
             m_file.Close();
             return error;
         }
+        m_fileSize = written;
         return ERROR_SUCCESS;
     }
     const uint32_t result = FindLineStart(handle, end.QuadPart);

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +37,9 @@ public:
     static constexpr uint32_t kMaxMaxEntries = 100;
     static constexpr uint32_t kDefaultSeverity = 3;
     static constexpr uint32_t kDefaultOptions = LOG_OPTION_EXECUTABLE;
+    // Bytes of lines a logger keeps while another writer holds the folder's
+    // turn; lines beyond are dropped, and counted in the next line written.
+    static constexpr size_t kMostKeptBytes = 1 << 20;
 
     CLogging();
     ~CLogging() override;
@@ -126,6 +131,19 @@ private:
     uint32_t OpenLogFileAtEnd(uint32_t index, DWORD disposition);
     uint32_t FindLineStart(HANDLE file, LONGLONG end);
     uint32_t RotateInto(uint32_t index, const FILETIME& fullFileWritten);
+    // With the folder's turn: one line (the file left open for the next), or
+    // every kept line in order (the file closed after them).
+    uint32_t WriteInTurn(const std::wstring& lineText);
+    uint32_t WriteKeptInTurn(const std::wstring* own);
+    // The line kept until the turn can be had; false when it was dropped.
+    bool Keep(std::wstring&& lineText);
+    // Waits for the turn without the logger's lock, which `lock` holds on
+    // entry and on return, and then writes the kept lines.
+    void WaitAndWriteKept(std::unique_lock<std::mutex>& lock, CLogFolderLock::Wait wait);
+    // At the end: the kept lines get one bounded attempt, after any wait
+    // that runs has ended.
+    void WriteKeptAtEnd(std::unique_lock<std::mutex>& lock);
+    bool MakeLogFolder() const;
     uint32_t ReadLastLogIndex() const;
     bool WriteLastLogIndex(uint32_t index) const;
     void MoveToIndex(uint32_t index);
@@ -142,10 +160,17 @@ private:
     FileHandle m_file;
     std::atomic<uint32_t> m_refCount{0};
     std::mutex m_lock;
-    // Taken inside m_lock: between the processes that share the folder. The
-    // budget is the logger's, for every lock it takes, so that the turns of
-    // its threads and of its start share one back-off.
+    // Between the processes that share the folder. A thread that holds m_lock
+    // only tries the turn; the one thread that waits for it lets go of m_lock
+    // first. The budget is the logger's, for every turn it takes, so that the
+    // turns of its threads and of its start share one back-off.
     CLogFolderLock m_folderLock;
+    bool m_waiting = false;
+    std::condition_variable m_waitEnded;
+    // Lines formatted while another writer held the turn, oldest first.
+    std::deque<std::wstring> m_kept;
+    size_t m_keptBytes = 0;
+    unsigned long m_dropped = 0;
     std::shared_ptr<CLogWaitBudget> m_waitBudget = std::make_shared<CLogWaitBudget>();
     std::atomic<uint32_t> m_maxSize{kDefaultMaxSize};
     std::atomic<uint32_t> m_maxEntries{kDefaultMaxEntries};
@@ -165,6 +190,8 @@ private:
     // character, and a line end.
     bool m_padFirst = false;
     bool m_breakFirst = false;
+    // Bytes of the open file.
+    uint64_t m_fileSize = 0;
 };
 
 } // namespace ETWLogging

@@ -290,18 +290,24 @@ TEST(CObfuscatedIniReaderTest, HeaderOrDataAloneIsUnreadable)
 }
 
 // ReplaceInt writes the file anew and puts it in place in one step: every
-// value that reads back stays, with its type and section, and what does not
-// read back is gone.
-TEST(CObfuscatedIniReaderTest, ReplaceIntKeepsWhatReadsBackAndDropsTheRest)
+// value that reads back stays, with its type and section, and so does what
+// nobody enciphered (a value typed by hand, a comment); what a writer left
+// torn (a header without its value, enciphered data without its header, a
+// header cut short) is gone, and so are temporary files an earlier writer
+// left behind.
+TEST(CObfuscatedIniReaderTest, ReplaceIntKeepsWhatNobodyWroteAndDropsWhatWasTorn)
 {
     ScratchFolder scratch;
     const std::wstring file = scratch.write(
-        L"log.ini", "[Config]\r\n" + IniText::pairLines("Name", IniText::kNameHeader, IniText::kNameData) +
+        L"log.ini", "; kept by hand\r\n[Config]\r\n" +
+                        IniText::pairLines("Name", IniText::kNameHeader, IniText::kNameData) +
                         IniText::pairLines("Neg", IniText::kNegHeader, IniText::kNegData) +
                         "Severity=3\r\n" + std::string("_Gone=") + IniText::kNameHeader + "\r\n" +
                         "[Other]\r\n" +
                         IniText::pairLines("LastLogIdx", IniText::kLastLogIdxHeader, IniText::kLastLogIdxData) +
-                        "Stray=" + IniText::kNameData + "\r\n[Config]\r\n_LastLogIdx=43565247010000");
+                        "Stray=" + IniText::kNameData + "\r\nNote=typed by hand\r\n[Config]\r\n_LastLogIdx=43565247010000");
+    const std::wstring left = scratch.write(L"log.ini.123-456.tmp", "[Config]\r\n");
+    const std::wstring notLeft = scratch.write(L"log.ini.other.tmp", "[Config]\r\n");
     CObfuscatedIniReader writer;
     ASSERT_TRUE(writer.Load(file));
     ASSERT_TRUE(writer.ReplaceInt(L"Config", L"LastLogIdx", 7));
@@ -322,16 +328,29 @@ TEST(CObfuscatedIniReaderTest, ReplaceIntKeepsWhatReadsBackAndDropsTheRest)
         std::map<std::wstring, std::wstring> config, other;
         EXPECT_TRUE(r->GetSection(L"Config", config));
         EXPECT_TRUE(r->GetSection(L"Other", other));
-        EXPECT_EQ(config.size(), 3u) << "only what reads back";
-        EXPECT_EQ(other.size(), 1u);
+        EXPECT_EQ(config.size(), 4u) << "what reads back, and the value typed by hand";
+        EXPECT_EQ(config[L"Severity"], L"3");
+        EXPECT_EQ(other.size(), 2u);
+        EXPECT_EQ(other[L"Note"], L"typed by hand");
     }
     internal::ObfuscatedIniValueHeader header;
     ASSERT_TRUE(GetPrivateProfileStructW(L"Config", L"_Name", &header, sizeof(header), file.c_str()));
     EXPECT_EQ(header.type, 1u) << "a text stays a text";
-    for (const char* gone : {"Severity=", "_Gone=", "Stray="})
-        EXPECT_EQ(ScratchFolder::read(file).find(gone), std::string::npos) << gone;
+    const std::string after = ScratchFolder::read(file);
+    for (const char* kept : {"; kept by hand\r\n", "Severity=3\r\n", "Note=typed by hand\r\n"})
+        EXPECT_NE(after.find(kept), std::string::npos) << kept;
+    for (const char* gone : {"_Gone=", "Stray="})
+        EXPECT_EQ(after.find(gone), std::string::npos) << gone;
+    // The header cut short is gone; whole ones begin as it did.
+    const std::string cut = "_LastLogIdx=43565247010000";
+    for (size_t at = after.find(cut); at != std::string::npos; at = after.find(cut, at + 1))
+        EXPECT_TRUE(at + cut.size() < after.size() && isxdigit(static_cast<unsigned char>(after[at + cut.size()])))
+            << after.substr(at);
 
-    // Nothing is left beside the file.
+    // Nothing is left beside the file but what is not a writer's.
+    EXPECT_EQ(GetFileAttributesW(left.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(notLeft.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(DeleteFileW(notLeft.c_str()));
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((scratch.path() + L"\\*.tmp").c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE);

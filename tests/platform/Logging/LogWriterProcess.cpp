@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <future>
 #include <thread>
 
@@ -23,6 +26,22 @@ struct Arguments {
     Share share;
     std::wstring ready;
     std::wstring start;
+    std::wstring stop;
+};
+
+// The system's clock, counting the milliseconds the logger pauses.
+class PauseCountingClock : public ETWLogging::CLogWaitBudget::Clock {
+public:
+    uint64_t Now() override { return GetTickCount64(); }
+    void Pause(DWORD milliseconds) override
+    {
+        m_paused += milliseconds;
+        Sleep(milliseconds);
+    }
+    uint64_t Paused() const { return m_paused.load(); }
+
+private:
+    std::atomic<uint64_t> m_paused{0};
 };
 
 // The writer's arguments follow kArgument, one each.
@@ -37,7 +56,7 @@ bool parseArguments(Arguments& out)
         if (wcscmp(argv[i], kArgument) == 0)
             values.assign(argv + i + 1, argv + count);
     LocalFree(argv);
-    if (values.size() != 8)
+    if (values.size() != 11)
         return false;
     out.share.root = values[0];
     out.share.writer = static_cast<unsigned>(std::stoul(values[1]));
@@ -45,8 +64,11 @@ bool parseArguments(Arguments& out)
     out.share.lines = static_cast<unsigned>(std::stoul(values[3]));
     out.share.padding = static_cast<unsigned>(std::stoul(values[4]));
     out.share.endMidLine = values[5] == L"1";
-    out.ready = values[6];
-    out.start = values[7];
+    out.share.untilStopped = values[6] == L"1";
+    out.share.waitMilliseconds = static_cast<unsigned>(std::stoul(values[7]));
+    out.ready = values[8];
+    out.start = values[9];
+    out.stop = values[10];
     return true;
 }
 
@@ -88,19 +110,36 @@ bool parseLineText(const std::wstring& text, unsigned padding, unsigned& writer,
            text == lineText(writer, thread, number, padding);
 }
 
-std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::milliseconds deadline)
+bool reported(const std::string& output, const std::string& key, unsigned long long& value)
+{
+    const std::string head = key + " ";
+    for (size_t at = output.find(head); at != std::string::npos; at = output.find(head, at + 1)) {
+        if (at != 0 && output[at - 1] != '\n')
+            continue;
+        char* end = nullptr;
+        const char* digits = output.c_str() + at + head.size();
+        value = std::strtoull(digits, &end, 10);
+        if (end != digits)
+            return true;
+    }
+    return false;
+}
+
+std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::milliseconds deadline,
+                                 const std::function<void()>& whileRunning)
 {
     const std::wstring name = TestSupport::uniqueName(L"writers");
     const std::wstring readyName = L"Local\\" + name + L"-ready";
     const std::wstring startName = L"Local\\" + name + L"-start";
+    const std::wstring stopName = L"Local\\" + name + L"-stop";
     HANDLE ready = CreateSemaphoreW(nullptr, 0, static_cast<LONG>(shares.size()), readyName.c_str());
     HANDLE start = CreateEventW(nullptr, TRUE, FALSE, startName.c_str());
-    if (!ready || !start) {
-        ADD_FAILURE() << "cannot make the writers' semaphore and event: " << GetLastError();
-        if (ready)
-            CloseHandle(ready);
-        if (start)
-            CloseHandle(start);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, stopName.c_str());
+    if (!ready || !start || !stop) {
+        ADD_FAILURE() << "cannot make the writers' semaphore and events: " << GetLastError();
+        for (HANDLE handle : {ready, start, stop})
+            if (handle)
+                CloseHandle(handle);
         return {};
     }
 
@@ -114,8 +153,11 @@ std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::
                                                      std::to_wstring(share.lines),
                                                      std::to_wstring(share.padding),
                                                      share.endMidLine ? L"1" : L"0",
+                                                     share.untilStopped ? L"1" : L"0",
+                                                     std::to_wstring(share.waitMilliseconds),
                                                      readyName,
-                                                     startName};
+                                                     startName,
+                                                     stopName};
         running.push_back(std::async(std::launch::async, [arguments, deadline] {
             return TestSupport::runChildProcess(thisProgram(), arguments, deadline);
         }));
@@ -125,6 +167,9 @@ std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::
         allReady = WaitForSingleObject(ready, kWaitBound) == WAIT_OBJECT_0;
     EXPECT_TRUE(allReady) << "not every writer process got ready";
     SetEvent(start);
+    if (whileRunning && allReady)
+        whileRunning();
+    SetEvent(stop);
 
     std::vector<Outcome> outcomes;
     for (auto& child : running) {
@@ -133,6 +178,7 @@ std::vector<Outcome> runTogether(const std::vector<Share>& shares, std::chrono::
     }
     CloseHandle(ready);
     CloseHandle(start);
+    CloseHandle(stop);
     return outcomes;
 }
 
@@ -147,13 +193,18 @@ void writeShare()
     Arguments arguments;
     ASSERT_TRUE(parseArguments(arguments));
     const Share& share = arguments.share;
-    ScratchFileLogger logger(share.root);
-    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+    auto clock = std::make_shared<PauseCountingClock>();
+    auto logger = std::make_unique<ScratchFileLogger>(share.root);
+    if (share.waitMilliseconds != 0)
+        logger->SetFolderLockTiming(share.waitMilliseconds, ETWLogging::CLogWaitBudget::kDefaultBackOff, clock);
+    ASSERT_EQ(logger->Init(L"grp", nullptr, L"hst", nullptr), 0u);
 
     HANDLE ready = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, arguments.ready.c_str());
     HANDLE start = OpenEventW(SYNCHRONIZE, FALSE, arguments.start.c_str());
+    HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, arguments.stop.c_str());
     ASSERT_NE(ready, nullptr);
     ASSERT_NE(start, nullptr);
+    ASSERT_NE(stop, nullptr);
     ReleaseSemaphore(ready, 1, nullptr);
     const bool started = WaitForSingleObject(start, kWaitBound) == WAIT_OBJECT_0;
     CloseHandle(ready);
@@ -165,21 +216,25 @@ void writeShare()
     for (unsigned t = 0; t < share.threads; ++t)
         threads.emplace_back([&, t] {
             for (unsigned i = 0; i < share.lines; ++i)
-                if (logger.Write(L"Src", L"f", 1, 3, lineText(share.writer, t, i, share.padding).c_str()) != 0)
+                if (logger->Write(L"Src", L"f", 1, 3, lineText(share.writer, t, i, share.padding).c_str()) != 0)
                     ++failures[t];
         });
     for (auto& thread : threads)
         thread.join();
     for (unsigned t = 0; t < share.threads; ++t)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
+    if (share.untilStopped) {
+        EXPECT_EQ(WaitForSingleObject(stop, kWaitBound), WAIT_OBJECT_0);
+    }
+    CloseHandle(stop);
 
     if (share.endMidLine) {
         ETWLogging::CLogFolderLock lock;
-        lock.Open(logger.LogFolder());
+        lock.Open(logger->LogFolder());
         ETWLogging::CLogWaitBudget budget;
-        ETWLogging::CLogFolderLock::Guard turn(lock, budget);
+        ETWLogging::CLogFolderLock::Guard turn(lock, budget, ETWLogging::CLogFolderLock::Wait::AsAllowed);
         ASSERT_TRUE(turn.Held());
-        HANDLE file = CreateFileW(logger.LogFilePath(0).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        HANDLE file = CreateFileW(logger->LogFilePath(0).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         const std::wstring half = L"half a li";
@@ -189,6 +244,9 @@ void writeShare()
         ASSERT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
         TerminateProcess(GetCurrentProcess(), kEndedMidLine);
     }
+    logger.reset();
+    std::printf("paused %llu\n", static_cast<unsigned long long>(clock->Paused()));
+    std::fflush(stdout);
 }
 
 } // namespace LogWriterProcess

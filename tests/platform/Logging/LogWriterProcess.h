@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,13 @@ struct Share {
     // "half a li" and a byte of the next character into file 000, and ends
     // there with kEndedMidLine.
     bool endMidLine = false;
+    // After its lines the writer waits for the run's stop before its logger
+    // ends.
+    bool untilStopped = false;
+    // Milliseconds of the logger's bounded wait for the folder's turn (0: the
+    // default). The writer says how long it paused in all for turns
+    // ("paused <ms>"), its logger's end included.
+    unsigned waitMilliseconds = 0;
 };
 const uint32_t kEndedMidLine = 75;
 
@@ -53,8 +61,13 @@ struct Outcome {
     uint32_t exitCode = 0;
     std::string output;
 };
+// `whileRunning` runs once they have been let go; the writers that write
+// until stopped are stopped when it returns.
 std::vector<Outcome> runTogether(const std::vector<Share>& shares,
-                                 std::chrono::milliseconds deadline = std::chrono::seconds(120));
+                                 std::chrono::milliseconds deadline = std::chrono::seconds(120),
+                                 const std::function<void()>& whileRunning = nullptr);
+// A number the writer's output reports on a line "<key> <number>" ("paused").
+bool reported(const std::string& output, const std::string& key, unsigned long long& value);
 
 // The body of the writer process; false (with gtest failures) when this
 // process is not one.

@@ -32,6 +32,9 @@ using LogWriterProcess::Share;
 
 namespace {
 
+// A name in the folder that is not a writer's turn, there before the writers start.
+enum class Obstacle { None, Folder, ReadOnlyFile };
+
 struct SharedFolderCase {
     const char* name;
     unsigned processes;
@@ -40,6 +43,11 @@ struct SharedFolderCase {
     unsigned padding; // letters after the line's number
     uint32_t maxSize;
     uint32_t maxEntries;
+    Obstacle obstacle = Obstacle::None;
+    const wchar_t* obstacleName = nullptr;
+    // Once the writers have begun, a writer of the folder keeps the turn this
+    // long, as one stalled inside its line would.
+    DWORD holdMilliseconds = 0;
 };
 
 void PrintTo(const SharedFolderCase& c, std::ostream* os)
@@ -57,7 +65,7 @@ protected:
     // The folder made, its ini set to files of 10 MB, before any logger starts.
     bool makeFolderOfTenMegabyteFiles() const
     {
-        if (!Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS)
+        if (Halvex::CreateDirectoryPath(m_folder.c_str()) != ERROR_SUCCESS)
             return false;
         Halvex::CObfuscatedIniReader ini;
         ini.Load(m_ini);
@@ -82,6 +90,42 @@ bool exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Takes the folder's turn as any other writer would, and keeps it until closed.
+HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
+                const wchar_t* name = CLogFolderLock::kFileName)
+{
+    const std::wstring path = folder + L"\\" + name;
+    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
+}
+
+bool makeObstacle(const std::wstring& path, Obstacle obstacle)
+{
+    switch (obstacle) {
+    case Obstacle::None:
+        return true;
+    case Obstacle::Folder:
+        return CreateDirectoryW(path.c_str(), nullptr) && CreateDirectoryW((path + L"\\inside").c_str(), nullptr);
+    case Obstacle::ReadOnlyFile: {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(file);
+        return true;
+    }
+    }
+    return false;
+}
+
+// Lines of the writers in the folder's files so far.
+size_t linesInFiles(const std::function<std::wstring(unsigned)>& logPath, uint32_t maxEntries)
+{
+    size_t lines = 0;
+    for (unsigned k = 0; k < maxEntries; ++k)
+        lines += TestSupport::LogFile::rawLines(logPath(k)).size();
+    return lines;
+}
+
 } // namespace
 
 // Every line once and whole, files filled to exactly the lines MaxSize allows
@@ -97,6 +141,9 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
     ASSERT_TRUE(CreateDirectoryW((m_scratch.path() + L"\\Corvane\\CVLOGS").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((m_scratch.path() + L"\\Corvane\\CVLOGS\\grp").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW(m_folder.c_str(), nullptr));
+    if (c.obstacle != Obstacle::None) {
+        ASSERT_TRUE(makeObstacle(m_folder + L"\\" + c.obstacleName, c.obstacle)) << GetLastError();
+    }
     {
         Halvex::CObfuscatedIniReader ini;
         ini.Load(m_ini);
@@ -123,9 +170,33 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
     ASSERT_LE(files, c.maxEntries) << "the ring must not wrap: every line is to be kept";
 
     std::vector<Share> shares;
-    for (unsigned p = 0; p < c.processes; ++p)
+    for (unsigned p = 0; p < c.processes; ++p) {
         shares.push_back({m_scratch.path(), p, c.threads, c.lines, c.padding});
-    const auto outcomes = LogWriterProcess::runTogether(shares);
+        shares.back().untilStopped = c.holdMilliseconds != 0;
+    }
+    std::function<void()> holdTheTurn;
+    bool heldWithLinesToCome = false;
+    if (c.holdMilliseconds != 0)
+        holdTheTurn = [&] {
+            const auto path = [this](unsigned k) { return logPath(k); };
+            HANDLE held = INVALID_HANDLE_VALUE;
+            EXPECT_TRUE(TestSupport::waitUntil([&] {
+                if (linesInFiles(path, c.maxEntries) == 0)
+                    return false;
+                held = takeTurn(m_folder);
+                return held != INVALID_HANDLE_VALUE;
+            }));
+            if (held == INVALID_HANDLE_VALUE)
+                return;
+            heldWithLinesToCome = linesInFiles(path, c.maxEntries) < total;
+            // The stall itself, not a wait for something to happen.
+            Sleep(c.holdMilliseconds);
+            CloseHandle(held);
+        };
+    const auto outcomes = LogWriterProcess::runTogether(shares, std::chrono::seconds(120), holdTheTurn);
+    if (c.holdMilliseconds != 0) {
+        EXPECT_TRUE(heldWithLinesToCome) << "the writers were done before the turn was held";
+    }
     ASSERT_EQ(outcomes.size(), shares.size());
     for (size_t p = 0; p < outcomes.size(); ++p) {
         EXPECT_TRUE(outcomes[p].finished) << p;
@@ -160,7 +231,8 @@ TEST_P(SharedLogFolderTest, EveryLineOnceAndWholeAndTheSettingsKept)
             std::vector<unsigned> expected(c.lines);
             for (unsigned i = 0; i < c.lines; ++i)
                 expected[i] = i;
-            EXPECT_EQ(seen[std::make_pair(p, t)], expected) << "writer " << p << " thread " << t;
+            EXPECT_EQ(seen[std::make_pair(p, t)], expected) << "writer " << p << " thread " << t << ": "
+                                                            << seen[std::make_pair(p, t)].size() << " lines";
         }
 
     Halvex::CObfuscatedIniReader ini;
@@ -201,7 +273,17 @@ INSTANTIATE_TEST_SUITE_P(
     Writers, SharedLogFolderTest,
     ::testing::Values(SharedFolderCase{"OneFile", 4, 4, 250, 40, 0xA00000, 3},
                       SharedFolderCase{"Rotating", 4, 4, 250, 450, 0x40000, 20},
-                      SharedFolderCase{"TwoProcessesRotating", 2, 1, 1000, 450, 0x40000, 10}),
+                      SharedFolderCase{"TwoProcessesRotating", 2, 1, 1000, 450, 0x40000, 10},
+                      SharedFolderCase{"RotatingBesideATurnHeldTwoSeconds", 4, 4, 500, 40, 0x40000, 40, Obstacle::None,
+                                       nullptr, 2000},
+                      SharedFolderCase{"RotatingBesideAFolderAtTheTurnsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::Folder, L"log.lock"},
+                      SharedFolderCase{"RotatingBesideAReadOnlyFileAtTheTurnsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::ReadOnlyFile, L"log.lock"},
+                      SharedFolderCase{"RotatingBesideAReadOnlyFileAtTheReservationsName", 4, 4, 250, 40, 0x40000,
+                                       40, Obstacle::ReadOnlyFile, L"log.next"},
+                      SharedFolderCase{"RotatingBesideAFolderAtTheReservationsName", 4, 4, 250, 40, 0x40000, 40,
+                                       Obstacle::Folder, L"log.next"}),
     [](const ::testing::TestParamInfo<SharedFolderCase>& info) { return std::string(info.param.name); });
 
 namespace {
@@ -232,15 +314,6 @@ private:
 const DWORD kWait = 1000;
 const DWORD kBackOff = 60000;
 
-// Takes the folder's turn as any other writer would, and keeps it until closed.
-HANDLE takeTurn(const std::wstring& folder, DWORD sharing = 0, DWORD flags = FILE_FLAG_DELETE_ON_CLOSE,
-                const wchar_t* name = CLogFolderLock::kFileName)
-{
-    const std::wstring path = folder + L"\\" + name;
-    return CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, sharing, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL | flags, nullptr);
-}
-
 // True when the folder's turn can be had at once.
 bool turnIsFree(const std::wstring& folder)
 {
@@ -251,21 +324,22 @@ bool turnIsFree(const std::wstring& folder)
     return true;
 }
 
-// Lines of the form "t<thread> n<number>" in the log file, whole, in order per thread.
-void expectEveryLineWhole(const std::wstring& path, unsigned threads, unsigned lines)
+// Lines of the form "t<thread> n<number>" in the log file, whole, in order
+// per thread: thread t wrote counts[t] of them.
+void expectEveryLineWhole(const std::wstring& path, const std::vector<unsigned>& counts)
 {
-    std::vector<std::vector<unsigned>> seen(threads);
+    std::vector<std::vector<unsigned>> seen(counts.size());
     for (const std::wstring& line : TestSupport::LogFile::rawLines(path)) {
         unsigned thread = 0, number = 0;
         const size_t text = line.rfind(L"$ ");
         ASSERT_NE(text, std::wstring::npos) << TestSupport::narrow(line);
         ASSERT_EQ(swscanf(line.c_str() + text + 2, L"t%u n%u", &thread, &number), 2) << TestSupport::narrow(line);
-        ASSERT_LT(thread, threads);
+        ASSERT_LT(thread, counts.size());
         seen[thread].push_back(number);
     }
-    for (unsigned t = 0; t < threads; ++t) {
-        std::vector<unsigned> expected(lines);
-        for (unsigned i = 0; i < lines; ++i)
+    for (unsigned t = 0; t < counts.size(); ++t) {
+        std::vector<unsigned> expected(counts[t]);
+        for (unsigned i = 0; i < counts[t]; ++i)
             expected[i] = i;
         EXPECT_EQ(seen[t], expected) << "thread " << t;
     }
@@ -295,8 +369,10 @@ bool writeFromThreads(CLogging& logger, unsigned threads, unsigned lines)
 
 // A holder of the folder's turn that never lets go, made before the logger
 // starts (its start reads the folder's ini, in turn) while four threads log:
-// the logger waits once, for the bounded wait, then writes every line without
-// waiting until the back-off has passed; then it waits once more.
+// the logger waits once, for the bounded wait, then keeps every line without
+// waiting until the back-off has passed; then it waits once more. Nothing is
+// written without the turn; once the holder lets go, the next line finds the
+// turn free and every kept line is written before it, in order.
 TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
 {
     ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
@@ -312,16 +388,154 @@ TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsOneWaitPerBackOff)
 
     ASSERT_TRUE(writeFromThreads(logger, 4, 25));
     EXPECT_EQ(clock->Paused(), kWait) << "no line waits during the back-off";
-    expectEveryLineWhole(logPath(0), 4, 25);
+    EXPECT_FALSE(exists(logPath(0))) << "nothing is written without the turn";
 
     clock->Advance(kBackOff);
-    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after the back-off"), 0u);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n25"), 0u);
     EXPECT_EQ(clock->Paused(), 2 * kWait);
-    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"and the next"), 0u);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n26"), 0u);
     EXPECT_EQ(clock->Paused(), 2 * kWait);
     EXPECT_FALSE(turnIsFree(m_folder)) << "the writer ended a turn it never had";
     CloseHandle(holder);
     EXPECT_TRUE(turnIsFree(m_folder));
+
+    // The next line finds the turn free and writes the kept ones first.
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n27"), 0u);
+    EXPECT_EQ(clock->Paused(), 2 * kWait);
+    expectEveryLineWhole(logPath(0), {28, 25, 25, 25});
+}
+
+// While one thread waits for a turn that a holder never lets go, the other
+// threads of the process do not wait behind it: their lines are kept, and
+// written with the waiter's, in order, once the holder has let go.
+TEST_F(SharedLogFolder, OtherThreadsDoNotWaitBehindTheThreadThatWaits)
+{
+    ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+
+    std::atomic<bool> othersDone{false};
+    std::atomic<bool> othersDoneWhileWaiting{false};
+    bool firstPause = true;
+    clock->m_onPause = [&] {
+        if (!firstPause)
+            return;
+        firstPause = false;
+        othersDoneWhileWaiting = TestSupport::waitUntil([&] { return othersDone.load(); });
+    };
+    std::thread waiter([&] { EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n0"), 0u); });
+    ASSERT_TRUE(TestSupport::waitUntil([&] { return clock->Paused() > 0; }));
+    std::vector<std::thread> others;
+    for (unsigned t = 1; t < 4; ++t)
+        others.emplace_back([&, t] {
+            for (unsigned i = 0; i < 25; ++i) {
+                const std::wstring text = L"t" + std::to_wstring(t) + L" n" + std::to_wstring(i);
+                EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, text.c_str()), 0u);
+            }
+        });
+    for (auto& other : others)
+        other.join();
+    othersDone = true;
+    waiter.join();
+    clock->m_onPause = nullptr;
+    EXPECT_TRUE(othersDoneWhileWaiting) << "the other threads waited behind the waiter";
+    EXPECT_EQ(clock->Paused(), kWait);
+    EXPECT_FALSE(exists(logPath(0))) << "nothing is written without the turn";
+
+    CloseHandle(holder);
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"t0 n1"), 0u);
+    EXPECT_EQ(clock->Paused(), kWait) << "the next line takes the free turn without waiting";
+    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
+    ASSERT_EQ(lines.size(), 77u);
+    EXPECT_NE(lines[0].find(L"$ t0 n0"), std::wstring::npos) << TestSupport::narrow(lines[0]);
+    EXPECT_NE(lines[76].find(L"$ t0 n1"), std::wstring::npos) << TestSupport::narrow(lines[76]);
+    expectEveryLineWhole(logPath(0), {2, 25, 25, 25});
+}
+
+// What a logger keeps while another writer holds the turn is bounded: the
+// lines beyond are dropped, and once the turn is had, the kept lines are
+// followed by one that says how many were dropped, then by the next line. A
+// logger that ends while the holder still holds makes one bounded wait.
+TEST_F(SharedLogFolder, LinesBeyondWhatALoggerKeepsAreCountedInTheNextLineWritten)
+{
+    // Its start waits the one wait of the back-off.
+    ASSERT_TRUE(makeFolderOfTenMegabyteFiles());
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    auto clock = std::make_shared<CountingClock>();
+    ScratchFileLogger logger(m_scratch.path());
+    logger.SetFolderLockTiming(kWait, kBackOff, clock);
+    ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+    const std::wstring padding(1000, L'x');
+    const unsigned total = static_cast<unsigned>(CLogging::kMostKeptBytes / (padding.size() * sizeof(wchar_t))) + 50;
+    unsigned refused = 0;
+    for (unsigned i = 0; i < total; ++i) {
+        const std::wstring text = L"t0 n" + std::to_wstring(i) + L" " + padding;
+        if (logger.Write(L"Src", L"f", 1, 3, text.c_str()) != ERROR_SUCCESS)
+            ++refused;
+    }
+    EXPECT_EQ(clock->Paused(), kWait);
+    EXPECT_GE(refused, 50u);
+    CloseHandle(holder);
+    ASSERT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after"), 0u);
+
+    const std::vector<std::wstring> lines = TestSupport::LogFile::rawLines(logPath(0));
+    ASSERT_EQ(lines.size(), total - refused + 2);
+    for (unsigned i = 0; i < total - refused; ++i)
+        ASSERT_NE(lines[i].find(L"$ t0 n" + std::to_wstring(i) + L" x"), std::wstring::npos) << i;
+    EXPECT_NE(lines[total - refused].find(L"(Warning)$"), std::wstring::npos);
+    EXPECT_NE(lines[total - refused].find(L" " + std::to_wstring(refused) +
+                                          L" lines were dropped while another writer held the log folder."),
+              std::wstring::npos)
+        << TestSupport::narrow(lines[total - refused]);
+    EXPECT_NE(lines.back().find(L"$ after"), std::wstring::npos);
+
+    holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    {
+        ScratchFileLogger ending(m_scratch.path());
+        auto endClock = std::make_shared<CountingClock>();
+        ending.SetFolderLockTiming(kWait, kBackOff, endClock);
+        ASSERT_EQ(ending.Init(L"grp", nullptr, L"hst", nullptr), 0u);
+        clock = endClock;
+        ASSERT_EQ(ending.Write(L"Src", L"f", 1, 3, L"never written"), 0u);
+        EXPECT_EQ(endClock->Paused(), kWait) << "the start's wait, then the back-off";
+    }
+    EXPECT_EQ(clock->Paused(), 2 * kWait) << "the end waits once more";
+    EXPECT_EQ(TestSupport::LogFile::readText(logPath(0)).find(L"never written"), std::wstring::npos);
+    CloseHandle(holder);
+}
+
+// Eight writer processes beside a holder that never lets go: whatever the
+// others do while they wait, each process pauses for turns one bounded wait
+// in the back-off period, and its end makes one more bounded attempt.
+TEST_F(SharedLogFolder, HolderThatNeverLetsGoCostsEveryWriterProcessOneWait)
+{
+    const unsigned kWriterWait = 200;
+    ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
+    HANDLE holder = takeTurn(m_folder);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    std::vector<Share> shares;
+    for (unsigned p = 0; p < 8; ++p) {
+        shares.push_back({m_scratch.path(), p, 4, 20, 10});
+        shares.back().waitMilliseconds = kWriterWait;
+    }
+    const auto outcomes = LogWriterProcess::runTogether(shares);
+    CloseHandle(holder);
+    ASSERT_EQ(outcomes.size(), shares.size());
+    for (size_t p = 0; p < outcomes.size(); ++p) {
+        EXPECT_TRUE(outcomes[p].finished) << p;
+        EXPECT_EQ(outcomes[p].exitCode, 0u) << outcomes[p].output;
+        unsigned long long paused = 0;
+        ASSERT_TRUE(LogWriterProcess::reported(outcomes[p].output, "paused", paused)) << outcomes[p].output;
+        // A wait's last pause may end up to a pause's length after its bound.
+        EXPECT_LE(paused, 2 * (kWriterWait + 2)) << "writer " << p;
+    }
+    EXPECT_FALSE(exists(logPath(0))) << "nothing is written without the turn";
 }
 
 // A holder that lets go while the writer waits: the line is written in turn,
@@ -356,9 +570,13 @@ TEST_F(SharedLogFolder, BriefHolderIsWaitedFor)
     EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"waited for"), 0u);
     EXPECT_EQ(clock->Paused() - before, kWait);
     CloseHandle(holder);
+    // Kept until the next turn.
+    EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, L"after the holder let go"), 0u);
     const std::wstring text = TestSupport::LogFile::readText(logPath(0));
     EXPECT_NE(text.find(L" in turn\r\n"), std::wstring::npos);
-    EXPECT_NE(text.find(L" waited for\r\n"), std::wstring::npos);
+    const size_t waited = text.find(L" waited for\r\n");
+    EXPECT_NE(waited, std::wstring::npos);
+    EXPECT_LT(waited, text.find(L" after the holder let go\r\n"));
 }
 
 // A turn that keeps changing hands is busy, not held up (a loaded machine
@@ -408,52 +626,74 @@ TEST_F(SharedLogFolder, TurnThatKeepsChangingHandsIsWaitedForWithinABound)
     }
 }
 
-// Someone made the folder's lock file, or its reservation of the next turn,
-// before the logger started. Only who may create files in the folder can;
-// under Wine everybody may, so this shows what such a squatter costs: at most
-// the one bounded wait, or nothing.
+// Someone put something at the name of the folder's lock file (or of the
+// reservation an earlier version made) before the logger started. Only who
+// may create files in the folder can; under Wine everybody may, so this shows
+// what such a squatter costs: the one bounded wait while it keeps a file open
+// that cannot be moved, nothing otherwise; and no line is lost.
 TEST_F(SharedLogFolder, SquatterOfTheLockFileCostsAtMostOneWait)
 {
+    enum class Kind { Open, ClosedFile, ReadOnlyFile, Folder };
     struct Case {
         const char* name;
         const wchar_t* file;
+        Kind kind;
         DWORD sharing;
-        DWORD flags;
-        bool keepOpen;
         uint64_t mostPaused;
     } cases[] = {
-        {"keeps it open", CLogFolderLock::kFileName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
-        {"left it behind, closed", CLogFolderLock::kFileName, 0, 0, false, 0},
-        {"keeps it open to read, sharing everything", CLogFolderLock::kFileName,
-         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0, true, kWait},
-        {"keeps the reservation open", CLogFolderLock::kReservationName, 0, FILE_FLAG_DELETE_ON_CLOSE, true, kWait},
-        {"left a reservation behind, closed", CLogFolderLock::kReservationName, 0, 0, false, 0},
+        {"keeps it open", CLogFolderLock::kFileName, Kind::Open, 0, kWait},
+        {"left it behind, closed", CLogFolderLock::kFileName, Kind::ClosedFile, 0, 0},
+        {"keeps it open to read, sharing everything", CLogFolderLock::kFileName, Kind::Open,
+         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0},
+        {"left a read-only file", CLogFolderLock::kFileName, Kind::ReadOnlyFile, 0, 0},
+        {"made a folder with something in it", CLogFolderLock::kFileName, Kind::Folder, 0, 0},
+        {"keeps the reservation open", L"log.next", Kind::Open, 0, 0},
+        {"left a read-only reservation", L"log.next", Kind::ReadOnlyFile, 0, 0},
+        {"made a folder as the reservation", L"log.next", Kind::Folder, 0, 0},
     };
     ASSERT_TRUE(Halvex::CreateDirectoryPath(m_folder.c_str()) == ERROR_SUCCESS);
     for (const Case& c : cases) {
         const std::wstring squatted = m_folder + L"\\" + c.file;
-        HANDLE squatter = takeTurn(m_folder, c.sharing, c.flags, c.file);
-        ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << c.name;
-        if (!c.keepOpen)
-            CloseHandle(squatter);
+        HANDLE squatter = INVALID_HANDLE_VALUE;
+        switch (c.kind) {
+        case Kind::Open:
+            squatter = takeTurn(m_folder, c.sharing, c.sharing == 0 ? FILE_FLAG_DELETE_ON_CLOSE : 0, c.file);
+            ASSERT_NE(squatter, INVALID_HANDLE_VALUE) << c.name;
+            break;
+        case Kind::ClosedFile:
+            CloseHandle(takeTurn(m_folder, 0, 0, c.file));
+            break;
+        case Kind::ReadOnlyFile:
+            ASSERT_TRUE(makeObstacle(squatted, Obstacle::ReadOnlyFile)) << c.name;
+            break;
+        case Kind::Folder:
+            ASSERT_TRUE(makeObstacle(squatted, Obstacle::Folder)) << c.name;
+            break;
+        }
+        ASSERT_TRUE(exists(squatted)) << c.name;
 
         auto clock = std::make_shared<CountingClock>();
-        ScratchFileLogger logger(m_scratch.path());
-        logger.SetFolderLockTiming(kWait, kBackOff, clock);
-        ASSERT_EQ(logger.Init(L"grp", nullptr, L"hst", nullptr), 0u) << c.name;
+        auto logger = std::make_unique<ScratchFileLogger>(m_scratch.path());
+        logger->SetFolderLockTiming(kWait, kBackOff, clock);
+        ASSERT_EQ(logger->Init(L"grp", nullptr, L"hst", nullptr), 0u) << c.name;
         const std::wstring line = L"squatter " + std::wstring(c.name, c.name + strlen(c.name));
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(logger.Write(L"Src", L"f", 1, 3, line.c_str()), 0u) << c.name;
+            EXPECT_EQ(logger->Write(L"Src", L"f", 1, 3, line.c_str()), 0u) << c.name;
         EXPECT_LE(clock->Paused(), c.mostPaused) << c.name;
-        if (c.keepOpen)
+        if (squatter != INVALID_HANDLE_VALUE)
             CloseHandle(squatter);
-        DeleteFileW(squatted.c_str());
+        logger.reset();
         const std::wstring text = TestSupport::LogFile::readText(logPath(0));
         size_t count = 0;
         for (size_t at = text.find(line + L"\r\n"); at != std::wstring::npos; at = text.find(line + L"\r\n", at + 1))
             ++count;
         EXPECT_EQ(count, 3u) << c.name;
+        EXPECT_TRUE(turnIsFree(m_folder)) << c.name;
         ASSERT_TRUE(DeleteFileW(logPath(0).c_str())) << c.name;
+        SetFileAttributesW(squatted.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (exists(squatted)) {
+            ASSERT_TRUE(Halvex::RemoveDirectoryTree(squatted.c_str()) || DeleteFileW(squatted.c_str())) << c.name;
+        }
     }
 }
 
@@ -514,7 +754,7 @@ TEST_F(SharedLogFolder, SquatterOfTheFormerMutexNameHasNoEffect)
     CloseHandle(release);
     ASSERT_TRUE(squatting);
     EXPECT_EQ(clock->Paused(), 0u);
-    expectEveryLineWhole(logPath(0), 4, 25);
+    expectEveryLineWhole(logPath(0), {25, 25, 25, 25});
     EXPECT_TRUE(turnIsFree(m_folder));
 }
 
