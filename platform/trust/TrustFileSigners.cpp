@@ -15,13 +15,6 @@
 namespace Halvex {
 namespace trust {
 
-namespace {
-
-const DWORD kHashOnlyFlags =
-    WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
-
-} // namespace
-
 std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
 {
     static const wchar_t digits[] = L"0123456789ABCDEF";
@@ -34,11 +27,6 @@ std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
         text += digits[b & 0x0F];
     }
     return text;
-}
-
-LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file)
-{
-    return TrustWinVerify(path, file, kHashOnlyFlags, false);
 }
 
 namespace {
@@ -191,7 +179,7 @@ bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, con
     // One verification, one read of the file: the hash it checks and the
     // signature message the signers are taken from are the same bytes, read
     // through the handle (the path is never opened again).
-    TrustVerification verification(path, file, kHashOnlyFlags);
+    TrustVerification verification(path, file, kTrustHashOnlyFlags);
     HCRYPTMSG msg = verification.message();
     if (verification.answer() != 0 || !msg)
         return false;

@@ -22,9 +22,5 @@ namespace trust {
 // hexadecimal text, most significant byte first.
 std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial);
 
-// WinVerifyTrust's answer on the file's hash alone (the chain is judged by
-// the caller). `file` may be null; when given, the hash is read from it.
-LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file);
-
 } // namespace trust
 } // namespace Halvex
