@@ -4,7 +4,6 @@
 #include "trust/TrustHandles.h"
 #include "trust/TrustSignedFile.h"
 #include "trust/TrustTimestamp.h"
-#include "trust/TrustVerification.h"
 
 #include <softpub.h>
 #include <wintrust.h>
