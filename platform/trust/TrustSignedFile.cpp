@@ -15,6 +15,31 @@ const DWORD kMaxSignatureBytes = 1024 * 1024;
 
 std::atomic<unsigned long> g_verifications{0};
 
+// The image helpers, taken from the system folder when first needed (no
+// program is to import their library at load time); never freed.
+struct ImageHelpers {
+    using Enumerate = BOOL(WINAPI*)(HANDLE, WORD, PDWORD, PDWORD, DWORD);
+    using GetData = BOOL(WINAPI*)(HANDLE, DWORD, LPWIN_CERTIFICATE, PDWORD);
+    Enumerate enumerate = nullptr;
+    GetData getData = nullptr;
+
+    ImageHelpers()
+    {
+        HMODULE module = LoadLibraryExW(L"imagehlp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (!module)
+            return;
+        enumerate = reinterpret_cast<Enumerate>(
+            reinterpret_cast<void*>(GetProcAddress(module, "ImageEnumerateCertificates")));
+        getData = reinterpret_cast<GetData>(reinterpret_cast<void*>(GetProcAddress(module, "ImageGetCertificateData")));
+    }
+};
+
+const ImageHelpers& imageHelpers()
+{
+    static const ImageHelpers helpers;
+    return helpers;
+}
+
 } // namespace
 
 TrustSignedFile::TrustSignedFile(const wchar_t* path, HANDLE file) : m_path(path), m_file(file)
@@ -36,18 +61,20 @@ TrustSignedFile::Signature TrustSignedFile::readMessage()
     // An executable image keeps its signature in its certificate table, read
     // here through the handle without hashing the file; an image without one
     // is unsigned.
+    const ImageHelpers& image = imageHelpers();
     DWORD certificates = 0;
-    if (!ImageEnumerateCertificates(m_file, CERT_SECTION_TYPE_ANY, &certificates, nullptr, 0))
+    if (!image.enumerate || !image.getData ||
+        !image.enumerate(m_file, CERT_SECTION_TYPE_ANY, &certificates, nullptr, 0))
         return Signature::NotAnImage;
     if (certificates == 0)
         return Signature::None;
     DWORD size = 0;
-    if (ImageGetCertificateData(m_file, 0, nullptr, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+    if (image.getData(m_file, 0, nullptr, &size) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
         size < sizeof(WIN_CERTIFICATE) || size > kMaxSignatureBytes)
         return Signature::None;
     std::vector<BYTE> buffer(size);
     auto* certificate = reinterpret_cast<WIN_CERTIFICATE*>(buffer.data());
-    if (!ImageGetCertificateData(m_file, 0, certificate, &size) || size > buffer.size() ||
+    if (!image.getData(m_file, 0, certificate, &size) || size > buffer.size() ||
         certificate->wCertificateType != WIN_CERT_TYPE_PKCS_SIGNED_DATA ||
         certificate->dwLength > size || certificate->dwLength <= offsetof(WIN_CERTIFICATE, bCertificate))
         return Signature::None;
