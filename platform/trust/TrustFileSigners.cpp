@@ -2,8 +2,8 @@
 
 #include "trust/TrustCryptMsg.h"
 #include "trust/TrustHandles.h"
+#include "trust/TrustSignedFile.h"
 #include "trust/TrustTimestamp.h"
-#include "trust/TrustVerification.h"
 
 #include <softpub.h>
 #include <wintrust.h>
@@ -14,13 +14,6 @@
 
 namespace Halvex {
 namespace trust {
-
-namespace {
-
-const DWORD kHashOnlyFlags =
-    WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
-
-} // namespace
 
 std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
 {
@@ -34,11 +27,6 @@ std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial)
         text += digits[b & 0x0F];
     }
     return text;
-}
-
-LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file)
-{
-    return TrustWinVerify(path, file, kHashOnlyFlags, false);
 }
 
 namespace {
@@ -124,7 +112,7 @@ bool authenticodePolicyHolds(PCCERT_CHAIN_CONTEXT chain)
            status.dwError == 0;
 }
 
-bool signerPasses(HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
+bool signerPasses(TrustSignedFile& file, HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* const* names,
                   const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
 {
     std::vector<BYTE> buffer;
@@ -167,7 +155,11 @@ bool signerPasses(HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* c
     verify.dwSignerIndex = index;
     verify.dwSignerType = CMSG_VERIFY_SIGNER_CERT;
     verify.pvSigner = const_cast<CERT_CONTEXT*>(cert.get());
-    return CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify) != FALSE;
+    if (!CryptMsgControl(msg, 0, CMSG_CTRL_VERIFY_SIGNATURE_EX, &verify))
+        return false;
+    // Last, and once for the whole check: the file hash, the one test that
+    // reads the whole file.
+    return file.hashIntact();
 }
 
 } // namespace
@@ -177,33 +169,29 @@ bool signerPasses(HCRYPTMSG msg, HCERTSTORE store, DWORD index, const wchar_t* c
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
                            DWORD rootCount, const wchar_t* const* serials, HANDLE file)
 {
-    using namespace Halvex::trust;
     if (!path || !*path)
         return false;
-    FileHandle own;
-    if (!file || file == INVALID_HANDLE_VALUE) {
-        own = FileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!own.valid())
-            return false;
-        file = own.get();
-    }
-    // One verification, one read of the file: the hash it checks and the
-    // signature message the signers are taken from are the same bytes, read
-    // through the handle (the path is never opened again).
-    TrustVerification verification(path, file, kHashOnlyFlags);
-    HCRYPTMSG msg = verification.message();
-    if (verification.answer() != 0 || !msg)
-        return false;
-    CertStore store(CertOpenStore(CERT_STORE_PROV_MSG, kEncoding, 0, 0, msg));
-    if (!store)
+    Halvex::trust::TrustSignedFile signedFile(path, file);
+    return TrustCheckFileSigners(signedFile, names, roots, rootCount, serials);
+}
+
+bool TrustCheckFileSigners(Halvex::trust::TrustSignedFile& file, const wchar_t* const* names,
+                           const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials)
+{
+    using namespace Halvex::trust;
+    // The signers are tested on the message read through the handle, and
+    // the hash, read through the same handle of a file no one can write,
+    // only for a signer that passed everything else.
+    HCRYPTMSG msg = file.message();
+    HCERTSTORE store = file.store();
+    if (!msg || !store)
         return false;
     DWORD count = 0;
     DWORD size = sizeof(count);
     if (!CryptMsgGetParam(msg, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size))
         return false;
     for (DWORD i = 0; i < count; ++i)
-        if (signerPasses(msg, store.get(), i, names, roots, rootCount, serials))
+        if (signerPasses(file, msg, store, i, names, roots, rootCount, serials))
             return true;
     return false;
 }

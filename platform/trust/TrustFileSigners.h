@@ -1,5 +1,6 @@
 #pragma once
 #include "trust/TrustPolicy.h"
+#include "trust/TrustSignedFile.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -14,6 +15,10 @@
 // it; without it the path is opened once for both. Never throws.
 bool TrustCheckFileSigners(const wchar_t* path, const wchar_t* const* names, const TrustThumbprint* roots,
                            DWORD rootCount, const wchar_t* const* serials, HANDLE file = nullptr);
+// The same over what one check has learnt of the file so far, shared by the
+// policies it tries one after the other.
+bool TrustCheckFileSigners(Halvex::trust::TrustSignedFile& file, const wchar_t* const* names,
+                           const TrustThumbprint* roots, DWORD rootCount, const wchar_t* const* serials);
 
 namespace Halvex {
 namespace trust {
@@ -21,10 +26,6 @@ namespace trust {
 // Serial bytes as a signer info holds them (least significant first) as
 // hexadecimal text, most significant byte first.
 std::wstring TrustSerialText(const CRYPT_INTEGER_BLOB& serial);
-
-// WinVerifyTrust's answer on the file's hash alone (the chain is judged by
-// the caller). `file` may be null; when given, the hash is read from it.
-LONG TrustVerifyFileHash(const wchar_t* path, HANDLE file);
 
 } // namespace trust
 } // namespace Halvex

@@ -206,6 +206,10 @@ HRESULT TrustCoCreateInstance(REFCLSID classId, IUnknown* outer, DWORD context, 
 
     void* raw = nullptr;
     HRESULT hr = CoGetClassObject(actual, context, nullptr, kTrustedFactoryFirst, &raw);
+    // A class registered for none of the contexts offers no other class
+    // object either: the second attempt is spared.
+    if (hr == REGDB_E_CLASSNOTREG)
+        return hr;
     if (FAILED(hr) || !raw) {
         raw = nullptr;
         hr = CoGetClassObject(actual, context, nullptr, kTrustedFactorySecond, &raw);

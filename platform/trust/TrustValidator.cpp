@@ -38,23 +38,44 @@ DWORD readServiceVersion(HKEY key)
     return 1504;
 }
 
-bool checkWith(const wchar_t* path, HANDLE file, const TrustPolicy& policy)
+using Halvex::trust::TrustSignedFile;
+
+bool checkWith(TrustSignedFile& file, const TrustPolicy& policy)
 {
-    return TrustCheckFileSigners(path, policy.names, policy.roots, policy.rootCount, policy.serials, file);
+    return TrustCheckFileSigners(file, policy.names, policy.roots, policy.rootCount, policy.serials);
 }
 
 // The loaded list decides only when it is newer than the policy it would
 // replace; an older file never takes over.
-bool checkWithLoadedList(TrustedList& list, const wchar_t* path, HANDLE file, const TrustPolicy& fallback)
+bool checkWithLoadedList(TrustedList& list, TrustSignedFile& file, const TrustPolicy& fallback)
 {
     bool answered = false;
     bool trusted = list.WithPolicy([&](const TrustPolicy& filePolicy) {
         answered = filePolicy.version > fallback.version;
-        return answered && checkWith(path, file, filePolicy);
+        return answered && checkWith(file, filePolicy);
     });
     if (!answered && list.IsLoaded())
-        return checkWith(path, file, fallback);
+        return checkWith(file, fallback);
     return trusted;
+}
+
+// Every policy one check tries judges the same learnt facts of the file.
+bool checkWithTrustedList(TrustSignedFile& file, const TrustPolicy& policy)
+{
+    TrustedList& list = TrustGlobalList();
+    if (list.IsLoaded()) {
+        if (checkWithLoadedList(list, file, policy))
+            return true;
+        // Another process installed a newer list: read it once more.
+        if (GlobalFindAtomW(TrustGlobalListAtom().c_str()) == 0 || !list.Reload())
+            return false;
+        return checkWithLoadedList(list, file, policy);
+    }
+    if (checkWith(file, policy))
+        return true;
+    if (!list.LoadLocked() || list.Version() <= policy.version)
+        return false;
+    return checkWithLoadedList(list, file, policy);
 }
 
 } // namespace
@@ -164,31 +185,22 @@ DWORD TrustVerifyFile(const wchar_t* path)
 
 bool TrustCheckWithTrustedList(const wchar_t* path, const TrustPolicy& policy, HANDLE file)
 {
-    TrustedList& list = TrustGlobalList();
-    if (list.IsLoaded()) {
-        if (checkWithLoadedList(list, path, file, policy))
-            return true;
-        // Another process installed a newer list: read it once more.
-        if (GlobalFindAtomW(TrustGlobalListAtom().c_str()) == 0 || !list.Reload())
-            return false;
-        return checkWithLoadedList(list, path, file, policy);
-    }
-    if (checkWith(path, file, policy))
-        return true;
-    if (!list.LoadLocked() || list.Version() <= policy.version)
+    if (!path || !*path)
         return false;
-    return checkWithLoadedList(list, path, file, policy);
+    TrustSignedFile signedFile(path, file);
+    return checkWithTrustedList(signedFile, policy);
 }
 
 bool TrustCheckFileOrCabinet(const wchar_t* path, const TrustPolicy& policy, HANDLE file)
 {
     if (!path || !*path)
         return false;
-    if (TrustCheckWithTrustedList(path, policy, file))
+    TrustSignedFile signedFile(path, file);
+    if (checkWithTrustedList(signedFile, policy))
         return true;
     if (lstrcmpiW(PathFindExtensionW(path), L".cab") != 0)
         return false;
     if (!CabinetExtractTrustedList(path))
         return false;
-    return TrustCheckWithTrustedList(path, policy, file);
+    return checkWithTrustedList(signedFile, policy);
 }

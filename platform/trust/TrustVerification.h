@@ -9,6 +9,11 @@
 namespace Halvex {
 namespace trust {
 
+// Provider flags of a check of the file hash alone: no usage policy, no
+// revocation, no retrieval beyond the cache (the chain is judged apart).
+const DWORD kTrustHashOnlyFlags =
+    WTD_NO_POLICY_USAGE_FLAG | WTD_REVOCATION_CHECK_NONE | WTD_HASH_ONLY_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
+
 class TrustVerification {
 public:
     // WinVerifyTrust (generic verify action, no UI, no revocation checks)

@@ -3,6 +3,8 @@
 #include "trust/TrustCryptMsg.h"
 #include "trust/TrustFileSigners.h"
 #include "trust/TrustHandles.h"
+#include "trust/TrustHeldFile.h"
+#include "trust/TrustVerification.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -55,6 +57,14 @@ void unlockWhole(HANDLE file)
     UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &at);
 }
 
+bool sameFile(HANDLE a, HANDLE b)
+{
+    BY_HANDLE_FILE_INFORMATION first{}, second{};
+    return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh && first.nFileIndexLow == second.nFileIndexLow;
+}
+
 bool readAll(HANDLE file, std::string& text)
 {
     LARGE_INTEGER size{};
@@ -71,19 +81,23 @@ bool readAll(HANDLE file, std::string& text)
     return true;
 }
 
-// Opens, locks, verifies and reads a list file, in that order, so that what
-// was verified is what is read. Wine does not enforce byte-range locks
-// against other handles' writes, so a reader also shares the file for
-// reading only: no one can write it or rename over it meanwhile. The
-// installer, which renames over it, shares it for everything.
-bool readVerified(const std::wstring& fullPath, TrustedListVerifier& verifier, DWORD share, DWORD lockFlags,
-                  FileHandle& file, std::string& text)
+// Holds, locks, verifies and reads a list file, in that order, as a library
+// is held for its check: shared for reading only, so no one can write it,
+// rename it or rename over it meanwhile (Wine does not enforce byte-range
+// locks against other handles' writes), the folders on the way to it pinned
+// and its identity proved at its own path. What was verified, through the
+// held handle, is what is read.
+bool readVerified(const std::wstring& fullPath, TrustedListVerifier& verifier, Halvex::trust::TrustHeldFile& held,
+                  std::string& text)
 {
-    file = FileHandle(CreateFileW(fullPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid() || !lockWhole(file.get(), lockFlags))
+    if (held.hold(fullPath) != 0)
         return false;
-    return verifier.verify(fullPath, file.get()) && readAll(file.get(), text);
+    OVERLAPPED at{};
+    if (!LockFileEx(held.handle(), 0, 0, MAXDWORD, MAXDWORD, &at))
+        return false;
+    bool read = verifier.verify(held.path(), held.handle()) && readAll(held.handle(), text);
+    unlockWhole(held.handle());
+    return read;
 }
 
 bool parseVersion(const std::string& text, DWORD& version)
@@ -98,24 +112,34 @@ bool parseVersion(const std::string& text, DWORD& version)
 
 } // namespace
 
-bool TrustVerifyTrustedListFile(const wchar_t* path, HANDLE file)
+bool TrustVerifyListFileSigner(const wchar_t* path, HANDLE file, const BYTE* pinnedSha1)
 {
     using namespace Halvex::trust;
-    if (!path || !*path)
+    if (!path || !*path || !pinnedSha1)
         return false;
-    HCERTSTORE rawStore = nullptr;
-    HCRYPTMSG rawMsg = nullptr;
-    if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path, CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED,
-                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &rawStore, &rawMsg, nullptr))
+    FileHandle own;
+    if (!file || file == INVALID_HANDLE_VALUE) {
+        own = FileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!own.valid())
+            return false;
+        file = own.get();
+    }
+    // The signer is taken from the message the hash check itself read
+    // through the handle: whatever the path names by now plays no part.
+    TrustVerification verification(path, file, kTrustHashOnlyFlags);
+    HCRYPTMSG msg = verification.message();
+    if (verification.answer() != 0 || !msg)
         return false;
-    CertStore store(rawStore);
-    CryptMsg msg(rawMsg);
+    CertStore store(CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, msg));
+    if (!store)
+        return false;
     DWORD count = 0;
     DWORD size = sizeof(count);
-    if (!CryptMsgGetParam(msg.get(), CMSG_SIGNER_COUNT_PARAM, 0, &count, &size) || count != 1)
+    if (!CryptMsgGetParam(msg, CMSG_SIGNER_COUNT_PARAM, 0, &count, &size) || count != 1)
         return false;
     std::vector<BYTE> info;
-    if (!TrustMsgParam(msg.get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, info))
+    if (!TrustMsgParam(msg, CMSG_SIGNER_CERT_INFO_PARAM, 0, info))
         return false;
     CertContext cert(CertGetSubjectCertificateFromStore(store.get(), X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
                                                         reinterpret_cast<PCERT_INFO>(info.data())));
@@ -123,10 +147,13 @@ bool TrustVerifyTrustedListFile(const wchar_t* path, HANDLE file)
         return false;
     BYTE sha1[20];
     DWORD shaSize = sizeof(sha1);
-    if (!CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, sha1, &shaSize) ||
-        shaSize != sizeof(sha1) || std::memcmp(sha1, kPinnedListSigner, sizeof(sha1)) != 0)
-        return false;
-    return TrustVerifyFileHash(path, file) == 0;
+    return CertGetCertificateContextProperty(cert.get(), CERT_SHA1_HASH_PROP_ID, sha1, &shaSize) &&
+           shaSize == sizeof(sha1) && std::memcmp(sha1, pinnedSha1, sizeof(sha1)) == 0;
+}
+
+bool TrustVerifyTrustedListFile(const wchar_t* path, HANDLE file)
+{
+    return TrustVerifyListFileSigner(path, file, kPinnedListSigner);
 }
 
 std::wstring TrustedListDefaultPath()
@@ -260,9 +287,9 @@ bool TrustedList::load()
         std::wstring full = fullPathOf(m_path);
         if (full.empty() || !m_verifier)
             return false;
-        FileHandle file;
+        Halvex::trust::TrustHeldFile held;
         std::string text;
-        if (!readVerified(full, *m_verifier, FILE_SHARE_READ, 0, file, text))
+        if (!readVerified(full, *m_verifier, held, text))
             return false;
         Halvex::trust::TrustedListSections sections;
         Halvex::trust::TrustedListContent content;
@@ -291,16 +318,26 @@ bool TrustedList::Install(const std::wstring& candidate, DWORD candidateVersion,
             bool exists = PathFileExistsW(target.c_str()) != FALSE;
             bool newerOnDisk = false;
             if (exists) {
-                std::string text;
-                DWORD diskVersion = 0;
-                current = FileHandle(CreateFileW(target.c_str(), GENERIC_READ,
-                                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-                if (current.valid())
-                    lockWhole(current.get(), LOCKFILE_EXCLUSIVE_LOCK);
-                if (current.valid() && m_verifier->verify(target, current.get()) && readAll(current.get(), text) &&
-                    parseVersion(text, diskVersion))
-                    newerOnDisk = diskVersion >= candidateVersion;
+                // The file on disk is held as a reader holds it, so that it
+                // cannot be written while it is judged; the exclusive lock,
+                // which keeps readers out until the new file is in place, is
+                // taken through a second handle on the same file that shares
+                // everything, since the file is renamed over while that one
+                // is open. A lock holder's own reads are the only ones an
+                // exclusive lock lets through.
+                Halvex::trust::TrustHeldFile held;
+                if (held.hold(target) == 0) {
+                    current = FileHandle(CreateFileW(held.path().c_str(), GENERIC_READ,
+                                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                    std::string text;
+                    DWORD diskVersion = 0;
+                    if (current.valid() && sameFile(current.get(), held.handle()) &&
+                        lockWhole(current.get(), LOCKFILE_EXCLUSIVE_LOCK) &&
+                        m_verifier->verify(held.path(), current.get()) && readAll(current.get(), text) &&
+                        parseVersion(text, diskVersion))
+                        newerOnDisk = diskVersion >= candidateVersion;
+                }
             }
             if (!newerOnDisk)
                 installed = replaceWith(target, candidate, candidateVersion, current, atomName);

@@ -21,8 +21,12 @@ public:
 };
 
 // Exactly one signer, whose certificate is the pinned list-signing
-// certificate, and an intact file hash.
+// certificate, and an intact file hash, both from one verification of the
+// open file `file` (read through it; `path` only names it). Without a
+// handle the path is opened once for both.
 bool TrustVerifyTrustedListFile(const wchar_t* path, HANDLE file = nullptr);
+// The same with another certificate's SHA-1 thumbprint (20 bytes) pinned.
+bool TrustVerifyListFileSigner(const wchar_t* path, HANDLE file, const BYTE* pinnedSha1);
 
 class TrustedList {
 public:

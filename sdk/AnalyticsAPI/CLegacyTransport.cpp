@@ -24,10 +24,14 @@ bool IsNullGuid(const CLSID& id)
 ITelemetryRecordSink* CreateSink(const CLSID& classId)
 {
     void* object = nullptr;
-    if (SUCCEEDED(TrustCoCreateInstance(classId, nullptr, TELEMETRY_SERVER_CONTEXT, IID_ITelemetryRecordSink, &object,
-                                        TRUE)) &&
-        object)
+    const HRESULT trusted = TrustCoCreateInstance(classId, nullptr, TELEMETRY_SERVER_CONTEXT, IID_ITelemetryRecordSink,
+                                                  &object, TRUE);
+    if (SUCCEEDED(trusted) && object)
         return static_cast<ITelemetryRecordSink*>(object);
+    // A class registered for none of the contexts is no more registered for
+    // plain creation: that attempt, on the road of every event, is spared.
+    if (trusted == REGDB_E_CLASSNOTREG)
+        return nullptr;
     object = nullptr;
     if (FAILED(CoCreateInstance(classId, nullptr, TELEMETRY_SERVER_CONTEXT, IID_ITelemetryRecordSink, &object)))
         return nullptr;

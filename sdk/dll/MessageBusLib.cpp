@@ -7,6 +7,8 @@
 #include "message/MessageBusShimImpl.h"
 #include "performance/PerfTimer.h"
 
+#include <mutex>
+
 namespace Ostrand {
 
 const LibraryDescriptor defaultBusLibrary = {L"Ondrel.dll", {L"$(App.Folder)", L"$(Strova.InstallDir)"}};
@@ -18,12 +20,29 @@ const wchar_t kFunction[] = L"Ostrand::MessageBusLib::MessageBusLib";
 
 using CreateObjectFunction = const void* (*)(uint32_t version);
 
+// The connections of a process made from the default descriptor share one
+// loaded bus library while any of them lives: the library a checked load
+// mapped is not checked and mapped once more for every new connection (one
+// per alert and per viewer call), which cost a whole hash of the file each.
+std::shared_ptr<SharedLibrary> sharedDefaultLibrary()
+{
+    static std::mutex mutex;
+    static std::weak_ptr<SharedLibrary> current;
+    std::lock_guard<std::mutex> hold(mutex);
+    std::shared_ptr<SharedLibrary> library = current.lock();
+    if (!library) {
+        library = std::make_shared<SharedLibrary>(defaultBusLibrary);
+        current = library;
+    }
+    return library;
+}
+
 } // namespace
 
 MessageBusLib::MessageBusLib(std::shared_ptr<SharedLibrary> library, std::shared_ptr<MessageBusShim> inner)
 {
     internal::PerfTimer timer(L"MessageBusLib::MessageBusLib");
-    m_library = library ? std::move(library) : std::make_shared<SharedLibrary>(defaultBusLibrary);
+    m_library = library ? std::move(library) : sharedDefaultLibrary();
 
     const auto createObject = reinterpret_cast<CreateObjectFunction>(m_library->getFunctions()->createObject);
     if (createObject)

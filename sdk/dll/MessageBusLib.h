@@ -14,9 +14,11 @@ namespace Ostrand {
 extern const LibraryDescriptor defaultBusLibrary;
 
 // A bus connection of its own for code that was handed none: loads the bus
-// library through the shared-library loader, opens a handle and forwards to a
-// shim over it. Detaches, releases the handle and unloads the library when it
-// goes, in that order.
+// library through the shared-library loader (the default library once for
+// all connections of the process that are alive at the same time), opens a
+// handle and forwards to a shim over it. Detaches, releases the handle and
+// lets go of the library when it goes, in that order; the last connection
+// using the library unloads it.
 class MessageBusLib : public MessageBusShim {
 public:
     // Both may be empty: the bus library is then loaded from the default

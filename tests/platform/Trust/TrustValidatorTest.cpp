@@ -4,6 +4,7 @@
 #include "ScratchRegistryKey.h"
 #include "TestNames.h"
 
+#include "trust/TrustSignedFile.h"
 #include "trust/TrustValidator.h"
 
 #include <gtest/gtest.h>
@@ -209,5 +210,44 @@ TEST(ProcessValidator, UnsignedCabinetWithoutListIsNotTrusted)
     EXPECT_EQ(5u, TrustVerifyFile(kitFile(L"cabinet-unsigned-with-list.cab").c_str()));
     EXPECT_EQ(9u, TrustGlobalList().Version());
 }
+
+} // namespace
+
+namespace {
+
+// What a check costs: the file hash, the one test that reads the whole file,
+// is made only for a signer that passed everything else, and once for every
+// policy one check tries (here the kit's policy, standing in for the built-in
+// one, and a newer list that lists the same signer and root).
+struct HashCase {
+    const char* label;
+    const wchar_t* file;
+    unsigned long hashes;
+    bool trusted;
+};
+
+class CheckCost : public ::testing::TestWithParam<HashCase> {};
+
+TEST_P(CheckCost, TheFileIsHashedOnlyForASignerThatFitsAndOncePerCheck)
+{
+    const HashCase& c = GetParam();
+    GlobalListScope scope;
+    scope.writeList(listText("8", {kitThumbprintText("root")}));
+    OwnedPolicy owned({kSignerName}, {kitThumbprint("root")}, {});
+    const TrustPolicy policy{7, owned.names(), owned.roots(), owned.rootCount(), owned.serials()};
+    const unsigned long before = Halvex::trust::TrustSignedFile::verificationsMade();
+    EXPECT_EQ(c.trusted, TrustCheckFileOrCabinet(kitFile(c.file).c_str(), policy));
+    EXPECT_EQ(c.hashes, Halvex::trust::TrustSignedFile::verificationsMade() - before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kit, CheckCost,
+    ::testing::Values(HashCase{"StrangerSignedIsRefusedUnhashed", L"sample-stranger.dll", 0, false},
+                      HashCase{"UnsignedIsRefusedUnhashed", L"sample-unsigned.dll", 0, false},
+                      HashCase{"UnlistedRootIsRefusedUnhashed", L"sample-other-root.dll", 0, false},
+                      // Both policies get as far as the hash: it is made once.
+                      HashCase{"TamperedIsHashedOnceForBothPolicies", L"sample-tampered.dll", 1, false},
+                      HashCase{"SignedIsHashedOnce", L"sample-signed.dll", 1, true}),
+    [](const ::testing::TestParamInfo<HashCase>& info) { return std::string(info.param.label); });
 
 } // namespace

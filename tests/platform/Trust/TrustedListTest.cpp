@@ -5,6 +5,7 @@
 #include "ScratchFolder.h"
 #include "TestNames.h"
 
+#include "trust/TrustHandles.h"
 #include "trust/TrustedList.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,76 @@ TEST(TrustedListLoad, ReloadReadsTheNewFile)
     EXPECT_FALSE(list.Reload());
     EXPECT_FALSE(list.IsLoaded());
 }
+
+// The list file is held as a library is for its check: the folders on the way
+// to it cannot be renamed while it is verified, neither when it is loaded nor
+// when an install reads the file it would replace.
+TEST(TrustedListLoad, TheWayToTheListDoesNotMoveWhileItIsVerified)
+{
+    TestSupport::ScratchFolder base;
+    const std::wstring folder = base.file(L"Core");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    base.write(L"Core\\trusted.js", listText("8", {kRootA}));
+    const std::wstring candidate = base.write(L"candidate.js", listText("9", {}));
+    auto verifier = std::make_shared<TestListVerifier>();
+    int verified = 0, moved = 0;
+    verifier->during = [&](const std::wstring&, HANDLE) {
+        ++verified;
+        if (MoveFileExW(folder.c_str(), (folder + L"-away").c_str(), 0)) {
+            ++moved;
+            MoveFileExW((folder + L"-away").c_str(), folder.c_str(), 0);
+        }
+    };
+    TrustedList list(folder + L"\\trusted.js", verifier);
+    const std::wstring atom = TestSupport::uniqueName(L"list-atom");
+    EXPECT_TRUE(list.LoadLocked());
+    EXPECT_TRUE(list.Install(candidate, 9, atom));
+    if (ATOM added = GlobalFindAtomW(atom.c_str()))
+        GlobalDeleteAtom(added);
+    EXPECT_EQ(9u, list.Version());
+    EXPECT_GE(verified, 3) << "the loaded file, the file replaced and the copy put in its place";
+    EXPECT_EQ(0, moved) << "a folder on the way to the list file was renamed while it was verified";
+}
+
+// The list file's signer comes from the verification of the held file, as
+// its hash does: with its folder traded after it was opened, the file now at
+// its path decides nothing. (The kit's signer stands in for the pinned one.)
+struct ListSignerCase {
+    const char* label;
+    const wchar_t* held; // opened, then its folder traded for one holding the other file
+    const wchar_t* nowAtPath;
+    bool accepted;
+};
+
+class ListFileSigner : public ::testing::TestWithParam<ListSignerCase> {};
+
+TEST_P(ListFileSigner, TheHeldFileDecides)
+{
+    const ListSignerCase& c = GetParam();
+    TestSupport::ScratchFolder base;
+    const std::wstring folder = base.file(L"Core");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring path = folder + L"\\trusted.js";
+    ASSERT_TRUE(CopyFileW(kitFile(c.held).c_str(), path.c_str(), FALSE));
+    Halvex::trust::FileHandle held(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held.valid());
+    ASSERT_TRUE(MoveFileExW(folder.c_str(), (folder + L"-away").c_str(), 0));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(kitFile(c.nowAtPath).c_str(), path.c_str(), FALSE));
+    const std::vector<BYTE> signer = kitThumbprint("signer");
+    ASSERT_EQ(20u, signer.size());
+    EXPECT_EQ(c.accepted, TrustVerifyListFileSigner(path.c_str(), held.get(), signer.data()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ListFileSigner,
+    ::testing::Values(ListSignerCase{"StrangerHeldPinnedAtPath", L"sample-stranger.dll", L"sample-signed.dll", false},
+                      ListSignerCase{"UnsignedHeldPinnedAtPath", L"sample-unsigned.dll", L"sample-signed.dll", false},
+                      ListSignerCase{"TwoSignersHeldPinnedAtPath", L"sample-two-signers.dll", L"sample-signed.dll",
+                                     false},
+                      ListSignerCase{"PinnedHeldStrangerAtPath", L"sample-signed.dll", L"sample-stranger.dll", true}),
+    [](const ::testing::TestParamInfo<ListSignerCase>& info) { return std::string(info.param.label); });
 
 TEST(TrustedListDefaultPath, UnderTheWindowsDrive)
 {

@@ -56,6 +56,47 @@ TEST(MessageBusLib, ADefaultClientTalksToAnotherConnectionOnTheBus)
     EXPECT_TRUE(log.contains(1, kTimerLine));
 }
 
+// How often the validation double was asked to vouch for a file: the trust
+// check of each load of the bus library.
+DWORD validationCalls()
+{
+    using JournalFn = void (*)(DWORD*, DWORD*, wchar_t*, char*);
+    HMODULE module = GetModuleHandleW(L"Drellin.dll");
+    auto journal = module ? reinterpret_cast<JournalFn>(
+                                reinterpret_cast<void*>(GetProcAddress(module, "DrellinDoubleJournal")))
+                          : nullptr;
+    DWORD calls = 0;
+    if (journal)
+        journal(&calls, nullptr, nullptr, nullptr);
+    return calls;
+}
+
+// Every connection has its own handle, but a library a checked load has
+// already mapped is neither checked nor mapped again while a connection
+// still uses it; once the last one goes it is unloaded, and the next
+// connection checks and loads it afresh.
+TEST(MessageBusLib, ConnectionsOfAProcessShareTheLoadedLibraryWhileOneLives)
+{
+    RawBusPeer::control().reset();
+    DWORD checks = 0;
+    {
+        Ostrand::MessageBusClient first;
+        ASSERT_EQ(1u, RawBusPeer::control().openConnections());
+        checks = validationCalls();
+        ASSERT_NE(0u, checks) << "the bus library was not checked by the validation double";
+        {
+            Ostrand::MessageBusClient second;
+            EXPECT_EQ(2u, RawBusPeer::control().openConnections());
+        }
+        Ostrand::MessageBusClient third;
+        EXPECT_EQ(2u, RawBusPeer::control().openConnections());
+        EXPECT_EQ(checks, validationCalls());
+    }
+    EXPECT_EQ(0u, RawBusPeer::control().openConnections());
+    Ostrand::MessageBusClient later;
+    EXPECT_EQ(checks + 1, validationCalls());
+}
+
 std::vector<Call> callsOf(uint64_t connection)
 {
     std::vector<Call> calls;
