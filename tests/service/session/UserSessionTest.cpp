@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -375,6 +377,73 @@ TEST_F(UserSessionTest, TheFactoryMakesSessionsWithTheirOwnPartsAndTheGivenGloba
     EXPECT_TRUE(waitForLine(ETWLogging::LOG_LEVEL_NORMAL, L"AlertUserSession",
                             L"Starting user session alert thread for session 3 with 0 delay"));
     user.reset();
+}
+
+// Opened once; whoever waits on it waits until then.
+class Gate {
+public:
+    void open()
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_open = true;
+        }
+        m_changed.notify_all();
+    }
+    void waitOpen()
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        m_changed.wait(guard, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = false;
+};
+
+// An alert whose end lasts until the gate opens, as the close of a bus
+// connection may last.
+class SlowToEndAlert : public Kest::Alert {
+public:
+    SlowToEndAlert(Kest::AlertInfo info, std::shared_ptr<Ostrand::MessageBus> bus, std::shared_ptr<Gate> gate)
+        : Kest::Alert(std::move(info), std::move(bus)), m_gate(std::move(gate))
+    {
+    }
+    ~SlowToEndAlert() override { m_gate->waitOpen(); }
+
+private:
+    std::shared_ptr<Gate> m_gate;
+};
+
+TEST_F(UserSessionTest, TheEndOfAnAlertNeverHoldsUpTheNextOne)
+{
+    auto gate = std::make_shared<Gate>();
+    // Both queued before the session may show either.
+    sessions.setActiveSession(kOtherSession);
+    auto session = start();
+    // Destroyed before the session, which waits for its thread.
+    struct Opener {
+        Gate& gate;
+        ~Opener() { gate.open(); }
+    } opener{*gate};
+    ASSERT_TRUE(waitUntilIdle(*session));
+    dispatcher->setShowResult(false);
+
+    Kest::AlertInfo info;
+    info.alertId = L"{E}";
+    info.instanceId = L"1";
+    info.priority = 1;
+    info.product = L"prod";
+    info.context = L"{\"title\":\"slow to end\"}";
+    // The session's reference is the last one once the show failed.
+    ASSERT_TRUE(queue(*session, std::make_shared<SlowToEndAlert>(std::move(info), bus, gate)));
+    ASSERT_TRUE(queue(*session, makeAlert(L"{N}", L"2")));
+    sessions.setActiveSession(kSession);
+    publishMonitor(kLogon);
+    ASSERT_TRUE(dispatcher->waitForShown(1));
+    EXPECT_EQ(L"1", dispatcher->shown()[0]);
+    EXPECT_TRUE(dispatcher->waitForShown(2)) << "the next alert waited for the end of the one before";
 }
 
 } // namespace
