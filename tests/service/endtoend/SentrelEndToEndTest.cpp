@@ -744,7 +744,7 @@ TEST_F(SentrelEnding, AStormOfLogOffsLosesNoGlobalAlert)
                         L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
         ++m_logoffs;
     }
-    ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", m_logoffs, 120s));
+    ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", m_logoffs, 60s));
     // The user comes back: the last session shows whatever is left.
     const std::wstring last = newInstance();
     EXPECT_EQ(L"Sentrel.Alert.{E2E-Z}.Queued." + last, show(L"{E2E-Z}", last));
@@ -763,7 +763,7 @@ TEST_F(SentrelEnding, AStormOfLogOffsLosesNoGlobalAlert)
             ++ends[instance];
         return std::all_of(instances.begin(), instances.end(), [&](const std::wstring& i) { return ends[i] > 0; });
     };
-    EXPECT_TRUE(TestSupport::waitUntil(count, 120s)) << "a global alert got neither a Show nor an outcome";
+    EXPECT_TRUE(TestSupport::waitUntil(count, 60s)) << "a global alert got neither a Show nor an outcome";
     count();
     for (const std::wstring& instance : instances)
         EXPECT_EQ(1u, ends[instance]) << "instance " << TestSupport::narrow(instance);

@@ -236,8 +236,10 @@ TEST_F(AlertPluginLibTest, AnInstanceOrOutputsHandedOverBeforeAThrowGoBackToTheP
         EXPECT_EQ(L"before", content);
 
         const std::vector<Entry> freed = plugin.calls(c.freedBy);
-        ASSERT_EQ(freedBefore + 1, freed.size()) << "what the plugin handed over before it threw was not freed";
-        if (std::wstring(c.entry) == L"CreatePluginInstance") {
+        EXPECT_EQ(freedBefore + 1, freed.size()) << "what the plugin handed over before it threw was not freed";
+        if (freed.size() != freedBefore + 1) {
+            // Nothing more to compare in this case.
+        } else if (std::wstring(c.entry) == L"CreatePluginInstance") {
             const std::vector<Entry> created = plugin.calls(L"CreatePluginInstance");
             ASSERT_EQ(createdBefore + 1, created.size());
             // "AlertPlugin|#n" then "#n": the very instance it wrote.
