@@ -1,3 +1,4 @@
+#include "Gate.h"
 #include "SessionTestSupport.h"
 #include "TestNames.h"
 
@@ -7,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -379,52 +378,30 @@ TEST_F(UserSessionTest, TheFactoryMakesSessionsWithTheirOwnPartsAndTheGivenGloba
     user.reset();
 }
 
-// Opened once; whoever waits on it waits until then.
-class Gate {
-public:
-    void open()
-    {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_open = true;
-        }
-        m_changed.notify_all();
-    }
-    void waitOpen()
-    {
-        std::unique_lock<std::mutex> guard(m_lock);
-        m_changed.wait(guard, [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_open = false;
-};
-
 // An alert whose end lasts until the gate opens, as the close of a bus
 // connection may last.
 class SlowToEndAlert : public Kest::Alert {
 public:
-    SlowToEndAlert(Kest::AlertInfo info, std::shared_ptr<Ostrand::MessageBus> bus, std::shared_ptr<Gate> gate)
+    SlowToEndAlert(Kest::AlertInfo info, std::shared_ptr<Ostrand::MessageBus> bus,
+                   std::shared_ptr<TestSupport::Gate> gate)
         : Kest::Alert(std::move(info), std::move(bus)), m_gate(std::move(gate))
     {
     }
-    ~SlowToEndAlert() override { m_gate->waitOpen(); }
+    ~SlowToEndAlert() override { m_gate->pass(); }
 
 private:
-    std::shared_ptr<Gate> m_gate;
+    std::shared_ptr<TestSupport::Gate> m_gate;
 };
 
 TEST_F(UserSessionTest, TheEndOfAnAlertNeverHoldsUpTheNextOne)
 {
-    auto gate = std::make_shared<Gate>();
+    auto gate = std::make_shared<TestSupport::Gate>();
     // Both queued before the session may show either.
     sessions.setActiveSession(kOtherSession);
     auto session = start();
     // Destroyed before the session, which waits for its thread.
     struct Opener {
-        Gate& gate;
+        TestSupport::Gate& gate;
         ~Opener() { gate.open(); }
     } opener{*gate};
     ASSERT_TRUE(waitUntilIdle(*session));
