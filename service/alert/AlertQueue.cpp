@@ -24,6 +24,21 @@ bool AlertQueue::insert(std::shared_ptr<Alert> alert)
     return true;
 }
 
+bool AlertQueue::putBack(std::shared_ptr<Alert> alert)
+{
+    if (!alert)
+        return false;
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto position = m_alerts.begin();
+    while (position != m_alerts.end() &&
+           ((*position)->hasPriorityOver(*alert) ||
+            (!alert->hasPriorityOver(**position) && (*position)->getCreationTime() <= alert->getCreationTime())))
+        ++position;
+    m_alerts.insert(position, std::move(alert));
+    ++m_count;
+    return true;
+}
+
 bool AlertQueue::remove(const std::wstring& instanceId)
 {
     std::lock_guard<std::mutex> guard(m_lock);

@@ -22,6 +22,12 @@ public:
     // False for an empty pointer and for a duplicate of a waiting alert,
     // which is then not kept.
     bool insert(std::shared_ptr<Alert> alert);
+    // Gives an alert taken out but not shown its place again: behind the
+    // more urgent and, among equals, behind the older, in front of the rest.
+    // No duplicate test: an equal alert came in while this one was out, and
+    // was accepted then; both were answered as queued. False for an empty
+    // pointer.
+    bool putBack(std::shared_ptr<Alert> alert);
     // Removes the front-most alert with exactly this instance id.
     bool remove(const std::wstring& instanceId);
     // The front alert, taken out; empty when none waits.

@@ -126,9 +126,14 @@ bool AlertDispatcher::process(const std::shared_ptr<Alert>& alert)
 
 bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
 {
+    return tryShow(std::move(alert)) == ShowResult::Shown;
+}
+
+AlertDispatcher::ShowResult AlertDispatcher::tryShow(std::shared_ptr<Alert> alert)
+{
     if (!alert) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, kShow, L"Failed to show alert due to null.");
-        return false;
+        return ShowResult::Failed;
     }
     // The alert on screen goes first.
     dismissCurrent();
@@ -144,11 +149,11 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
     uint32_t viewerErrors = 0;
     uint32_t pluginErrors = 0;
     for (const std::wstring& name : preferred) {
-        // Not one more viewer for a session that ends: whatever is queued
-        // stays unshown and unanswered.
+        // Not one more viewer for a session that ends. The alert is not
+        // done with: the caller puts it back or releases it as queued.
         if (isStopped()) {
             m_releaser.release(std::move(alert));
-            return false;
+            return ShowResult::NotTried;
         }
         std::shared_ptr<AlertViewer> viewer = m_viewers->getViewer(name);
         if (!viewer) {
@@ -185,12 +190,12 @@ bool AlertDispatcher::show(std::shared_ptr<Alert> alert)
                 instanceId.c_str(), shownAfter);
         AlertTelemetry::sendAlertShown(alertId, viewer->getName(), m_current->getPreferredViewerList(), product,
                                        millisecondsSince(created));
-        return true;
+        return ShowResult::Shown;
     }
 
     reportShowFailure(*alert, pluginErrors, viewerErrors);
     m_releaser.release(std::move(alert));
-    return false;
+    return ShowResult::Failed;
 }
 
 void AlertDispatcher::reportShowFailure(const Alert& alert, uint32_t pluginErrors, uint32_t viewerErrors)

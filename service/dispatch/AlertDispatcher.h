@@ -43,6 +43,12 @@ public:
     // Ends the outcome wait in progress at once and makes every later wait
     // answer false at once; the session that owns the dispatcher is ending.
     virtual void stopWaiting();
+    // How a show ended. NotTried: the end of the owning session came before
+    // a further viewer was asked; nothing was reported, so the alert has no
+    // outcome yet and stays the caller's, to put back or release.
+    enum class ShowResult { Shown, Failed, NotTried };
+    // The show, saying how it ended; show answers whether this was Shown.
+    virtual ShowResult tryShow(std::shared_ptr<Alert> alert);
     // Lets go of the caller's reference to an alert on the releasing thread,
     // so that its end, if this is the last reference, falls there too.
     void release(std::shared_ptr<Alert> alert);

@@ -53,7 +53,8 @@ SentrelImpl::~SentrelImpl()
         unsubscribeHandlers();
     m_executor.shutdown();
     // Every session stops at once; each then waits at most for its own show
-    // in progress, not for the ones of the sessions ended before it.
+    // in progress and its own Delete of the alert on screen, which its
+    // thread makes beside the others', not after them.
     for (const auto& entry : m_userSessions)
         beginEndOf(entry.second);
     m_userSessions.clear();

@@ -186,11 +186,18 @@ MODULE_STATUS AlertPluginLib::createInstance()
     }
     m_api = api;
     ALERT_PLUGIN_INSTANCE instance = nullptr;
+    bool answered = false;
     const uint32_t status =
         guardPluginCall(kSource, function, L"CreatePluginInstance", m_productId, [&]() -> MODULE_STATUS {
-            return m_api->CreatePluginInstance(&instance, ALERT_PLUGIN_OBJECT_NAME);
+            const uint32_t answer = m_api->CreatePluginInstance(&instance, ALERT_PLUGIN_OBJECT_NAME);
+            answered = true;
+            return answer;
         });
     m_instance = instance;
+    // An instance handed over before the throw is the plugin's to free; after
+    // a status the plugin answered, whatever it wrote is not ours to touch.
+    if (!answered && m_instance)
+        destroyInstance();
     if (status != MODULE_STATUS_SUCCESS) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, function,
                 L"Failed to create instance of Alert Plugin. Error code: %lu", static_cast<unsigned long>(status));
@@ -287,8 +294,15 @@ MODULE_STATUS AlertPluginLib::processAlert(const std::wstring& alertJson, std::w
         answered = true;
         return answer;
     });
-    if (!answered)
+    if (!answered) {
+        // Outputs handed over before the throw go back to the plugin.
+        if (json || more)
+            guardPluginCall(kSource, function, L"FreeProcessAlertResult", m_productId, [&]() -> MODULE_STATUS {
+                api->FreeProcessAlertResult(json, more);
+                return MODULE_STATUS_SUCCESS;
+            });
         return status;
+    }
     if (status != MODULE_STATUS_SUCCESS) {
         *suppress = flag;
         return status;
@@ -326,9 +340,19 @@ MODULE_STATUS AlertPluginLib::getAlertContent(const std::wstring& alertJson, con
     wchar_t* text = nullptr;
     const AlertPluginApi* api = m_api;
     const ALERT_PLUGIN_INSTANCE instance = m_instance;
+    bool answered = false;
     const uint32_t status = guardPluginCall(kSource, function, L"GetAlertContent", m_productId, [&]() -> MODULE_STATUS {
-        return api->GetAlertContent(instance, alertJson.c_str(), viewerName.c_str(), &text);
+        const uint32_t answer = api->GetAlertContent(instance, alertJson.c_str(), viewerName.c_str(), &text);
+        answered = true;
+        return answer;
     });
+    if (!answered && text) {
+        // Content handed over before the throw goes back to the plugin.
+        guardPluginCall(kSource, function, L"FreeAlertContent", m_productId, [&]() -> MODULE_STATUS {
+            api->FreeAlertContent(text);
+            return MODULE_STATUS_SUCCESS;
+        });
+    }
     if (status != MODULE_STATUS_SUCCESS)
         return status;
     std::wstring contentText;

@@ -5,6 +5,7 @@
 #include "settings/SettingsManagerClient.h"
 #include "telemetry/AlertTelemetry.h"
 
+#include <functional>
 #include <utility>
 
 namespace Kest {
@@ -60,29 +61,37 @@ void PluginRegistrar::stop()
 MODULE_STATUS PluginRegistrar::processAlert(const std::wstring& productId, const std::wstring& alertJson,
                                             std::wstring& outJson, uint32_t* suppress, std::wstring& extra)
 {
-    // Finding or loading the plugin may fail in ways nobody answers for: a
-    // settings client that cannot open its bus connection throws.
-    return guardPluginCall(kSource, L"Kest::PluginRegistrar::processAlert", L"the plugin host", productId,
-                           [&]() -> MODULE_STATUS {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
-        if (!plugin)
-            return MODULE_STATUS_BUFFER_TOO_SMALL;
-        return plugin->processAlert(alertJson, outJson, suppress, extra);
-    });
+    return callPlugin(L"Kest::PluginRegistrar::processAlert", L"Kest::AlertPluginLib::processAlert", productId,
+                      [&](AlertPluginLib& plugin) { return plugin.processAlert(alertJson, outJson, suppress, extra); });
 }
 
 MODULE_STATUS PluginRegistrar::getAlertContent(const std::wstring& productId, const std::wstring& alertJson,
                                                const std::wstring& viewerName, std::wstring& content)
 {
-    return guardPluginCall(kSource, L"Kest::PluginRegistrar::getAlertContent", L"the plugin host", productId,
-                           [&]() -> MODULE_STATUS {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const std::shared_ptr<AlertPluginLib> plugin = getPlugin(productId);
-        if (!plugin)
-            return MODULE_STATUS_BUFFER_TOO_SMALL;
-        return plugin->getAlertContent(alertJson, viewerName, content);
-    });
+    return callPlugin(L"Kest::PluginRegistrar::getAlertContent", L"Kest::AlertPluginLib::getAlertContent", productId,
+                      [&](AlertPluginLib& plugin) { return plugin.getAlertContent(alertJson, viewerName, content); });
+}
+
+MODULE_STATUS PluginRegistrar::callPlugin(const wchar_t* function, const wchar_t* callee,
+                                          const std::wstring& productId,
+                                          const std::function<MODULE_STATUS(AlertPluginLib&)>& call)
+{
+    // Finding or loading the plugin may fail in ways nobody answers for: a
+    // settings client that cannot open its bus connection throws. Each step
+    // is guarded on its own, so that the line names the one that threw.
+    std::unique_lock<std::mutex> lock;
+    std::shared_ptr<AlertPluginLib> plugin;
+    const MODULE_STATUS found =
+        guardPluginCall(kSource, function, L"Kest::PluginRegistrar::getPlugin", productId, [&]() -> MODULE_STATUS {
+            lock = std::unique_lock<std::mutex>(m_mutex);
+            plugin = getPlugin(productId);
+            return MODULE_STATUS_SUCCESS;
+        });
+    if (found != MODULE_STATUS_SUCCESS)
+        return found;
+    if (!plugin)
+        return MODULE_STATUS_BUFFER_TOO_SMALL;
+    return guardPluginCall(kSource, function, callee, productId, [&]() -> MODULE_STATUS { return call(*plugin); });
 }
 
 std::shared_ptr<AlertPluginLib> PluginRegistrar::getPlugin(const std::wstring& productId)

@@ -4,6 +4,7 @@
 #include "ModuleStatus.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,10 @@ private:
         PluginRegistrar* owner = nullptr;
     };
 
+    // Runs `call` on the product's host under m_mutex; `function` logs,
+    // `callee` names the host's operation should it throw.
+    MODULE_STATUS callPlugin(const wchar_t* function, const wchar_t* callee, const std::wstring& productId,
+                             const std::function<MODULE_STATUS(AlertPluginLib&)>& call);
     // The product's host, loaded; the default plugin's when the product's
     // cannot be loaded; none when neither can. Called with m_mutex held.
     std::shared_ptr<AlertPluginLib> getPlugin(const std::wstring& productId);

@@ -39,11 +39,36 @@ void AlertGlobalSession::queueAlert(std::shared_ptr<Alert> alert, bool& suppress
             SessionSteps::reportDuplicate(ids, kSource, function);
             return;
         }
-        wakeUps.reserve(m_wakeUps.size());
-        for (const auto& entry : m_wakeUps)
-            wakeUps.push_back(entry.second.callback);
+        wakeUps = wakeUpsLocked();
     }
     suppressed = false;
+    wakeAll(wakeUps);
+}
+
+void AlertGlobalSession::putBack(std::shared_ptr<Alert> alert)
+{
+    if (!alert)
+        return;
+    std::vector<std::function<void()>> wakeUps;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_queue.putBack(std::move(alert));
+        wakeUps = wakeUpsLocked();
+    }
+    wakeAll(wakeUps);
+}
+
+std::vector<std::function<void()>> AlertGlobalSession::wakeUpsLocked() const
+{
+    std::vector<std::function<void()>> wakeUps;
+    wakeUps.reserve(m_wakeUps.size());
+    for (const auto& entry : m_wakeUps)
+        wakeUps.push_back(entry.second.callback);
+    return wakeUps;
+}
+
+void AlertGlobalSession::wakeAll(const std::vector<std::function<void()>>& wakeUps)
+{
     // Without the lock: a user session that wakes up asks this session first.
     for (const auto& wakeUp : wakeUps)
         wakeUp();

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace Kest {
 
@@ -28,6 +29,10 @@ public:
     virtual bool hasPriorityOver(const std::shared_ptr<Alert>& userFront);
     virtual std::shared_ptr<Alert> popAlert();
     virtual bool isEmpty();
+    // An alert a user session took but ended before it was shown: back in
+    // its place, and every registered session is woken to show it, as for
+    // a new one. Global alerts outlive the session that took them.
+    virtual void putBack(std::shared_ptr<Alert> alert);
     // A later registration for an id takes the place of the one before: a
     // session made again for that id while the old one still ends. Answers
     // the registration's token (0 for no callable), by which a session
@@ -36,6 +41,10 @@ public:
     virtual void unregisterSessionCallback(uint32_t sessionId, uint64_t token);
 
 private:
+    // The callbacks to call once the mutex is released; the mutex is held.
+    std::vector<std::function<void()>> wakeUpsLocked() const;
+    static void wakeAll(const std::vector<std::function<void()>>& wakeUps);
+
     std::shared_ptr<ViewerRegistrar> m_viewers;
     std::shared_ptr<PluginRegistrar> m_plugins;
     std::shared_ptr<AlertDispatcher> m_dispatcher;

@@ -103,13 +103,12 @@ AlertUserSession::AlertUserSession(uint32_t sessionId, std::shared_ptr<ViewerReg
 AlertUserSession::~AlertUserSession()
 {
     beginEnd();
-    // The thread finishes a show in progress; the wait for an alert on
-    // screen has ended already.
+    // The thread finishes a show in progress and takes the alert on screen
+    // down, which costs at most the viewer's Delete request; the wait for
+    // that alert's outcome has ended already.
     if (m_thread.joinable())
         m_thread.join();
-    // The alerts still queued go with the queue, neither shown nor answered;
-    // the dispatcher's end takes the alert on screen down, which costs at
-    // most the viewer's Delete request.
+    // The alerts still queued go with the queue, neither shown nor answered.
 }
 
 void AlertUserSession::beginEnd()
@@ -267,6 +266,12 @@ void AlertUserSession::dispatchThread()
                 // the dispatcher's releasing thread, not on this one.
                 m_dispatcher->release(std::move(alert));
             }
+            // The alert on screen goes down here rather than with the
+            // dispatcher: sessions that end together take theirs down at
+            // once, each on its own thread, and a session made again for
+            // this id shows nothing before it is gone.
+            session.unlock();
+            m_dispatcher->dismissCurrent();
         }
     } catch (const std::exception& error) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
@@ -277,11 +282,17 @@ void AlertUserSession::dispatchThread()
 
 void AlertUserSession::showNext(std::unique_lock<std::mutex>& session, std::shared_ptr<Alert>& alert)
 {
-    alert = pickAlert();
+    bool global = false;
+    alert = pickAlert(global);
     // A global alert names no session; the crash of this one ends it.
     if (alert)
         alert->setShowingSession(m_sessionId);
-    if (!m_dispatcher->show(alert)) {
+    const AlertDispatcher::ShowResult result = m_dispatcher->tryShow(alert);
+    if (result == AlertDispatcher::ShowResult::NotTried) {
+        handBack(alert, global);
+        return;
+    }
+    if (result != AlertDispatcher::ShowResult::Shown) {
         ETW_LOG(ETWLogging::LOG_LEVEL_ERROR, kSource, L"Kest::AlertUserSession::dispatchThread",
                 L"Failed to show alert.");
         return;
@@ -296,6 +307,27 @@ void AlertUserSession::showNext(std::unique_lock<std::mutex>& session, std::shar
         m_dispatcher->dismissCurrent();
     }
     session.lock();
+}
+
+void AlertUserSession::handBack(const std::shared_ptr<Alert>& alert, bool global)
+{
+    const wchar_t function[] = L"Kest::AlertUserSession::dispatchThread";
+    const AlertInfo& info = alert->getInfo();
+    if (global && m_global) {
+        ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, function,
+                L"Alert %ls, instance %ls was not shown before session %u ended. Putting it back in the global "
+                L"queue.",
+                info.alertId.c_str(), info.instanceId.c_str(), m_sessionId);
+        // Whoever shows it next is the session whose crash ends it.
+        alert->setShowingSession(0);
+        m_global->putBack(alert);
+        return;
+    }
+    ETW_LOG(ETWLogging::LOG_LEVEL_INFORMATION, kSource, function,
+            L"Alert %ls, instance %ls was not shown before session %u ended. Releasing it with the alerts still "
+            L"queued, neither shown nor answered.",
+            info.alertId.c_str(), info.instanceId.c_str(), m_sessionId);
+    m_queue.putBack(alert);
 }
 
 void AlertUserSession::abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept
@@ -342,15 +374,18 @@ bool AlertUserSession::hasWork()
     return m_queue.count() != 0 || (m_global && !m_global->isEmpty());
 }
 
-std::shared_ptr<Alert> AlertUserSession::pickAlert()
+std::shared_ptr<Alert> AlertUserSession::pickAlert(bool& global)
 {
+    global = false;
     const std::shared_ptr<Alert> own = m_queue.peek();
     if (!m_global)
         return m_queue.pop();
     // Another session may take the global front meanwhile: the pop then
     // gives the next one, or nothing.
-    if (!own || m_global->hasPriorityOver(own))
+    if (!own || m_global->hasPriorityOver(own)) {
+        global = true;
         return m_global->popAlert();
+    }
     return m_queue.pop();
 }
 

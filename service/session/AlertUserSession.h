@@ -65,10 +65,16 @@ private:
     // when the session stops.
     bool waitForWork(std::unique_lock<std::mutex>& session);
     bool hasWork();
-    std::shared_ptr<Alert> pickAlert();
+    // `global`: whether it came from the global queue.
+    std::shared_ptr<Alert> pickAlert(bool& global);
     // One alert: picked (into `alert`, which the caller lets go of), shown
     // and, when on screen, waited for with the session mutex released.
     void showNext(std::unique_lock<std::mutex>& session, std::shared_ptr<Alert>& alert);
+    // An alert the dispatcher did not try because the session ends: a global
+    // one goes back to the global queue for the next active session, an own
+    // one back to this queue, released with it, neither shown nor answered.
+    // The session mutex is held.
+    void handBack(const std::shared_ptr<Alert>& alert, bool global);
     // Logs what broke off the handling of `alert` and ends the alert with an
     // outcome all the same; the session mutex is held.
     void abandonAlert(const std::shared_ptr<Alert>& alert, std::exception_ptr error) noexcept;

@@ -20,6 +20,8 @@
 //                                  "ProcessAlert", ... as the table names them); it throws after its
 //                                  journal line and, for ProcessAlert, after setting the suppress flag
 //   PLUGIN_DOUBLE_THROW            what it throws: "std" a std::runtime_error, "int" the int 42
+//   PLUGIN_DOUBLE_THROW_AFTER      "1": CreatePluginInstance, ProcessAlert and GetAlertContent throw
+//                                  only once they have written their outputs
 //
 // After a failure the outputs point to a text the plugin never hands out, so
 // a caller that reads or frees them is seen.
@@ -152,9 +154,11 @@ void holdIfAsked()
 
 // A plugin whose code fails the way C++ code can: nothing in the contract
 // stops an exception at the plugin's side of the table.
-void throwIfAsked(const wchar_t* entry)
+void throwIfAsked(const wchar_t* entry, bool handedOut = false)
 {
     if (environment(L"PLUGIN_DOUBLE_THROW_FROM") != entry)
+        return;
+    if ((environment(L"PLUGIN_DOUBLE_THROW_AFTER") == L"1") != handedOut)
         return;
     const std::wstring kind = environment(L"PLUGIN_DOUBLE_THROW");
     journal(L"throw", std::wstring(entry) + L"|" + kind);
@@ -179,6 +183,7 @@ uint32_t CreatePluginInstance(ALERT_PLUGIN_INSTANCE* handle, const wchar_t* obje
     }
     *handle = instance;
     journal(L"CreatePluginInstance", std::wstring(objectName ? objectName : L"(null)") + L"|" + describe(instance));
+    throwIfAsked(L"CreatePluginInstance", true);
     return 0;
 }
 
@@ -213,6 +218,7 @@ uint32_t ProcessAlert(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJson, 
         *outJson = handOut(rewritten ? json : input);
         *outExtra = handOut(environment(L"PLUGIN_DOUBLE_EXTRA"));
     }
+    throwIfAsked(L"ProcessAlert", true);
     journal(L"ProcessAlert.end", std::to_wstring(result));
     return result;
 }
@@ -245,6 +251,7 @@ uint32_t GetAlertContent(ALERT_PLUGIN_INSTANCE instance, const wchar_t* alertJso
             content.replace(at, marker.size(), viewer);
         *outContent = handOut(content);
     }
+    throwIfAsked(L"GetAlertContent", true);
     journal(L"GetAlertContent.end", std::to_wstring(result));
     return result;
 }

@@ -15,6 +15,7 @@ const wchar_t* const kSwitches[] = {
     L"PLUGIN_DOUBLE_EXTRA",          L"PLUGIN_DOUBLE_CONTENT_STATUS", L"PLUGIN_DOUBLE_CONTENT",
     L"PLUGIN_DOUBLE_NULL_OUTPUTS",   L"PLUGIN_DOUBLE_ENTERED",       L"PLUGIN_DOUBLE_RELEASE",
     L"PLUGIN_DOUBLE_JOURNAL",        L"PLUGIN_DOUBLE_THROW_FROM",    L"PLUGIN_DOUBLE_THROW",
+    L"PLUGIN_DOUBLE_THROW_AFTER",
 };
 
 void setSwitch(const wchar_t* name, const std::wstring& value)
@@ -134,6 +135,13 @@ void Control::throwFrom(const std::wstring& entry, Throw what)
 {
     setSwitch(L"PLUGIN_DOUBLE_THROW_FROM", entry);
     setSwitch(L"PLUGIN_DOUBLE_THROW", what == Throw::Standard ? L"std" : L"int");
+    setSwitch(L"PLUGIN_DOUBLE_THROW_AFTER", L"0");
+}
+
+void Control::throwAfterHandingOut(const std::wstring& entry, Throw what)
+{
+    throwFrom(entry, what);
+    setSwitch(L"PLUGIN_DOUBLE_THROW_AFTER", L"1");
 }
 
 void Control::hold()

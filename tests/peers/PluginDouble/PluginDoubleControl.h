@@ -43,6 +43,9 @@ public:
     enum class Throw { Standard, NonStandard };
     // `entry` as the table (or the library's exports) name it; an empty one throws from none.
     void throwFrom(const std::wstring& entry, Throw what = Throw::Standard);
+    // The same once CreatePluginInstance, ProcessAlert or GetAlertContent has
+    // written its outputs (the instance, the texts).
+    void throwAfterHandingOut(const std::wstring& entry, Throw what = Throw::Standard);
 
     // Makes ProcessAlert and GetAlertContent stop inside the plugin until
     // release(); waitEntered() tells when a call got there.

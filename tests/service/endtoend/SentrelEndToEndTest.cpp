@@ -24,6 +24,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <functional>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -36,6 +37,8 @@ using namespace std::chrono_literals;
 using TestSupport::jsonText;
 
 const std::wstring kViewer = L"EndToEndViewer";
+// Registered too; a test that uses it puts a viewer double of this name on the bus.
+const std::wstring kSilentViewer = L"SilentViewer";
 const std::wstring kProduct = L"EndToEndProduct";
 const std::wstring kPluginFile = L"endtoendplugin.dll";
 const uint32_t kSession = 3;
@@ -48,12 +51,16 @@ MODULE_STATUS managerCallback(void*, void*, void*, void*)
 // An alert request as a product writes it; session 0 is whichever user is active.
 // Titled by its alert id: alerts of one display are duplicates, and two alerts
 // of a test may both still be queued when the second comes.
-std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId, const std::wstring& viewer,
-                         uint32_t sessionId = kSession, uint32_t timeout = 30)
+std::wstring showRequest(const std::wstring& alertId, const std::wstring& instanceId,
+                         const std::vector<std::wstring>& viewers, uint32_t sessionId = kSession,
+                         uint32_t timeout = 30)
 {
+    std::wstring preferred;
+    for (const std::wstring& viewer : viewers)
+        preferred += (preferred.empty() ? L"" : L",") + jsonText(viewer);
     return L"{\"id\":" + jsonText(alertId) + L",\"instanceId\":" + jsonText(instanceId) +
            L",\"priority\":\"P2\",\"product\":" + jsonText(kProduct) +
-           L",\"source\":\"client\",\"forcePreferredViewer\":true,\"preferredViewer\":[" + jsonText(viewer) +
+           L",\"source\":\"client\",\"forcePreferredViewer\":true,\"preferredViewer\":[" + preferred +
            L"],\"context\":{\"title\":" + jsonText(alertId) + L"},\"timeout\":" + std::to_wstring(timeout) +
            L",\"sessionId\":" + std::to_wstring(sessionId) + L"}";
 }
@@ -76,6 +83,7 @@ protected:
         plugin.content(L"shown by {viewer}");
         PluginDouble::Control::install(folder.path(), kPluginFile);
         settings.service().seed(L"Sentrel/Viewer/" + kViewer, L"{}");
+        settings.service().seed(L"Sentrel/Viewer/" + kSilentViewer, L"{}");
         settings.service().seed(L"Sentrel/Product/" + kProduct,
                                 L"{\"pluginPath\":" + jsonText(folder.path()) + L",\"pluginFile\":" +
                                     jsonText(kPluginFile) + L"}");
@@ -136,7 +144,14 @@ protected:
     std::wstring show(const std::wstring& alertId, const std::wstring& instanceId,
                       const std::wstring& viewer = kViewer, uint32_t sessionId = kSession, uint32_t timeout = 30)
     {
-        return ask(L"Sentrel.Alert.Show." + instanceId, showRequest(alertId, instanceId, viewer, sessionId, timeout))
+        return showVia(alertId, instanceId, {viewer}, sessionId, timeout);
+    }
+
+    std::wstring showVia(const std::wstring& alertId, const std::wstring& instanceId,
+                         const std::vector<std::wstring>& viewers, uint32_t sessionId = kSession,
+                         uint32_t timeout = 30)
+    {
+        return ask(L"Sentrel.Alert.Show." + instanceId, showRequest(alertId, instanceId, viewers, sessionId, timeout))
             .first;
     }
 
@@ -162,7 +177,7 @@ protected:
 
     std::wstring remove(const std::wstring& alertId, const std::wstring& instanceId)
     {
-        return ask(L"Sentrel.Alert.Delete." + instanceId, showRequest(alertId, instanceId, kViewer)).first;
+        return ask(L"Sentrel.Alert.Delete." + instanceId, showRequest(alertId, instanceId, {kViewer})).first;
     }
 
     // The viewer's requests, "<name> <alert id>" each.
@@ -564,6 +579,7 @@ protected:
 
     std::unique_ptr<ViewerDouble::Viewer> sdkViewer;
     size_t m_logoffs = 0;
+    std::vector<std::wstring> m_failed;
 };
 
 TEST_F(SentrelEnding, ALogOffTakesTheAlertOnScreenDownWithoutWaitingForItsTimeOut)
@@ -585,6 +601,216 @@ TEST_F(SentrelEnding, ALogOffBehindAViewerSilentOnShowTriesNoFurtherAlert)
 TEST_F(SentrelEnding, TheServicesEndBehindAViewerSilentOnShowTriesNoFurtherAlert)
 {
     expectEndBehindSilentViewer([&] { return endModuleWithin(60s); }, [&] { startModule(); });
+}
+
+// An alert whose first viewer never answers its Show and whose second one
+// works, and the end of its session while the first Show waits.
+class SentrelLogOffMidShow : public SentrelEnding {
+protected:
+    void SetUp() override
+    {
+        SentrelEnding::SetUp();
+        viewer.answerShow(ViewerDouble::Answer::Shown, ViewerDouble::Outcome::Dismissed);
+        silent.answerShow(ViewerDouble::Answer::Silent);
+        // 9.1 s instead of the silent double's 0.91 s: the log-off surely
+        // comes while the Show waits.
+        control().setTimeScaleFor((L"Sentrel.Viewer." + kSilentViewer + L".Show.").c_str(), 0.1);
+    }
+
+    // Shows the alert in the session that is active now and, once its first
+    // Show waits, logs that session off; returns when the service has taken
+    // the session out, the log-off handler still waiting for its thread.
+    void logOffWhileTheFirstShowWaits(const std::wstring& alertId, const std::wstring& instance, uint32_t sessionId)
+    {
+        EXPECT_EQ(L"Sentrel.Alert." + alertId + L".Queued." + instance,
+                  showVia(alertId, instance, {kSilentViewer, kViewer}, sessionId));
+        ASSERT_TRUE(silent.waitForRequests(1, 30s));
+        product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                        L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+        ++m_logoffs;
+        ASSERT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::SentrelImpl::handleSessionLogoff",
+                                      L"Clearing alert session after logout. Session id: 3."));
+        // Further Show requests to the first viewer fail at once.
+        silent.answerShow(ViewerDouble::Answer::Failed);
+    }
+
+    size_t showsOf(const std::wstring& instance)
+    {
+        const auto requests = viewer.requests();
+        return static_cast<size_t>(std::count_if(requests.begin(), requests.end(), [&](const ViewerDouble::Request& r) {
+            return r.name == L"Sentrel.Viewer.EndToEndViewer.Show." + instance;
+        }));
+    }
+
+    // Where the first line of that function and start stands in the log; npos when none.
+    size_t lineIndex(const std::wstring& function, const std::wstring& textStart) const
+    {
+        const auto lines = log.lines();
+        for (size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].function == function && lines[i].text.compare(0, textStart.size(), textStart) == 0)
+                return i;
+        }
+        return std::wstring::npos;
+    }
+
+    size_t failedToShowLines() const
+    {
+        return logLines(ETWLogging::LOG_LEVEL_ERROR, L"Kest::AlertUserSession::dispatchThread",
+                        L"Failed to show alert.");
+    }
+
+    ViewerDouble::Viewer silent{kSilentViewer};
+};
+
+TEST_F(SentrelLogOffMidShow, AGlobalAlertGoesBackToTheGlobalQueueAndTheNextActiveSessionShowsIt)
+{
+    BusDouble::RawBusPeer waiter;
+    ASSERT_NE(0u, waiter.subscribe(L"Sentrel.Alert.{E2E-G}.Failed.1"));
+    EXPECT_EQ(L"1", newInstance());
+    EXPECT_EQ(L"2", newInstance());
+    logOffWhileTheFirstShowWaits(L"{E2E-G}", L"1", 0);
+
+    // Another user logs on; a request for that session makes it.
+    const uint32_t next = kSession + 1;
+    wts.setLoggedOnSecondsAgo(next, 24 * 3600);
+    wts.setActiveSession(next);
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-U}.Queued.2", show(L"{E2E-U}", L"2", kViewer, next));
+    ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", m_logoffs, 60s));
+
+    EXPECT_TRUE(TestSupport::waitUntil([&] { return showsOf(L"1") > 0; }, 60s))
+        << "the global alert the ended session had picked was never shown";
+    EXPECT_EQ(1u, showsOf(L"1"));
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertUserSession::dispatchThread",
+                                  L"Alert {E2E-G}, instance 1 was not shown before session 3 ended. Putting it back "
+                                  L"in the global queue."));
+    EXPECT_EQ(0u, failedToShowLines());
+    EXPECT_EQ(0u, waiter.deliveryCount()) << "the global alert also got a failed outcome";
+}
+
+TEST_F(SentrelLogOffMidShow, AUserAlertIsReleasedAsTheQueuedOnesAndTheSessionMadeAgainWaitsForTheOldOne)
+{
+    BusDouble::RawBusPeer waiter;
+    ASSERT_NE(0u, waiter.subscribe(L"Sentrel.Alert.{E2E-A}.Failed.1"));
+    EXPECT_EQ(L"1", newInstance());
+    EXPECT_EQ(L"2", newInstance());
+    logOffWhileTheFirstShowWaits(L"{E2E-A}", L"1", kSession);
+
+    // The same user at once again: a new session for the same id, which
+    // shows nothing while the old one still ends.
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-B}.Queued.2", show(L"{E2E-B}", L"2"));
+    ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", m_logoffs, 60s));
+    ASSERT_TRUE(viewer.waitForRequests(1, 60s)) << "the session made again shows nothing";
+    EXPECT_EQ(L"Sentrel.Viewer.EndToEndViewer.Show.2", viewer.requests()[0].name);
+
+    const std::wstring released = L"Alert {E2E-A}, instance 1 was not shown before session 3 ended. Releasing it "
+                                  L"with the alerts still queued, neither shown nor answered.";
+    EXPECT_EQ(1u, awaitedLogLines(ETWLogging::LOG_LEVEL_INFORMATION, L"Kest::AlertUserSession::dispatchThread",
+                                  released));
+    const size_t shown = [&] {
+        TestSupport::waitUntil([&] {
+            return lineIndex(L"Kest::AlertDispatcher::show", L"Sentrel Alert Status Shown. Alert id: {E2E-B}") !=
+                   std::wstring::npos;
+        });
+        return lineIndex(L"Kest::AlertDispatcher::show", L"Sentrel Alert Status Shown. Alert id: {E2E-B}");
+    }();
+    ASSERT_NE(std::wstring::npos, shown);
+    EXPECT_LT(lineIndex(L"Kest::AlertUserSession::dispatchThread", released), shown)
+        << "the new session showed an alert while the old one still tried its own";
+    EXPECT_EQ(0u, showsOf(L"1")) << "the ending session tried a further viewer";
+    EXPECT_EQ(0u, failedToShowLines());
+    EXPECT_EQ(0u, waiter.deliveryCount()) << "the released alert was answered";
+}
+
+TEST_F(SentrelEnding, AStormOfLogOffsLosesNoGlobalAlert)
+{
+    viewer.answerShow(ViewerDouble::Answer::Shown, ViewerDouble::Outcome::Dismissed);
+    ViewerDouble::Viewer silent{kSilentViewer};
+    silent.answerShow(ViewerDouble::Answer::Silent);
+    BusDouble::RawBusPeer failures;
+    ASSERT_NE(0u, failures.subscribeFilter(L"Sentrel\\.Alert\\..*\\.Failed\\..*"));
+
+    // Now and then one whose first viewer holds the session in its Show
+    // until the log-off comes.
+    const size_t alerts = 24;
+    std::vector<std::wstring> instances;
+    for (size_t i = 0; i < alerts; ++i) {
+        const std::wstring instance = newInstance();
+        const std::wstring alertId = L"{E2E-S" + std::to_wstring(i) + L"}";
+        const std::vector<std::wstring> viewers =
+            i % 6 == 0 ? std::vector<std::wstring>{kSilentViewer, kViewer} : std::vector<std::wstring>{kViewer};
+        EXPECT_EQ(L"Sentrel.Alert." + alertId + L".Queued." + instance, showVia(alertId, instance, viewers, 0));
+        instances.push_back(instance);
+        product.publish(L"SystemMonitor.UserSession.Logoff", L"SystemMonitor",
+                        L"{\"sessionId\":" + std::to_wstring(kSession) + L"}");
+        ++m_logoffs;
+    }
+    ASSERT_TRUE(waitForDelivered(L"SystemMonitor.UserSession.Logoff", m_logoffs, 60s));
+    // The user comes back: the last session shows whatever is left.
+    const std::wstring last = newInstance();
+    EXPECT_EQ(L"Sentrel.Alert.{E2E-Z}.Queued." + last, show(L"{E2E-Z}", last));
+
+    std::map<std::wstring, size_t> ends;
+    const auto count = [&] {
+        ends.clear();
+        for (const ViewerDouble::Request& request : viewer.requests()) {
+            if (request.show)
+                ++ends[request.instanceId];
+        }
+        BusDouble::RawBusPeer::Delivery failed;
+        while (failures.waitForDelivery(failed, 0ms))
+            m_failed.push_back(failed.name.substr(failed.name.rfind(L'.') + 1));
+        for (const std::wstring& instance : m_failed)
+            ++ends[instance];
+        return std::all_of(instances.begin(), instances.end(), [&](const std::wstring& i) { return ends[i] > 0; });
+    };
+    EXPECT_TRUE(TestSupport::waitUntil(count, 60s)) << "a global alert got neither a Show nor an outcome";
+    count();
+    for (const std::wstring& instance : instances)
+        EXPECT_EQ(1u, ends[instance]) << "instance " << TestSupport::narrow(instance);
+}
+
+TEST_F(SentrelEnding, TheServicesEndTakesDownTheAlertsOfAllSessionsAtOnce)
+{
+    viewer.answerShow(ViewerDouble::Answer::Shown);
+    viewer.answerDelete(ViewerDouble::Answer::Silent);
+    // 9.1 s for each Delete: the second session's Delete surely starts
+    // within the first one's.
+    control().setTimeScaleFor(L"Sentrel.Viewer.EndToEndViewer.Delete.", 0.1);
+    const uint32_t sessions[] = {kSession, kSession + 1};
+    std::vector<std::wstring> instances;
+    for (const uint32_t session : sessions) {
+        wts.setLoggedOnSecondsAgo(session, 24 * 3600);
+        wts.setActiveSession(session);
+        const std::wstring instance = newInstance();
+        const std::wstring alertId = L"{E2E-L" + std::to_wstring(session) + L"}";
+        EXPECT_EQ(L"Sentrel.Alert." + alertId + L".Queued." + instance, show(alertId, instance, kViewer, session, 3600));
+        instances.push_back(instance);
+        ASSERT_TRUE(viewer.waitForRequests(instances.size(), 30s));
+    }
+
+    ASSERT_TRUE(endModuleWithin(60s)) << "the end hangs";
+    // In the bus's own order: each Delete request, and the first of their
+    // time-outs.
+    std::map<std::pair<uint64_t, uint64_t>, std::wstring> deletes;
+    std::map<std::wstring, uint32_t> requestedAt;
+    uint32_t firstTimeOut = UINT32_MAX;
+    BusDouble::JournalEntry entry{};
+    for (uint32_t i = 0; control().journalEntry(i, &entry); ++i) {
+        const std::wstring name = entry.name;
+        const bool request = entry.call == BusDouble::Call::Request || entry.call == BusDouble::Call::RequestEx;
+        if (request && name.rfind(L"Sentrel.Viewer.EndToEndViewer.Delete.", 0) == 0) {
+            deletes[{entry.connection, entry.replyIndex}] = name;
+            requestedAt.emplace(name.substr(name.rfind(L'.') + 1), i);
+        }
+        if (entry.call == BusDouble::Call::DeliverReply && entry.replyStatus == MODULE_STATUS_TIMEOUT &&
+            deletes.count({entry.connection, entry.replyIndex}) != 0 && firstTimeOut == UINT32_MAX)
+            firstTimeOut = i;
+    }
+    for (const std::wstring& instance : instances) {
+        ASSERT_EQ(1u, requestedAt.count(instance)) << "no Delete for instance " << TestSupport::narrow(instance);
+        EXPECT_LT(requestedAt[instance], firstTimeOut)
+            << "the Delete of instance " << TestSupport::narrow(instance) << " waited for another one's bound";
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // What keeps the module answering: a request that fails in its task, a
 // session that cannot be had or is slow to end, a host that initialises the
 // module again, and an end that comes while a task still runs.
+#include "Gate.h"
 #include "SentrelTestSupport.h"
 
 #include "WaitableCounter.h"
@@ -15,31 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using SentrelTest::ModuleFixture;
+using TestSupport::Gate;
 using TestSupport::LogQuery;
-
-// A gate a task waits at until the test opens it.
-class Gate {
-public:
-    void open()
-    {
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_open = true;
-        }
-        m_changed.notify_all();
-    }
-    // False when the gate stayed shut for `timeout`.
-    bool pass(std::chrono::milliseconds timeout = 60s)
-    {
-        std::unique_lock<std::mutex> guard(m_lock);
-        return m_changed.wait_for(guard, timeout, [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_lock;
-    std::condition_variable m_changed;
-    bool m_open = false;
-};
 
 class SentrelResilience : public ModuleFixture {
 protected:

@@ -205,6 +205,54 @@ TEST_F(AlertPluginLibTest, AnEntryThatThrowsFailsItsCallAndTheNextCallWorks)
                             L"Call of DestroyPluginInstance for product P threw: an exception of unknown type."));
 }
 
+// What a plugin wrote before it threw is still its own to free: the instance
+// goes back through DestroyPluginInstance, the texts through their free entry.
+TEST_F(AlertPluginLibTest, AnInstanceOrOutputsHandedOverBeforeAThrowGoBackToThePlugin)
+{
+    using Throw = PluginDouble::Control::Throw;
+    const struct {
+        const wchar_t* entry;
+        Throw what;
+        const wchar_t* freedBy;
+    } cases[] = {
+        {L"CreatePluginInstance", Throw::Standard, L"DestroyPluginInstance"},
+        {L"CreatePluginInstance", Throw::NonStandard, L"DestroyPluginInstance"},
+        {L"ProcessAlert", Throw::Standard, L"FreeProcessAlertResult"},
+        {L"ProcessAlert", Throw::NonStandard, L"FreeProcessAlertResult"},
+        {L"GetAlertContent", Throw::Standard, L"FreeAlertContent"},
+        {L"GetAlertContent", Throw::NonStandard, L"FreeAlertContent"},
+    };
+    registerPlugin(L"P", folder, L"productplugin.dll");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(TestSupport::narrow(c.entry) + (c.what == Throw::Standard ? " std" : " int"));
+        const size_t freedBefore = plugin.calls(c.freedBy).size();
+        const size_t createdBefore = plugin.calls(L"CreatePluginInstance").size();
+        auto host = this->host();
+        plugin.throwAfterHandingOut(c.entry, c.what);
+        std::wstring content = L"before";
+        const bool contentCall = std::wstring(c.entry) == L"GetAlertContent";
+        EXPECT_NE(MODULE_STATUS_SUCCESS,
+                  contentCall ? host->getAlertContent(kAlertJson, L"Toast", content) : process(*host));
+        EXPECT_EQ(L"before", content);
+
+        const std::vector<Entry> freed = plugin.calls(c.freedBy);
+        EXPECT_EQ(freedBefore + 1, freed.size()) << "what the plugin handed over before it threw was not freed";
+        if (freed.size() != freedBefore + 1) {
+            // Nothing more to compare in this case.
+        } else if (std::wstring(c.entry) == L"CreatePluginInstance") {
+            const std::vector<Entry> created = plugin.calls(L"CreatePluginInstance");
+            ASSERT_EQ(createdBefore + 1, created.size());
+            // "AlertPlugin|#n" then "#n": the very instance it wrote.
+            const std::wstring& made = created.back().details;
+            EXPECT_EQ(made.substr(made.rfind(L'|') + 1), freed.back().details);
+        } else {
+            EXPECT_EQ(L"ok", freed.back().details) << "texts the plugin never handed out were freed";
+        }
+        plugin.throwFrom(L"");
+        host.reset();
+    }
+}
+
 // A plugin that breaks the contract with null outputs after success gets
 // empty texts, not a crash; its pointers still go back to it.
 TEST_F(AlertPluginLibTest, NullOutputsAfterSuccessReadAsEmptyTexts)

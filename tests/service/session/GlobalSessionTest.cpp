@@ -134,4 +134,34 @@ TEST_F(GlobalSessionTest, ADeleteRemovesAWaitingAlertButNotOneAlreadyTaken)
     EXPECT_EQ(1u, events(L"Sentrel.Alert.Delete").size());
 }
 
+// Alerts that user sessions took but ended before showing come back where
+// they stood: behind the more urgent and the older, in front of the rest.
+TEST_F(GlobalSessionTest, AnAlertPutBackTakesItsPlaceAgainAndWakesEverySession)
+{
+    TestSupport::WaitableCounter woken;
+    global->registerSessionCallback(3, [&] { woken.increment(); });
+    global->registerSessionCallback(4, [&] { woken.increment(); });
+    auto older = makeAlert(L"{O}", L"1", 2);
+    auto taken = makeLater(older, L"{T}", L"2", 2);
+    auto second = makeLater(taken, L"{S}", L"3", 2);
+    for (const auto& alert : {older, taken, second})
+        ASSERT_TRUE(queue(alert));
+    // Two sessions take the first two; then a more urgent one and a younger
+    // equal arrive; the second taker ends first.
+    EXPECT_EQ(older, global->popAlert());
+    EXPECT_EQ(taken, global->popAlert());
+    ASSERT_TRUE(queue(makeLater(second, L"{U}", L"4", 1)));
+    ASSERT_TRUE(queue(makeLater(second, L"{Y}", L"5", 2)));
+    const int before = woken.value();
+    global->putBack(taken);
+    EXPECT_EQ(before + 2, woken.value()) << "every session is told of the alert put back";
+    global->putBack(older);
+    global->putBack(nullptr);
+
+    std::vector<std::wstring> order;
+    while (auto next = global->popAlert())
+        order.push_back(next->getInfo().instanceId);
+    EXPECT_EQ((std::vector<std::wstring>{L"4", L"1", L"2", L"3", L"5"}), order);
+}
+
 } // namespace

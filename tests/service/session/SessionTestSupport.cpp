@@ -23,7 +23,7 @@ bool ScriptedDispatcher::process(const std::shared_ptr<Kest::Alert>& alert)
     return m_suppressed.count(alert->getInfo().instanceId) == 0;
 }
 
-bool ScriptedDispatcher::show(std::shared_ptr<Kest::Alert> alert)
+Kest::AlertDispatcher::ShowResult ScriptedDispatcher::tryShow(std::shared_ptr<Kest::Alert> alert)
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_shown.push_back(alert ? alert->getInfo().instanceId : L"");
@@ -36,7 +36,7 @@ bool ScriptedDispatcher::show(std::shared_ptr<Kest::Alert> alert)
     if (m_showResult && alert)
         m_current = alert;
     m_changed.notify_all();
-    return m_showResult && alert;
+    return m_showResult && alert ? ShowResult::Shown : ShowResult::Failed;
 }
 
 bool ScriptedDispatcher::wait()

@@ -38,7 +38,7 @@ public:
     ~ScriptedDispatcher() override;
 
     bool process(const std::shared_ptr<Kest::Alert>& alert) override;
-    bool show(std::shared_ptr<Kest::Alert> alert) override;
+    ShowResult tryShow(std::shared_ptr<Kest::Alert> alert) override;
     bool wait() override;
     bool deleteAlert(const std::wstring& instanceId) override;
     bool dismissCurrent() override;

@@ -1,3 +1,4 @@
+#include "Gate.h"
 #include "SessionTestSupport.h"
 #include "TestNames.h"
 
@@ -375,6 +376,51 @@ TEST_F(UserSessionTest, TheFactoryMakesSessionsWithTheirOwnPartsAndTheGivenGloba
     EXPECT_TRUE(waitForLine(ETWLogging::LOG_LEVEL_NORMAL, L"AlertUserSession",
                             L"Starting user session alert thread for session 3 with 0 delay"));
     user.reset();
+}
+
+// An alert whose end lasts until the gate opens, as the close of a bus
+// connection may last.
+class SlowToEndAlert : public Kest::Alert {
+public:
+    SlowToEndAlert(Kest::AlertInfo info, std::shared_ptr<Ostrand::MessageBus> bus,
+                   std::shared_ptr<TestSupport::Gate> gate)
+        : Kest::Alert(std::move(info), std::move(bus)), m_gate(std::move(gate))
+    {
+    }
+    ~SlowToEndAlert() override { m_gate->pass(); }
+
+private:
+    std::shared_ptr<TestSupport::Gate> m_gate;
+};
+
+TEST_F(UserSessionTest, TheEndOfAnAlertNeverHoldsUpTheNextOne)
+{
+    auto gate = std::make_shared<TestSupport::Gate>();
+    // Both queued before the session may show either.
+    sessions.setActiveSession(kOtherSession);
+    auto session = start();
+    // Destroyed before the session, which waits for its thread.
+    struct Opener {
+        TestSupport::Gate& gate;
+        ~Opener() { gate.open(); }
+    } opener{*gate};
+    ASSERT_TRUE(waitUntilIdle(*session));
+    dispatcher->setShowResult(false);
+
+    Kest::AlertInfo info;
+    info.alertId = L"{E}";
+    info.instanceId = L"1";
+    info.priority = 1;
+    info.product = L"prod";
+    info.context = L"{\"title\":\"slow to end\"}";
+    // The session's reference is the last one once the show failed.
+    ASSERT_TRUE(queue(*session, std::make_shared<SlowToEndAlert>(std::move(info), bus, gate)));
+    ASSERT_TRUE(queue(*session, makeAlert(L"{N}", L"2")));
+    sessions.setActiveSession(kSession);
+    publishMonitor(kLogon);
+    ASSERT_TRUE(dispatcher->waitForShown(1));
+    EXPECT_EQ(L"1", dispatcher->shown()[0]);
+    EXPECT_TRUE(dispatcher->waitForShown(2)) << "the next alert waited for the end of the one before";
 }
 
 } // namespace
