@@ -44,21 +44,26 @@ RegistryFileLock::Result RegistryFileLock::failedOrBusy()
     return m_error == ERROR_SHARING_VIOLATION || m_error == ERROR_LOCK_VIOLATION ? Result::Busy : Result::Failed;
 }
 
+RegistryFileLock::Result RegistryFileLock::open(std::shared_ptr<void>& handle, unsigned long access,
+                                                unsigned long disposition) const
+{
+    // Never shared for deletion, so that the file stays while anyone holds it.
+    const HANDLE file = CreateFileW(m_path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Result::Failed;
+    handle = owned(file);
+    return Result::Done;
+}
+
 RegistryFileLock::Result RegistryFileLock::tryAcquire()
 {
     if (m_held)
         return Result::Done;
-    if (!m_file) {
-        // A byte-range lock needs no more than reading, so a read-only lock
-        // file serves, and so does one that others hold for reading or
-        // writing. Never shared for deletion, so that it stays while anyone
-        // holds it.
-        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return failedOrBusy();
-        m_file = owned(file);
-    }
+    // A byte-range lock needs no more than reading, so a read-only lock file
+    // serves, and so does one that others hold for reading or writing.
+    if (!m_file && open(m_file, GENERIC_READ, OPEN_ALWAYS) != Result::Done)
+        return failedOrBusy();
     OVERLAPPED range = at(kTurnOffset);
     if (LockFileEx(m_file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
         m_held = true;
@@ -95,13 +100,8 @@ RegistryFileLock::Result RegistryFileLock::markRemoval()
         m_error = ERROR_NOT_LOCKED;
         return Result::Failed;
     }
-    if (!m_markFile) {
-        const HANDLE file = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE)
-            return failedOrBusy();
-        m_markFile = owned(file);
-    }
+    if (!m_markFile && open(m_markFile, GENERIC_WRITE, OPEN_EXISTING) != Result::Done)
+        return failedOrBusy();
     // On the disk before the installer starts: a mark lost with the power
     // would let a registration into a component that is going.
     OVERLAPPED start = at(0);

@@ -57,6 +57,9 @@ public:
 
 private:
     Result failedOrBusy();
+    // Opens the lock file into `handle`; Failed with the system's error left
+    // for failedOrBusy() to read.
+    Result open(std::shared_ptr<void>& handle, unsigned long access, unsigned long disposition) const;
 
     std::wstring m_path;
     std::shared_ptr<void> m_file;
